@@ -1,0 +1,16 @@
+// Whole-file conversions between WAV and MP3. Neither touches its input, and
+// neither ever replaces an existing output: the output is created new.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Encodes a PCM WAV file to MP3. On success frames receives the sample frames
+// read and outRate the MP3 stream's sample rate (either may be null). On
+// failure no MP3 file is left behind.
+bool ConvertWavToMp3(const std::string& wavPath, const std::string& mp3Path,
+                     uint32_t* frames, uint32_t* outRate);
+
+// Decodes an MP3 file to a 16-bit WAV file. A decoder error, or any failed
+// write, fails the conversion and leaves no WAV file behind.
+bool ConvertMp3ToWav(const std::string& mp3Path, const std::string& wavPath);

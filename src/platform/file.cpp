@@ -1,0 +1,224 @@
+#include "platform/file.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#if __has_include(<linux/fs.h>)
+#include <linux/fs.h>
+#endif
+#include <sys/syscall.h>
+
+namespace platform {
+
+namespace {
+
+std::atomic<int64_t> g_writeBudget{-1};
+
+// Charges size bytes to the test budget; false when the budget ran out.
+bool TakeFromBudget(size_t size)
+{
+    int64_t budget = g_writeBudget.load(std::memory_order_relaxed);
+    while (budget >= 0) {
+        if (static_cast<uint64_t>(budget) < size) {
+            g_writeBudget.store(0, std::memory_order_relaxed);
+            return false;
+        }
+        if (g_writeBudget.compare_exchange_weak(budget, budget - static_cast<int64_t>(size)))
+            return true;
+    }
+    return true;
+}
+
+}  // namespace
+
+namespace testing {
+void SetWriteBudget(int64_t bytes)
+{
+    g_writeBudget.store(bytes < 0 ? -1 : bytes);
+}
+}  // namespace testing
+
+File::~File()
+{
+    Close();
+}
+
+File::File(File&& other) noexcept
+    : m_fd(other.m_fd), m_failed(other.m_failed), m_openError(other.m_openError)
+{
+    other.m_fd = -1;
+}
+
+File& File::operator=(File&& other) noexcept
+{
+    if (this != &other) {
+        Close();
+        m_fd = other.m_fd;
+        m_failed = other.m_failed;
+        m_openError = other.m_openError;
+        other.m_fd = -1;
+    }
+    return *this;
+}
+
+bool File::Open(const std::string& path, OpenMode mode)
+{
+    Close();
+    m_failed = false;
+    int flags = O_CLOEXEC;
+    switch (mode) {
+    case OpenMode::Read: flags |= O_RDONLY; break;
+    case OpenMode::CreateNew: flags |= O_WRONLY | O_CREAT | O_EXCL; break;
+    case OpenMode::CreateAlways: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+    }
+    do {
+        m_fd = ::open(path.c_str(), flags, 0666);
+    } while (m_fd < 0 && errno == EINTR);
+    if (m_fd < 0) {
+        m_openError = errno == EEXIST ? OpenError::AlreadyExists : OpenError::Other;
+        return false;
+    }
+    if (mode == OpenMode::Read) {
+        // A folder opens for reading on Linux but is no file to read.
+        struct stat st {};
+        if (::fstat(m_fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+            ::close(m_fd);
+            m_fd = -1;
+            m_openError = OpenError::Other;
+            return false;
+        }
+    }
+    m_openError = OpenError::None;
+    return true;
+}
+
+size_t File::Read(void* buffer, size_t size)
+{
+    if (m_fd < 0) {
+        m_failed = true;
+        return 0;
+    }
+    auto* out = static_cast<unsigned char*>(buffer);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::read(m_fd, out + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            m_failed = true;
+            break;
+        }
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
+bool File::Write(const void* data, size_t size)
+{
+    if (m_fd < 0 || m_failed)
+        return false;
+    if (!TakeFromBudget(size)) {
+        m_failed = true;
+        return false;
+    }
+    const auto* in = static_cast<const unsigned char*>(data);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(m_fd, in + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            m_failed = true;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool File::Seek(uint64_t offset)
+{
+    if (m_fd < 0 || ::lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
+        m_failed = true;
+        return false;
+    }
+    return true;
+}
+
+int64_t File::Size() const
+{
+    struct stat st {};
+    if (m_fd < 0 || ::fstat(m_fd, &st) != 0)
+        return -1;
+    return static_cast<int64_t>(st.st_size);
+}
+
+bool File::Flush()
+{
+    if (m_fd < 0 || ::fsync(m_fd) != 0) {
+        // Pipes and some special files can't be synced; that loses nothing.
+        if (m_fd >= 0 && (errno == EINVAL || errno == EROFS))
+            return true;
+        m_failed = true;
+        return false;
+    }
+    return true;
+}
+
+bool File::Close()
+{
+    if (m_fd < 0)
+        return true;
+    const int rc = ::close(m_fd);
+    m_fd = -1;
+    // After close the descriptor is gone even on EINTR; only EIO-like errors mean lost data.
+    if (rc != 0 && errno != EINTR) {
+        m_failed = true;
+        return false;
+    }
+    return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& out, size_t maxSize)
+{
+    File file;
+    if (!file.Open(path, OpenMode::Read))
+        return false;
+    const int64_t size = file.Size();
+    if (size < 0 || static_cast<uint64_t>(size) > maxSize)
+        return false;
+    out.resize(static_cast<size_t>(size));
+    const size_t got = file.Read(out.data(), out.size());
+    out.resize(got);
+    return !file.Failed();
+}
+
+bool DeleteFile(const std::string& path)
+{
+    return ::unlink(path.c_str()) == 0;
+}
+
+bool RenameNoReplace(const std::string& from, const std::string& to)
+{
+#if defined(SYS_renameat2) && defined(RENAME_NOREPLACE)
+    if (::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return false;
+#endif
+    // File systems without renameat2: link refuses an existing name, then the old name goes.
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return false;
+    if (::unlink(from.c_str()) != 0) {
+        ::unlink(to.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,70 @@
+// RAII file handle over POSIX descriptors: the only way the core reads and
+// writes files. Every read and write reports what really happened.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace platform {
+
+enum class OpenMode {
+    Read,          // existing file, read only
+    CreateNew,     // new file, write only; fails with AlreadyExists if the name is taken
+    CreateAlways,  // create or truncate, write only (only for files the user chose to replace)
+};
+
+enum class OpenError { None, AlreadyExists, Other };
+
+class File {
+public:
+    File() = default;
+    ~File();
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    // Closes what is open first. On failure LastOpenError() tells why.
+    bool Open(const std::string& path, OpenMode mode);
+    bool IsOpen() const { return m_fd >= 0; }
+    OpenError LastOpenError() const { return m_openError; }
+
+    // Reads up to size bytes, retrying short reads until end of file.
+    // Returns the count read; a read error sets Failed() and ends the read.
+    size_t Read(void* buffer, size_t size);
+    // Writes all size bytes or returns false (disk full, I/O error).
+    bool Write(const void* data, size_t size);
+    bool Seek(uint64_t offset);
+    // -1 when the size can't be had.
+    int64_t Size() const;
+    // Asks the system to put the data on the disk.
+    bool Flush();
+    // True if the descriptor closed cleanly; a second call does nothing and returns true.
+    bool Close();
+
+    bool Failed() const { return m_failed; }
+
+private:
+    int m_fd = -1;
+    bool m_failed = false;
+    OpenError m_openError = OpenError::None;
+};
+
+// Reads a whole small file into out, at most maxSize bytes. False on any error
+// or when the file is larger.
+bool ReadWholeFile(const std::string& path, std::string& out, size_t maxSize);
+
+bool DeleteFile(const std::string& path);
+// Moves from to to, never replacing an existing to.
+bool RenameNoReplace(const std::string& from, const std::string& to);
+
+namespace testing {
+// Makes every File::Write fail once the bytes written through this hook's
+// lifetime reach the budget, as a full disk would. A negative budget turns it
+// off. For tests only; the hook is process-wide.
+void SetWriteBudget(int64_t bytes);
+}  // namespace testing
+
+}  // namespace platform

@@ -1,0 +1,18 @@
+// Folders and file-system queries, as the core needs them.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+bool PathExists(const std::string& path);
+bool IsFolder(const std::string& path);
+// Creates one folder; true if it exists as a folder afterwards.
+bool CreateFolder(const std::string& path);
+// The user's documents folder (XDG_DOCUMENTS_DIR, then ~/.config/user-dirs.dirs,
+// then $HOME/Documents), created if missing. Empty when there is no home.
+std::string DocumentsFolder();
+// The running program's full path, empty when it can't be had.
+std::string ProgramPath();
+
+}  // namespace platform

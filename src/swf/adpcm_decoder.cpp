@@ -1,0 +1,79 @@
+#include "swf/adpcm_decoder.h"
+
+#include "swf/swf_movie.h"
+
+namespace {
+
+const int kStepSizes[89] = {
+    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,    28,
+    31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,   118,
+    130,   143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,   494,
+    544,   598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,
+    2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,
+    9493,  10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
+
+// Step index changes by code magnitude, one table per code size (2 to 5 bits).
+const int kIndex2[2] = {-1, 2};
+const int kIndex3[4] = {-1, -1, 2, 4};
+const int kIndex4[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
+const int kIndex5[16] = {-1, -1, -1, -1, -1, -1, -1, -1, 1, 2, 4, 6, 8, 10, 13, 16};
+const int* const kIndexTables[4] = {kIndex2, kIndex3, kIndex4, kIndex5};
+
+constexpr uint32_t kPacketFrames = 4096;
+
+}  // namespace
+
+uint64_t CAdpcmDecoder::MinimumBits(uint64_t frames, bool stereo)
+{
+    return 2 + frames * (stereo ? 4 : 2);
+}
+
+void CAdpcmDecoder::Decode(uint32_t frames, bool stereo, bool is16Bit, uint8_t* output)
+{
+    if (frames == 0 || !output)
+        return;
+    const int channels = stereo ? 2 : 1;
+    const int codeBits = static_cast<int>(m_movie.ReadBits(2)) + 2;
+    const uint32_t signMask = 1u << (codeBits - 1);
+    const uint32_t firstMagnitude = 1u << (codeBits - 2);
+    const int* adjust = kIndexTables[codeBits - 2];
+    const int low = is16Bit ? -32768 : 0;
+    const int high = is16Bit ? 32767 : 255;
+
+    int predictor[2] = {0, 0};
+    int index[2] = {0, 0};
+    uint8_t* out = output;
+    for (uint32_t i = 0; i < frames; ++i) {
+        const bool packetStart = i % kPacketFrames == 0;
+        for (int ch = 0; ch < channels; ++ch) {
+            if (packetStart) {
+                predictor[ch] = is16Bit ? static_cast<int16_t>(m_movie.ReadBits(16))
+                                        : static_cast<int>(m_movie.ReadBits(8));
+                index[ch] = static_cast<int>(m_movie.ReadBits(6));
+            } else {
+                const uint32_t code = m_movie.ReadBits(codeBits);
+                int step = kStepSizes[index[ch]];
+                int difference = 0;
+                for (uint32_t mask = firstMagnitude; mask; mask >>= 1) {
+                    if (code & mask)
+                        difference += step;
+                    step >>= 1;
+                }
+                difference += step;
+                if (code & signMask)
+                    difference = -difference;
+                int p = predictor[ch] + difference;
+                int k = index[ch] + adjust[code & (signMask - 1)];
+                index[ch] = k < 0 ? 0 : k > 88 ? 88 : k;
+                predictor[ch] = p < low ? low : p > high ? high : p;
+            }
+            if (is16Bit) {
+                const auto v = static_cast<uint16_t>(predictor[ch]);
+                *out++ = static_cast<uint8_t>(v);
+                *out++ = static_cast<uint8_t>(v >> 8);
+            } else {
+                *out++ = static_cast<uint8_t>(predictor[ch]);
+            }
+        }
+    }
+}

@@ -1,0 +1,131 @@
+#include <memory>
+
+#include "audio/conversions.h"
+#include "platform/file.h"
+#include "swf/swf_movie.h"
+#include "util/paths.h"
+
+namespace {
+
+// The path with everything from the file name's last '.' replaced by extension.
+std::string WithExtension(const std::string& path, const char* extension)
+{
+    const std::string_view name = FileNamePart(path);
+    const size_t dot = name.rfind('.');
+    const size_t keep = dot == std::string_view::npos ? path.size() : path.size() - name.size() + dot;
+    return path.substr(0, keep) + extension;
+}
+
+}  // namespace
+
+bool CSwfMovie::Extract(const std::string& swfPath)
+{
+    Reset();
+    if (!Load(swfPath, false))
+        return false;
+    // The output-base probe used up numbers.
+    m_nextNumber = 1;
+    const bool walked = WalkTags(false);
+    if (m_stream.open)
+        FinishStream();
+    return walked;
+}
+
+bool CSwfMovie::Run(const std::string& swfPath, bool toMp3)
+{
+    if (!Extract(swfPath))
+        return false;
+    m_toMp3 = toMp3;
+    if (m_toMp3)
+        ConvertAllToMp3();
+    else
+        ConvertAllToWav();
+    DropSingleNumber();
+    return true;
+}
+
+std::string CSwfMovie::FreeTargetName(const std::string& source, const char* extension)
+{
+    // The converted file keeps its number unless a file of the user's has that
+    // name; then it takes the movie's next free number.
+    std::string target = WithExtension(source, extension);
+    if (FileExists(target))
+        target = NextOutputName(extension);
+    return target;
+}
+
+bool CSwfMovie::ConvertRecord(CSoundElement& sound, bool toMp3)
+{
+    const char* extension = toMp3 ? ".mp3" : ".wav";
+    const std::string target = FreeTargetName(sound.path, extension);
+    if (toMp3) {
+        uint32_t frames = 0;
+        uint32_t rate = 0;
+        if (!ConvertWavToMp3(sound.path, target, &frames, &rate))
+            return false;
+        sound.sampleRate = rate;
+        sound.sampleCount = frames;
+        sound.isMp3 = 1;
+    } else {
+        if (!ConvertMp3ToWav(sound.path, target))
+            return false;
+        sound.bits = 16;
+        sound.isMp3 = 0;
+    }
+    platform::DeleteFile(sound.path);
+    sound.path = target;
+    return true;
+}
+
+void CSwfMovie::ConvertAllToMp3()
+{
+    for (CSoundElement& sound : m_sounds) {
+        if (!sound.isMp3)
+            ConvertRecord(sound, true);
+    }
+}
+
+void CSwfMovie::ConvertAllToWav()
+{
+    for (CSoundElement& sound : m_sounds) {
+        if (sound.isMp3)
+            ConvertRecord(sound, false);
+    }
+}
+
+void CSwfMovie::DropSingleNumber()
+{
+    if (m_sounds.size() != 1)
+        return;
+    CSoundElement& sound = m_sounds.front();
+    // Only the number that ends the file name goes; a "_001" elsewhere in the
+    // path is part of a folder or of the movie's own name.
+    const std::string_view name = FileNamePart(sound.path);
+    const std::string_view stem = name.substr(0, name.rfind('.'));
+    static constexpr std::string_view kSuffix = "_001";
+    if (!stem.ends_with(kSuffix))
+        return;
+    const size_t at = sound.path.size() - name.size() + stem.size() - kSuffix.size();
+    std::string shorter = sound.path;
+    shorter.erase(at, kSuffix.size());
+    if (platform::RenameNoReplace(sound.path, shorter))
+        sound.path = std::move(shorter);
+}
+
+bool ConvertSwfFile(const std::string& swfPath, long* extracted, long* total,
+                    std::list<std::string>* paths, bool toMp3)
+{
+    auto movie = std::make_unique<CSwfMovie>();
+    if (!movie->Run(swfPath, toMp3))
+        return false;
+    const long count = static_cast<long>(movie->Sounds().size());
+    if (extracted)
+        *extracted = count;
+    if (total)
+        *total = count;
+    if (paths) {
+        for (const CSoundElement& sound : movie->Sounds())
+            paths->push_back(sound.path);
+    }
+    return true;
+}

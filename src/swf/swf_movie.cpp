@@ -1,0 +1,203 @@
+#include "swf/swf_movie.h"
+
+#include <cstring>
+#include <new>
+#include <zlib.h>
+
+CSwfMovie::CSwfMovie()
+{
+    Reset();
+}
+
+CSwfMovie::~CSwfMovie()
+{
+    if (m_stream.open)
+        FinishStream();
+}
+
+void CSwfMovie::ReleaseBody()
+{
+    m_body.reset();
+    m_bufferSize = 0;
+    m_bodyLength = 0;
+}
+
+void CSwfMovie::Reset()
+{
+    ReleaseBody();
+    m_width = m_height = m_frameRate = m_frameCount = 0;
+    m_version = 0;
+    m_cursor = m_firstTag = 0;
+    DiscardBits();
+    if (m_stream.open)
+        FinishStream();
+    m_nextNumber = 1;
+    m_outputBase.clear();
+    m_sounds.clear();
+    m_toMp3 = true;
+    m_stream = StreamState{};
+}
+
+SwfHeaderInfo CSwfMovie::HeaderInfo() const
+{
+    return SwfHeaderInfo{m_width, m_height, m_frameRate, m_frameCount, m_version};
+}
+
+bool CSwfMovie::GetHeaderInfo(const std::string& path, SwfHeaderInfo* info)
+{
+    if (path.empty() || !info)
+        return false;
+    CSwfMovie movie;
+    if (!movie.Load(path, true))
+        return false;
+    *info = movie.HeaderInfo();
+    return true;
+}
+
+namespace {
+
+constexpr uint32_t kHeaderOnlyBody = 20;
+constexpr size_t kCompressedChunk = 256 * 1024;
+
+uint8_t* Allocate(size_t size)
+{
+    return new (std::nothrow) uint8_t[size];
+}
+
+}  // namespace
+
+bool CSwfMovie::Load(const std::string& path, bool headerOnly)
+{
+    ReleaseBody();
+    platform::File file;
+    if (!file.Open(path, platform::OpenMode::Read))
+        return false;
+    uint8_t header[8];
+    if (file.Read(header, 8) != 8)
+        return false;
+    if ((header[0] != 'F' && header[0] != 'C') || header[1] != 'W' || header[2] != 'S')
+        return false;
+    m_version = header[3];
+    const uint32_t declared = static_cast<uint32_t>(header[4]) | static_cast<uint32_t>(header[5]) << 8 |
+                              static_cast<uint32_t>(header[6]) << 16 | static_cast<uint32_t>(header[7]) << 24;
+    if (declared <= 20)
+        return false;
+    m_bodyLength = declared;
+    const bool ok = header[0] == 'C' ? LoadCompressed(file, headerOnly) : LoadPlain(file, header, headerOnly);
+    if (!ok) {
+        ReleaseBody();
+        return false;
+    }
+    ParseMovieHeader();
+    if (headerOnly)
+        ReleaseBody();
+    else
+        PickOutputBase(path);
+    return true;
+}
+
+bool CSwfMovie::LoadPlain(platform::File& file, const uint8_t* header, bool headerOnly)
+{
+    uint64_t want = headerOnly ? kHeaderOnlyBody : m_bodyLength - 8ull;
+    if (!headerOnly) {
+        // Size the buffer by what the file holds, not by what it declares.
+        const int64_t size = file.Size();
+        if (size < 8)
+            return false;
+        if (static_cast<uint64_t>(size) - 8 < want)
+            want = static_cast<uint64_t>(size) - 8;
+    }
+    m_bufferSize = static_cast<size_t>(want) + 10;
+    m_body.reset(Allocate(m_bufferSize));
+    if (!m_body)
+        return false;
+    std::memcpy(m_body.get(), header, 8);
+    const size_t got = file.Read(m_body.get() + 8, static_cast<size_t>(want));
+    if (file.Failed() || (headerOnly && got != kHeaderOnlyBody))
+        return false;
+    m_bodyLength = static_cast<uint32_t>(got + 8);
+    m_body[got + 8] = 0;
+    m_body[got + 9] = 0;
+    return true;
+}
+
+bool CSwfMovie::LoadCompressed(platform::File& file, bool headerOnly)
+{
+    const int64_t fileSize = file.Size();
+    if (fileSize < 8)
+        return false;
+    const uint64_t room = headerOnly ? kHeaderOnlyBody : m_bodyLength - 8ull;
+    // A body larger than the compressed bytes could ever inflate to is a lie;
+    // refuse it before allocating for it.
+    if (room > (static_cast<uint64_t>(fileSize) - 8) * kMaxInflateRatio + 64)
+        return false;
+    m_bufferSize = static_cast<size_t>(room) + 10;
+    m_body.reset(Allocate(m_bufferSize));
+    if (!m_body)
+        return false;
+    std::memset(m_body.get(), 0, 8);
+
+    struct Inflater {
+        z_stream z{};
+        bool ready = false;
+        ~Inflater()
+        {
+            if (ready)
+                inflateEnd(&z);
+        }
+    } inf;
+    if (inflateInit(&inf.z) != Z_OK)
+        return false;
+    inf.ready = true;
+    inf.z.next_out = m_body.get() + 8;
+    size_t left = static_cast<size_t>(room);
+    std::unique_ptr<uint8_t[]> chunk(Allocate(kCompressedChunk));
+    if (!chunk)
+        return false;
+    // Inflate as the compressed bytes arrive, and only until the room is full:
+    // a header read stops after the first chunk.
+    while (left > 0) {
+        const size_t got = file.Read(chunk.get(), kCompressedChunk);
+        if (file.Failed() || got == 0)
+            return false;
+        inf.z.next_in = chunk.get();
+        inf.z.avail_in = static_cast<uInt>(got);
+        while (inf.z.avail_in > 0 && left > 0) {
+            const uInt step = left > 0x40000000u ? 0x40000000u : static_cast<uInt>(left);
+            inf.z.avail_out = step;
+            const int rc = inflate(&inf.z, Z_SYNC_FLUSH);
+            left -= step - inf.z.avail_out;
+            if (rc == Z_STREAM_END) {
+                if (left != 0)
+                    return false;
+                break;
+            }
+            if (rc != Z_OK && rc != Z_BUF_ERROR)
+                return false;
+            if (rc == Z_BUF_ERROR && inf.z.avail_in > 0 && inf.z.avail_out > 0)
+                return false;
+        }
+    }
+    m_bodyLength = static_cast<uint32_t>(room + 8);
+    m_body[room + 8] = 0;
+    m_body[room + 9] = 0;
+    return true;
+}
+
+void CSwfMovie::ParseMovieHeader()
+{
+    m_cursor = 8;
+    DiscardBits();
+    const int nbits = static_cast<int>(ReadBits(5));
+    const int32_t xmin = ReadSignedBits(nbits);
+    const int32_t xmax = ReadSignedBits(nbits);
+    const int32_t ymin = ReadSignedBits(nbits);
+    const int32_t ymax = ReadSignedBits(nbits);
+    // 64-bit differences: 31-bit extremes can't overflow.
+    m_width = static_cast<int32_t>((static_cast<int64_t>(xmax) - xmin) / 20);
+    m_height = static_cast<int32_t>((static_cast<int64_t>(ymax) - ymin) / 20);
+    SkipBytes(1);
+    m_frameRate = ReadByte();
+    m_frameCount = ReadUI16();
+    m_firstTag = m_cursor;
+}

@@ -1,0 +1,258 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "platform/file.h"
+#include "support/swf_builder.h"
+#include "support/temp_dir.h"
+#include "swf/swf_movie.h"
+
+namespace {
+
+// Stand-in MP3 frames: extraction copies them without looking inside.
+std::string Frames(char fill, size_t n)
+{
+    return "\xFF\xFB\x90\x64" + std::string(n, fill);
+}
+
+std::vector<CSoundElement> Extract(const std::string& path)
+{
+    CSwfMovie movie;
+    EXPECT_TRUE(movie.Extract(path));
+    return {movie.Sounds().begin(), movie.Sounds().end()};
+}
+
+uint32_t U32At(const std::string& s, size_t at)
+{
+    uint32_t v = 0;
+    std::memcpy(&v, s.data() + at, 4);
+    return v;
+}
+
+std::string WaveData(const std::string& path)
+{
+    const std::string bytes = ReadFileBytes(path);
+    EXPECT_GE(bytes.size(), 44u);
+    EXPECT_EQ(bytes.substr(0, 4), "RIFF");
+    EXPECT_EQ(U32At(bytes, 4), bytes.size() - 8);
+    EXPECT_EQ(bytes.substr(8, 8), "WAVEfmt ");
+    EXPECT_EQ(bytes.substr(36, 4), "data");
+    EXPECT_EQ(U32At(bytes, 40), bytes.size() - 44);
+    return bytes.substr(44);
+}
+
+std::string Pcm(size_t n, char seed)
+{
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i)
+        s[i] = static_cast<char>(seed + i * 7);
+    return s;
+}
+
+}  // namespace
+
+TEST(TagWalk, EverySoundKindWithStreamsInMovieAndSprite)
+{
+    TempDir dir;
+    const std::string pcm = Pcm(400, 3);
+    const auto tone = TestTone(300, true, 11025);
+    const AdpcmEncoded adpcm = EncodeAdpcm(tone, true, 4);
+    const std::string mp3Event = Frames('e', 50);
+    const auto blockTone = TestTone(100, false, 22050);
+    const AdpcmEncoded block = EncodeAdpcm(blockTone, false, 3);
+
+    SwfBuilder sprite;
+    sprite.Tag(kTagSoundStreamHead2, StreamHead(1, 2, true, false, 100))
+        .Tag(kTagSoundStreamBlock, block.bytes)
+        .Tag(kTagSoundStreamBlock, block.bytes)
+        .End();
+    SwfBuilder b;
+    b.Tag(kTagSoundStreamHead, StreamHead(2, 3, true, true, 1152))
+        .Tag(kTagSoundStreamBlock, Mp3StreamBlock(1152, Frames('a', 30)))
+        .Tag(kTagDefineSound, DefineSound(1, 0, 1, false, false, 400, pcm))
+        .Tag(kTagDefineSound, DefineSound(2, 1, 1, true, true, 300, adpcm.bytes))
+        .Tag(kTagDefineSound, DefineSound(3, 2, 3, true, false, 576, U16(0) + mp3Event))
+        .Sprite(7, sprite)
+        .Tag(kTagSoundStreamBlock, Mp3StreamBlock(1152, Frames('b', 40)))
+        .End();
+    const auto sounds = Extract(b.WriteTo(dir / "intro.swf"));
+
+    ASSERT_EQ(sounds.size(), 5u);
+    // Numbers are taken at creation, records appended at completion.
+    EXPECT_EQ(sounds[0].path, dir / "intro_002.wav");
+    EXPECT_EQ(sounds[1].path, dir / "intro_003.wav");
+    EXPECT_EQ(sounds[2].path, dir / "intro_004.mp3");
+    EXPECT_EQ(sounds[3].path, dir / "intro_005.wav");
+    EXPECT_EQ(sounds[4].path, dir / "intro_001.mp3");
+
+    EXPECT_EQ(WaveData(sounds[0].path), pcm);
+    EXPECT_EQ(sounds[0].channels, 1);
+    EXPECT_EQ(sounds[0].bits, 8);
+    EXPECT_EQ(sounds[0].sampleRate, 11025u);
+    EXPECT_EQ(sounds[0].sampleCount, 400u);
+    EXPECT_EQ(sounds[0].isMp3, 0u);
+
+    const std::string decoded = WaveData(sounds[1].path);
+    ASSERT_EQ(decoded.size(), 300u * 4);
+    EXPECT_EQ(std::memcmp(decoded.data(), adpcm.predicted.data(), decoded.size()), 0);
+    EXPECT_EQ(sounds[1].channels, 2);
+    EXPECT_EQ(sounds[1].bits, 16);
+
+    EXPECT_EQ(ReadFileBytes(sounds[2].path), mp3Event);
+    EXPECT_EQ(sounds[2].isMp3, 1u);
+    EXPECT_EQ(sounds[2].sampleRate, 44100u);
+    EXPECT_EQ(sounds[2].sampleCount, 576u);
+
+    // The sprite's stream: every block decoded afresh.
+    const std::string spriteData = WaveData(sounds[3].path);
+    ASSERT_EQ(spriteData.size(), 400u);
+    EXPECT_EQ(std::memcmp(spriteData.data(), block.predicted.data(), 200), 0);
+    EXPECT_EQ(std::memcmp(spriteData.data() + 200, block.predicted.data(), 200), 0);
+    EXPECT_EQ(sounds[3].sampleCount, 200u);
+    EXPECT_EQ(sounds[3].sampleRate, 22050u);
+
+    // The main stream went on across the sprite.
+    EXPECT_EQ(ReadFileBytes(sounds[4].path), Frames('a', 30) + Frames('b', 40));
+    EXPECT_EQ(sounds[4].sampleCount, 2304u);
+    EXPECT_EQ(sounds[4].channels, 2);
+}
+
+TEST(TagWalk, StreamBoundaries)
+{
+    TempDir dir;
+    SwfBuilder b;
+    // A second header ends the first stream.
+    b.Tag(kTagSoundStreamHead, StreamHead(0, 0, false, false, 10))
+        .Tag(kTagSoundStreamBlock, std::string(10, 'x'))
+        .Tag(kTagSoundStreamHead, StreamHead(3, 0, true, false, 5))
+        .Tag(kTagSoundStreamBlock, std::string(10, 'y'))
+        // A header with no samples per block opens nothing; nor does format 5.
+        .Tag(kTagSoundStreamHead, StreamHead(2, 0, false, false, 0))
+        .Tag(kTagSoundStreamBlock, Mp3StreamBlock(100, Frames('z', 8)))
+        .Tag(kTagSoundStreamHead, StreamHead(5, 0, false, false, 100))
+        .Tag(kTagSoundStreamBlock, std::string(10, 'q'))
+        // A stream that never gets a block leaves no file.
+        .Tag(kTagSoundStreamHead, StreamHead(0, 0, false, false, 10))
+        .End();
+    const auto sounds = Extract(b.WriteTo(dir / "s.swf"));
+    ASSERT_EQ(sounds.size(), 2u);
+    EXPECT_EQ(WaveData(sounds[0].path), std::string(10, 'x'));
+    EXPECT_EQ(WaveData(sounds[1].path), std::string(10, 'y'));
+    EXPECT_EQ(sounds[1].sampleCount, 5u);
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"s.swf", "s_001.wav", "s_002.wav"}));
+}
+
+TEST(TagWalk, TagLengthForms)
+{
+    TempDir dir;
+    SwfBuilder b;
+    b.Tag(kTagDefineSound, DefineSound(1, 3, 0, false, false, 55, Pcm(55, 1)))   // 62 bytes: short form
+        .Tag(kTagDefineSound, DefineSound(2, 3, 0, false, false, 56, Pcm(56, 2)))  // 63 bytes: long form
+        .Tag(kTagDefineSound, DefineSound(3, 3, 0, false, false, 3, Pcm(3, 3)), true)
+        .End();
+    const auto sounds = Extract(b.WriteTo(dir / "t.swf"));
+    ASSERT_EQ(sounds.size(), 3u);
+    EXPECT_EQ(WaveData(sounds[0].path), Pcm(55, 1));
+    EXPECT_EQ(WaveData(sounds[1].path), Pcm(56, 2));
+    EXPECT_EQ(WaveData(sounds[2].path), Pcm(3, 3));
+}
+
+TEST(TagWalk, SkippedAndTruncatedTags)
+{
+    TempDir dir;
+    {
+        // Codes 15 and 46+ are passed over; format 6 takes no number.
+        SwfBuilder b;
+        b.Tag(kTagStartSound, DefineSound(1, 0, 0, false, false, 4, "abcd"))
+            .Tag(60, DefineSound(1, 0, 0, false, false, 4, "abcd"))
+            .Tag(kTagDefineSound, DefineSound(1, 6, 0, false, false, 4, "abcd"))
+            .Tag(kTagDefineSound, DefineSound(2, 0, 0, false, false, 4, "wxyz"))
+            .End();
+        const auto sounds = Extract(b.WriteTo(dir / "a.swf"));
+        ASSERT_EQ(sounds.size(), 1u);
+        EXPECT_EQ(sounds[0].path, dir / "a_001.wav");
+    }
+    {
+        // A tag reaching past the body stops the walk, sound tag or not.
+        SwfBuilder b;
+        b.Raw(U16(static_cast<uint16_t>(2 << 6 | 0x3F)) + U32(1000000))
+            .Tag(kTagDefineSound, DefineSound(2, 0, 0, false, false, 4, "wxyz"));
+        EXPECT_TRUE(Extract(b.WriteTo(dir / "b.swf")).empty());
+    }
+    {
+        // Sound tags too short for their fixed fields write nothing.
+        SwfBuilder b;
+        b.Tag(kTagDefineSound, DefineSound(1, 0, 0, false, false, 0, "").substr(0, 6))
+            .Tag(kTagDefineSound, DefineSound(1, 2, 0, false, false, 0, "\x01"))
+            .Tag(kTagSoundStreamHead, StreamHead(0, 0, false, false, 5).substr(0, 3))
+            .Tag(kTagSoundStreamBlock, std::string(5, 'k'))
+            .Tag(kTagSoundStreamHead, StreamHead(2, 0, false, false, 576))
+            .Tag(kTagSoundStreamBlock, "\x40\x02")
+            .End();
+        const auto sounds = Extract(b.WriteTo(dir / "c.swf"));
+        EXPECT_TRUE(sounds.empty());
+        EXPECT_EQ(dir.List(), (std::vector<std::string>{"a.swf", "a_001.wav", "b.swf", "c.swf"}));
+    }
+}
+
+TEST(TagWalk, SpriteWalkIsBoundedByItsTag)
+{
+    TempDir dir;
+    SwfBuilder inner;  // no End tag
+    inner.Tag(kTagDefineSound, DefineSound(1, 0, 0, false, false, 2, "in"));
+    SwfBuilder b;
+    b.Sprite(5, inner).Tag(kTagDefineSound, DefineSound(2, 0, 0, false, false, 3, "out")).End();
+    const auto sounds = Extract(b.WriteTo(dir / "p.swf"));
+    ASSERT_EQ(sounds.size(), 2u);
+    EXPECT_EQ(WaveData(sounds[0].path), "in");
+    EXPECT_EQ(WaveData(sounds[1].path), "out");
+}
+
+TEST(TagWalk, DeeplyNestedSpritesDoNotExhaustTheStack)
+{
+    TempDir dir;
+    // 200,000 sprites, each the only tag (with an End) of the one around it.
+    constexpr int kLevels = 200000;
+    SwfBuilder core;
+    core.Tag(kTagDefineSound, DefineSound(1, 0, 0, false, false, 2, "zz")).End();
+    std::vector<uint32_t> dataLength(kLevels + 1);
+    dataLength[1] = static_cast<uint32_t>(4 + core.Tags().size());
+    for (int k = 2; k <= kLevels; ++k)
+        dataLength[k] = 4 + 6 + dataLength[k - 1] + 2;
+    std::string tags;
+    for (int k = kLevels; k >= 1; --k)
+        tags += U16(static_cast<uint16_t>(kTagDefineSprite << 6 | 0x3F)) + U32(dataLength[k]) + U16(1) + U16(1);
+    tags += core.Tags();
+    for (int k = 1; k <= kLevels; ++k)
+        tags += U16(0);
+    CSwfMovie movie;
+    EXPECT_TRUE(movie.Extract(SwfBuilder().Raw(tags).WriteTo(dir / "deep.swf")));
+}
+
+TEST(TagWalk, NoSoundsIsAnEmptyCatalogue)
+{
+    TempDir dir;
+    EXPECT_TRUE(Extract(SwfBuilder().Tag(9, "\x01\x02\x03").End().WriteTo(dir / "quiet.swf")).empty());
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"quiet.swf"}));
+}
+
+TEST(TagWalk, FailedWritesLoseTheSoundNotTheTruth)
+{
+    TempDir dir;
+    SwfBuilder b;
+    b.Tag(kTagSoundStreamHead, StreamHead(0, 0, false, false, 1000))
+        .Tag(kTagSoundStreamBlock, std::string(1000, 's'))
+        .Tag(kTagSoundStreamBlock, std::string(1000, 's'))
+        .Tag(kTagDefineSound, DefineSound(1, 0, 0, false, false, 3000, std::string(3000, 'e')))
+        .End();
+    b.WriteTo(dir / "f.swf");
+    // The disk fills up during the stream's second block and stays full.
+    platform::testing::SetWriteBudget(44 + 1000 + 10);
+    CSwfMovie movie;
+    const bool ok = movie.Extract(dir / "f.swf");
+    platform::testing::SetWriteBudget(-1);
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(movie.Sounds().empty());
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"f.swf"}));
+}

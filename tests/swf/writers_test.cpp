@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/folders.h"
+#include "support/swf_builder.h"
+#include "support/temp_dir.h"
+#include "swf/swf_movie.h"
+
+namespace {
+
+uint32_t Le(const std::string& s, size_t at, int bytes)
+{
+    uint32_t v = 0;
+    for (int i = 0; i < bytes; ++i)
+        v |= static_cast<uint32_t>(static_cast<uint8_t>(s[at + i])) << (8 * i);
+    return v;
+}
+
+std::vector<std::string> Paths(const CSwfMovie& movie)
+{
+    std::vector<std::string> out;
+    for (const auto& s : movie.Sounds())
+        out.push_back(s.path);
+    return out;
+}
+
+}  // namespace
+
+TEST(Writers, WaveHeaderFields)
+{
+    TempDir dir;
+    SwfBuilder b;
+    b.Tag(kTagDefineSound, DefineSound(1, 0, 1, false, false, 1000, std::string(1000, '\x80')))
+        .Tag(kTagDefineSound, DefineSound(2, 1, 3, true, true, 10, std::string(3, '\0')))
+        .End();
+    CSwfMovie movie;
+    ASSERT_TRUE(movie.Extract(b.WriteTo(dir / "h.swf")));
+    ASSERT_EQ(movie.Sounds().size(), 2u);
+
+    const std::string mono = ReadFileBytes(dir / "h_001.wav");
+    ASSERT_EQ(mono.size(), 1044u);
+    EXPECT_EQ(Le(mono, 4, 4), 1036u);
+    EXPECT_EQ(Le(mono, 16, 4), 16u);
+    EXPECT_EQ(Le(mono, 20, 2), 1u);      // PCM
+    EXPECT_EQ(Le(mono, 22, 2), 1u);      // channels
+    EXPECT_EQ(Le(mono, 24, 4), 11025u);  // rate
+    EXPECT_EQ(Le(mono, 28, 4), 11025u);  // bytes per second
+    EXPECT_EQ(Le(mono, 32, 2), 1u);      // block align
+    EXPECT_EQ(Le(mono, 34, 2), 8u);
+    EXPECT_EQ(Le(mono, 40, 4), 1000u);
+
+    // ADPCM decodes the declared count, whatever the tag holds.
+    const std::string stereo = ReadFileBytes(dir / "h_002.wav");
+    ASSERT_EQ(stereo.size(), 44u + 40u);
+    EXPECT_EQ(Le(stereo, 28, 4), 44100u * 4);
+    EXPECT_EQ(Le(stereo, 32, 2), 4u);
+}
+
+TEST(Writers, NumbersSkipTakenNamesAndKindOrder)
+{
+    TempDir dir;
+    WriteFileBytes(dir / "intro_001.mp3", "mine");
+    WriteFileBytes(dir / "intro_002.wav", "mine too");
+    ASSERT_TRUE(platform::CreateFolder(dir / "intro_003.wav"));
+    SwfBuilder b;
+    b.Tag(kTagDefineSound, DefineSound(1, 1, 0, true, false, 1, std::string(4, '\0')))
+        .Tag(kTagDefineSound, DefineSound(2, 2, 0, false, false, 1, U16(0) + "\xFF\xFB"))
+        .Tag(kTagDefineSound, DefineSound(3, 0, 0, false, false, 2, "ab"))
+        .End();
+    CSwfMovie movie;
+    ASSERT_TRUE(movie.Extract(b.WriteTo(dir / "intro.swf")));
+    // A name is taken only with its own extension; a folder counts as taken.
+    EXPECT_EQ(Paths(movie), (std::vector<std::string>{dir / "intro_001.wav", dir / "intro_002.mp3",
+                                                      dir / "intro_004.wav"}));
+    EXPECT_EQ(ReadFileBytes(dir / "intro_001.mp3"), "mine");
+    EXPECT_EQ(ReadFileBytes(dir / "intro_002.wav"), "mine too");
+    EXPECT_EQ(ReadFileBytes(dir / "intro_002.mp3"), "\xFF\xFB");
+}
+
+TEST(Writers, StemIsCutInTheFileNameOnly)
+{
+    TempDir dir;
+    ASSERT_TRUE(platform::CreateFolder(dir / "v1.2"));
+    const std::string movieBytes = SwfBuilder().Tag(kTagDefineSound, DefineSound(1, 0, 0, false, false, 1, "x")).End().Build();
+    WriteFileBytes(dir / "v1.2/clip", movieBytes);
+    WriteFileBytes(dir / "v1.2/two.dots.swf", movieBytes);
+    CSwfMovie movie;
+    ASSERT_TRUE(movie.Extract(dir / "v1.2/clip"));
+    EXPECT_EQ(Paths(movie), (std::vector<std::string>{dir / "v1.2/clip_001.wav"}));
+    ASSERT_TRUE(movie.Extract(dir / "v1.2/two.dots.swf"));
+    EXPECT_EQ(Paths(movie), (std::vector<std::string>{dir / "v1.2/two.dots_001.wav"}));
+}
+
+TEST(Writers, UnwritableFolderFallsBackToDocuments)
+{
+    TempDir dir;
+    TempDir home;
+    const std::string movieBytes = SwfBuilder().Tag(kTagDefineSound, DefineSound(1, 0, 0, false, false, 1, "x")).End().Build();
+    WriteFileBytes(dir / "song.swf", movieBytes);
+    // /proc/self/fd/N reads the movie, but nothing can be created beside it,
+    // whoever runs the test.
+    const int fd = ::open((dir / "song.swf").c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    const char* oldHome = std::getenv("HOME");
+    const std::string savedHome = oldHome ? oldHome : "";
+    ::setenv("HOME", home.Path().c_str(), 1);
+    ::setenv("XDG_DOCUMENTS_DIR", (home / "Docs").c_str(), 1);
+
+    CSwfMovie movie;
+    const bool ok = movie.Extract("/proc/self/fd/" + std::to_string(fd));
+    ::close(fd);
+    ::unsetenv("XDG_DOCUMENTS_DIR");
+    if (oldHome)
+        ::setenv("HOME", savedHome.c_str(), 1);
+
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(movie.OutputBase(), home / "Docs/Orvellin_Files/" + std::to_string(fd));
+    ASSERT_EQ(movie.Sounds().size(), 1u);
+    EXPECT_EQ(movie.Sounds().front().path, home / "Docs/Orvellin_Files/" + std::to_string(fd) + "_001.wav");
+    EXPECT_TRUE(platform::PathExists(movie.Sounds().front().path));
+}
+
+TEST(Writers, AdpcmCountsNoDataCouldHoldAreRefused)
+{
+    TempDir dir;
+    SwfBuilder b;
+    b.Tag(kTagDefineSound, DefineSound(1, 1, 3, true, true, 0xFFFFFFFFu, std::string(16, '\0')))
+        .Tag(kTagDefineSound, DefineSound(2, 1, 3, true, false, 60, std::string(16, '\0')))
+        .End();
+    CSwfMovie movie;
+    ASSERT_TRUE(movie.Extract(b.WriteTo(dir / "a.swf")));
+    // The absurd sound is gone without a file; the plausible one is written.
+    EXPECT_EQ(Paths(movie), (std::vector<std::string>{dir / "a_001.wav"}));
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"a.swf", "a_001.wav"}));
+}
