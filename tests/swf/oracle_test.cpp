@@ -3,25 +3,13 @@
 
 #include <cstring>
 
-#include "audio/wave_format.h"
+#include "support/media.h"
 #include "support/swf_builder.h"
 #include "support/temp_dir.h"
 #include "support/tools.h"
 #include "swf/swf_movie.h"
 
 namespace {
-
-std::string WaveFile(const std::vector<int16_t>& pcm, bool stereo, uint32_t rate)
-{
-    const auto header = MakeWaveHeader(stereo ? 2 : 1, 16, rate);
-    std::string bytes(header.begin(), header.end());
-    bytes.append(reinterpret_cast<const char*>(pcm.data()), pcm.size() * 2);
-    const uint32_t riff = static_cast<uint32_t>(bytes.size() - 8);
-    const uint32_t data = static_cast<uint32_t>(bytes.size() - 44);
-    std::memcpy(&bytes[4], &riff, 4);
-    std::memcpy(&bytes[40], &data, 4);
-    return bytes;
-}
 
 uint32_t Be(const std::string& s, size_t at, int n)
 {
@@ -82,7 +70,7 @@ TEST(Oracle, AdpcmStreamMatchesFfmpegSampleForSample)
     for (bool stereo : {false, true}) {
         SCOPED_TRACE(stereo ? "stereo" : "mono");
         constexpr size_t kFrames = 4096 * 6;
-        WriteFileBytes(dir / "tone.wav", WaveFile(TestTone(kFrames, stereo, 22050, 9000), stereo, 22050));
+        WriteFileBytes(dir / "tone.wav", WaveBytes(TestTone(kFrames, stereo, 22050, 9000), stereo, 22050));
         ASSERT_EQ(RunQuiet("ffmpeg -y -i " + ShellQuote(dir / "tone.wav") + " -c:a adpcm_swf " +
                            ShellQuote(dir / "tone.flv")), 0);
         ASSERT_EQ(RunQuiet("ffmpeg -y -i " + ShellQuote(dir / "tone.flv") + " -f s16le -c:a pcm_s16le " +
@@ -112,7 +100,7 @@ TEST(Oracle, FfmpegMovieDeclaringHundredMegabytesExtractsItsFrames)
     if (!HaveTool("ffmpeg"))
         GTEST_SKIP() << "ffmpeg not installed";
     TempDir dir;
-    WriteFileBytes(dir / "tone.wav", WaveFile(TestTone(44100 * 3, true, 44100), true, 44100));
+    WriteFileBytes(dir / "tone.wav", WaveBytes(TestTone(44100 * 3, true, 44100), true, 44100));
     ASSERT_EQ(RunQuiet("ffmpeg -y -i " + ShellQuote(dir / "tone.wav") + " -c:a libmp3lame " +
                        ShellQuote(dir / "out.swf")), 0);
     const std::string swf = ReadFileBytes(dir / "out.swf");

@@ -1,0 +1,184 @@
+// The whole job: extraction, conversion to the chosen type, and naming.
+#include <gtest/gtest.h>
+
+#include "platform/file.h"
+#include "platform/folders.h"
+#include "support/media.h"
+#include "support/swf_builder.h"
+#include "support/temp_dir.h"
+#include "swf/swf_movie.h"
+
+namespace {
+
+class JobTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        s_mp3 = new std::string(Mp3Bytes(TestTone(11025, false, 22050), false, 22050));
+    }
+    static void TearDownTestSuite() { delete s_mp3; }
+
+    // One MP3 event sound of a second.
+    std::string Mp3Movie(const std::string& name) const
+    {
+        WriteFileBytes(m_dir / name, Mp3SoundMovie(*s_mp3, 2, false, 11025));
+        return m_dir / name;
+    }
+    // One 16-bit ADPCM event sound, or several PCM ones.
+    std::string AdpcmMovie(const std::string& name) const
+    {
+        const auto tone = TestTone(5000, true, 22050);
+        SwfBuilder().Tag(kTagDefineSound, DefineSound(1, 1, 2, true, true, 5000, EncodeAdpcm(tone, true, 4).bytes))
+            .End()
+            .WriteTo(m_dir / name);
+        return m_dir / name;
+    }
+    std::string PcmMovie(const std::string& name, int sounds) const
+    {
+        SwfBuilder b;
+        for (int i = 0; i < sounds; ++i)
+            b.Tag(kTagDefineSound, DefineSound(1, 0, 3, false, true, 1500, std::string(3000, static_cast<char>(0x80 + i))));
+        b.End().WriteTo(m_dir / name);
+        return m_dir / name;
+    }
+
+    static std::string* s_mp3;
+    TempDir m_dir;
+};
+
+std::string* JobTest::s_mp3 = nullptr;
+
+}  // namespace
+
+TEST_F(JobTest, SingleMp3SoundBothWays)
+{
+    CSwfMovie movie;
+    ASSERT_TRUE(movie.Run(Mp3Movie("intro.swf"), true));
+    ASSERT_EQ(movie.Sounds().size(), 1u);
+    EXPECT_EQ(movie.Sounds().front().path, m_dir / "intro.mp3");
+    EXPECT_EQ(ReadFileBytes(m_dir / "intro.mp3"), *s_mp3);
+
+    ASSERT_TRUE(movie.Run(Mp3Movie("song.swf"), false));
+    ASSERT_EQ(movie.Sounds().size(), 1u);
+    const CSoundElement& s = movie.Sounds().front();
+    EXPECT_EQ(s.path, m_dir / "song.wav");
+    EXPECT_EQ(s.bits, 16);
+    EXPECT_EQ(s.isMp3, 0u);
+    EXPECT_EQ(s.sampleRate, 22050u);
+    EXPECT_EQ(s.sampleCount, 11025u);
+    EXPECT_FALSE(platform::PathExists(m_dir / "song_001.mp3"));
+    EXPECT_GT(ReadFileBytes(s.path).size(), 44u + 11025u * 2 - 4096);
+}
+
+TEST_F(JobTest, AdpcmToMp3RecordsTheEncodersValues)
+{
+    CSwfMovie movie;
+    ASSERT_TRUE(movie.Run(AdpcmMovie("a.swf"), true));
+    ASSERT_EQ(movie.Sounds().size(), 1u);
+    const CSoundElement& s = movie.Sounds().front();
+    EXPECT_EQ(s.path, m_dir / "a.mp3");
+    EXPECT_EQ(s.isMp3, 1u);
+    EXPECT_EQ(s.sampleCount, 5000u);
+    EXPECT_EQ(s.sampleRate, 22050u);
+    EXPECT_EQ(s.channels, 2);
+    EXPECT_EQ(m_dir.List(), (std::vector<std::string>{"a.mp3", "a.swf"}));
+}
+
+TEST_F(JobTest, ExistingFilesAreNeverReplaced)
+{
+    // The folder already holds what earlier runs or the user left.
+    WriteFileBytes(m_dir / "intro.mp3", "keep 1");
+    WriteFileBytes(m_dir / "intro_001.mp3", "keep 2");
+    WriteFileBytes(m_dir / "intro_002.wav", "keep 3");
+    PcmMovie("intro.swf", 1);
+    CSwfMovie movie;
+    for (bool toMp3 : {true, false, true}) {
+        ASSERT_TRUE(movie.Run(m_dir / "intro.swf", toMp3));
+        ASSERT_EQ(movie.Sounds().size(), 1u);
+        EXPECT_TRUE(platform::PathExists(movie.Sounds().front().path));
+    }
+    EXPECT_EQ(ReadFileBytes(m_dir / "intro.mp3"), "keep 1");
+    EXPECT_EQ(ReadFileBytes(m_dir / "intro_001.mp3"), "keep 2");
+    EXPECT_EQ(ReadFileBytes(m_dir / "intro_002.wav"), "keep 3");
+    // First run: extracted as _001.wav, converted past the taken _001.mp3 to
+    // the next free number; the second finds intro.wav free.
+    EXPECT_EQ(m_dir.List(), (std::vector<std::string>{"intro.mp3", "intro.swf", "intro.wav", "intro_001.mp3",
+                                                      "intro_002.mp3", "intro_002.wav", "intro_003.mp3"}));
+}
+
+TEST_F(JobTest, NumberedNamesStayWhenTheShortNameIsTakenOrThereAreSeveral)
+{
+    WriteFileBytes(m_dir / "intro.mp3", "mine");
+    CSwfMovie movie;
+    ASSERT_TRUE(movie.Run(Mp3Movie("intro.swf"), true));
+    EXPECT_EQ(movie.Sounds().front().path, m_dir / "intro_001.mp3");
+    EXPECT_EQ(ReadFileBytes(m_dir / "intro.mp3"), "mine");
+
+    ASSERT_TRUE(movie.Run(PcmMovie("two.swf", 2), true));
+    ASSERT_EQ(movie.Sounds().size(), 2u);
+    EXPECT_EQ(movie.Sounds().front().path, m_dir / "two_001.mp3");
+    EXPECT_EQ(movie.Sounds().back().path, m_dir / "two_002.mp3");
+}
+
+TEST_F(JobTest, OnlyTheNumberEndingTheNameIsDropped)
+{
+    ASSERT_TRUE(platform::CreateFolder(m_dir / "set_001"));
+    ASSERT_TRUE(platform::CreateFolder(m_dir / "set"));
+    WriteFileBytes(m_dir / "set_001/take_001.swf", Mp3SoundMovie(*s_mp3, 2, false, 11025));
+    CSwfMovie movie;
+    ASSERT_TRUE(movie.Run(m_dir / "set_001/take_001.swf", true));
+    // take_001_001.mp3 loses its last "_001" only.
+    EXPECT_EQ(movie.Sounds().front().path, m_dir / "set_001/take_001.mp3");
+    EXPECT_EQ(m_dir.List(), (std::vector<std::string>{"set", "set_001"}));
+}
+
+TEST_F(JobTest, NotAMovie)
+{
+    WriteFileBytes(m_dir / "x.swf", "plain text");
+    CSwfMovie movie;
+    EXPECT_FALSE(movie.Run(m_dir / "x.swf", true));
+    EXPECT_TRUE(movie.Sounds().empty());
+    long extracted = -1;
+    EXPECT_FALSE(ConvertSwfFile(m_dir / "x.swf", &extracted, nullptr, nullptr, true));
+    EXPECT_EQ(m_dir.List(), (std::vector<std::string>{"x.swf"}));
+}
+
+TEST_F(JobTest, AFailedConversionKeepsTheSource)
+{
+    PcmMovie("full.swf", 1);
+    // Room for the extracted WAV but not for the MP3.
+    platform::testing::SetWriteBudget(44 + 3000 + 8 + 100);
+    CSwfMovie movie;
+    const bool ok = movie.Run(m_dir / "full.swf", true);
+    platform::testing::SetWriteBudget(-1);
+    ASSERT_TRUE(ok);
+    ASSERT_EQ(movie.Sounds().size(), 1u);
+    EXPECT_EQ(movie.Sounds().front().path, m_dir / "full.wav");
+    EXPECT_EQ(movie.Sounds().front().isMp3, 0u);
+    EXPECT_EQ(ReadFileBytes(m_dir / "full.wav").size(), 44u + 3000u);
+    EXPECT_EQ(m_dir.List(), (std::vector<std::string>{"full.swf", "full.wav"}));
+
+    // MP3 data the decoder rejects: the MP3 stays, no WAV is left.
+    std::string damaged = *s_mp3;
+    for (size_t i = 600; i < damaged.size(); i += 97)
+        damaged[i] = static_cast<char>(0xFF);
+    WriteFileBytes(m_dir / "bad.swf", Mp3SoundMovie(damaged, 2, false, 11025));
+    ASSERT_TRUE(movie.Run(m_dir / "bad.swf", false));
+    ASSERT_EQ(movie.Sounds().size(), 1u);
+    const CSoundElement& s = movie.Sounds().front();
+    if (s.isMp3) {
+        EXPECT_EQ(ReadFileBytes(s.path), damaged);
+        EXPECT_FALSE(platform::PathExists(m_dir / "bad_001.wav"));
+    }
+}
+
+TEST_F(JobTest, ConvertSwfFileCountsAndPaths)
+{
+    long extracted = 0;
+    long total = 0;
+    std::list<std::string> paths;
+    ASSERT_TRUE(ConvertSwfFile(PcmMovie("three.swf", 3), &extracted, &total, &paths, false));
+    EXPECT_EQ(extracted, 3);
+    EXPECT_EQ(total, 3);
+    EXPECT_EQ(paths, (std::list<std::string>{m_dir / "three_001.wav", m_dir / "three_002.wav", m_dir / "three_003.wav"}));
+}
