@@ -18,7 +18,7 @@ struct Result {
 };
 
 // Runs the program in dir without a display.
-Result Run(const TempDir& dir, const std::string& args, const std::string& env = "")
+Result RunProgram(const TempDir& dir, const std::string& args, const std::string& env = "")
 {
     const std::string cmd = "cd " + ShellQuote(dir.Path()) + " && env -u DISPLAY -u WAYLAND_DISPLAY HOME=" +
                             ShellQuote(dir.Path()) + " XDG_CONFIG_HOME=" + ShellQuote(dir / ".config") + " " + env +
@@ -55,7 +55,7 @@ TEST(CommandLine, SwitchesApplyToTheMoviesAfterThem)
     PcmMovie(dir / "a.swf");
     PcmMovie(dir / "b.swf");
     PcmMovie(dir / "c.swf", 3);
-    const Result r = Run(dir, "a.swf /wav b.swf /mp3 c.swf /m");
+    const Result r = RunProgram(dir, "a.swf /wav b.swf /mp3 c.swf /m");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "Conversion results:\n\na.swf: 1/1 Extracted\nb.swf: 1/1 Extracted\nc.swf: 3/3 Extracted\n");
     EXPECT_EQ(dir.List(), (std::vector<std::string>{"a.mp3", "a.swf", "b.swf", "b.wav", "c.swf",
@@ -68,19 +68,19 @@ TEST(CommandLine, SwitchSpellingsAndFailures)
     PcmMovie(dir / "a.swf");
     WriteFileBytes(dir / "notes.swf", "this is no movie");
     // /M, /WAV and /Mp3 are switches; /mm and /x are taken for files.
-    Result r = Run(dir, "/WAV a.swf /Mp3 notes.swf /mm /x " + ShellQuote(dir / "a.swf") + " /M");
+    Result r = RunProgram(dir, "/WAV a.swf /Mp3 notes.swf /mm /x " + ShellQuote(dir / "a.swf") + " /M");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Conversion results:\n\na.swf: 1/1 Extracted\nnotes.swf: Conversion failure\n"
                      "mm: Conversion failure\nx: Conversion failure\na.swf: 1/1 Extracted\n");
     EXPECT_EQ(dir.List(), (std::vector<std::string>{"a.mp3", "a.swf", "a.wav", "notes.swf"}));
 
     // Without /m nothing is printed; the status still tells.
-    r = Run(dir, "missing.swf");
+    r = RunProgram(dir, "missing.swf");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
 
     // Only switches: the heading alone.
-    r = Run(dir, "/m /wav");
+    r = RunProgram(dir, "/m /wav");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "Conversion results:\n\n");
 }
@@ -88,16 +88,16 @@ TEST(CommandLine, SwitchSpellingsAndFailures)
 TEST(CommandLine, HelpVersionAndUnreachableDisplay)
 {
     TempDir dir;
-    Result r = Run(dir, "--help");
+    Result r = RunProgram(dir, "--help");
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("Usage: orvellin"), std::string::npos);
-    r = Run(dir, "--version");
+    r = RunProgram(dir, "--version");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "orvellin 2.3 (build 149)\n");
 
     // A display that can't be reached: the results still reach the user.
     PcmMovie(dir / "a.swf");
-    r = Run(dir, "a.swf /m", "DISPLAY=:97");
+    r = RunProgram(dir, "a.swf /m", "DISPLAY=:97");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "Conversion results:\n\na.swf: 1/1 Extracted\n");
 }
@@ -114,7 +114,7 @@ TEST(CommandLine, ParallelRunsNameAndReportLikeSerialOnes)
             PcmMovie(dir / name, static_cast<size_t>(1 + i % 3));
             args += name + " " + (i % 2 ? "/wav " : "/mp3 ");
         }
-        const Result r = Run(dir, args + "/m " + jobs);
+        const Result r = RunProgram(dir, args + "/m " + jobs);
         EXPECT_EQ(r.status, 0);
         if (serialOut.empty()) {
             serialOut = r.out;
