@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -184,6 +185,41 @@ bool File::Close()
     return true;
 }
 
+bool File::AppendFrom(File& in)
+{
+    if (m_fd < 0 || in.m_fd < 0 || m_failed)
+        return false;
+    constexpr size_t kChunk = 1 << 20;
+    // The test budget must see every byte, so the kernel copy is skipped under it.
+    bool kernelCopy = g_writeBudget.load(std::memory_order_relaxed) < 0;
+    std::unique_ptr<unsigned char[]> buffer;
+    for (;;) {
+        if (kernelCopy) {
+            const ssize_t n = ::copy_file_range(in.m_fd, nullptr, m_fd, nullptr, kChunk, 0);
+            if (n > 0)
+                continue;
+            if (n == 0)
+                return true;
+            if (errno == EINTR)
+                continue;
+            if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != EBADF) {
+                m_failed = true;
+                return false;
+            }
+            kernelCopy = false;
+        }
+        if (!buffer)
+            buffer.reset(new unsigned char[kChunk]);
+        const size_t got = in.Read(buffer.get(), kChunk);
+        if (in.Failed())
+            return false;
+        if (got == 0)
+            return true;
+        if (!Write(buffer.get(), got))
+            return false;
+    }
+}
+
 bool ReadWholeFile(const std::string& path, std::string& out, size_t maxSize)
 {
     File file;
@@ -219,6 +255,31 @@ bool RenameNoReplace(const std::string& from, const std::string& to)
         return false;
     }
     return true;
+}
+
+bool RenameReplacing(const std::string& from, const std::string& to)
+{
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool SameFile(const std::string& a, const std::string& b)
+{
+    struct stat sa {};
+    struct stat sb {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+bool CreateTempBeside(const std::string& path, File& file, std::string& out)
+{
+    for (unsigned n = 0; n < 1000; ++n) {
+        out = path + ".part" + std::to_string(::getpid()) + "-" + std::to_string(n);
+        if (file.Open(out, OpenMode::CreateNew))
+            return true;
+        if (file.LastOpenError() != OpenError::AlreadyExists)
+            return false;
+    }
+    return false;
 }
 
 }  // namespace platform

@@ -46,6 +46,10 @@ public:
 
     bool Failed() const { return m_failed; }
 
+    // Appends everything from the current position of in to this file, in the
+    // kernel where it can. False when a read or a write fails.
+    bool AppendFrom(File& in);
+
 private:
     int m_fd = -1;
     bool m_failed = false;
@@ -59,6 +63,12 @@ bool ReadWholeFile(const std::string& path, std::string& out, size_t maxSize);
 bool DeleteFile(const std::string& path);
 // Moves from to to, never replacing an existing to.
 bool RenameNoReplace(const std::string& from, const std::string& to);
+// Moves from to to in one step, replacing to: only for a file the user chose to overwrite.
+bool RenameReplacing(const std::string& from, const std::string& to);
+// True when both paths name the same existing file (links and other spellings included).
+bool SameFile(const std::string& a, const std::string& b);
+// A new empty file beside path (same folder), created exclusively; its name in out.
+bool CreateTempBeside(const std::string& path, File& file, std::string& out);
 
 namespace testing {
 // Makes every File::Write fail once the bytes written through this hook's
