@@ -21,6 +21,50 @@ const int* const kIndexTables[4] = {kIndex2, kIndex3, kIndex4, kIndex5};
 
 constexpr uint32_t kPacketFrames = 4096;
 
+// MSB-first bits straight from the body, zero past its end: the movie's own
+// reader costs a call per field, which dominates long streams.
+class BitSource {
+public:
+    BitSource(const uint8_t* data, uint64_t size, uint64_t position)
+        : m_data(data), m_size(size), m_next(position / 8)
+    {
+        const int skip = static_cast<int>(position % 8);
+        if (skip) {
+            Fill(8);
+            m_bits -= skip;
+        }
+    }
+
+    uint32_t Get(int n)
+    {
+        if (m_bits < n)
+            Fill(n);
+        m_bits -= n;
+        return static_cast<uint32_t>(m_acc >> m_bits) & ((1u << n) - 1);
+    }
+
+    uint64_t Position() const { return m_next * 8 - static_cast<uint64_t>(m_bits); }
+
+private:
+    void Fill(int n)
+    {
+        while (m_bits <= 56) {
+            const uint8_t byte = m_next < m_size ? m_data[m_next] : 0;
+            m_acc = m_acc << 8 | byte;
+            ++m_next;
+            m_bits += 8;
+            if (m_bits >= n && m_bits > 48)
+                break;
+        }
+    }
+
+    const uint8_t* m_data;
+    uint64_t m_size;
+    uint64_t m_next;
+    uint64_t m_acc = 0;
+    int m_bits = 0;
+};
+
 }  // namespace
 
 uint64_t CAdpcmDecoder::MinimumBits(uint64_t frames, bool stereo)
@@ -32,8 +76,9 @@ void CAdpcmDecoder::Decode(uint32_t frames, bool stereo, bool is16Bit, uint8_t* 
 {
     if (frames == 0 || !output)
         return;
+    BitSource bits(m_movie.Body(), m_movie.BodyLength(), m_movie.BitPosition());
     const int channels = stereo ? 2 : 1;
-    const int codeBits = static_cast<int>(m_movie.ReadBits(2)) + 2;
+    const int codeBits = static_cast<int>(bits.Get(2)) + 2;
     const uint32_t signMask = 1u << (codeBits - 1);
     const uint32_t firstMagnitude = 1u << (codeBits - 2);
     const int* adjust = kIndexTables[codeBits - 2];
@@ -47,11 +92,10 @@ void CAdpcmDecoder::Decode(uint32_t frames, bool stereo, bool is16Bit, uint8_t* 
         const bool packetStart = i % kPacketFrames == 0;
         for (int ch = 0; ch < channels; ++ch) {
             if (packetStart) {
-                predictor[ch] = is16Bit ? static_cast<int16_t>(m_movie.ReadBits(16))
-                                        : static_cast<int>(m_movie.ReadBits(8));
-                index[ch] = static_cast<int>(m_movie.ReadBits(6));
+                predictor[ch] = is16Bit ? static_cast<int16_t>(bits.Get(16)) : static_cast<int>(bits.Get(8));
+                index[ch] = static_cast<int>(bits.Get(6));
             } else {
-                const uint32_t code = m_movie.ReadBits(codeBits);
+                const uint32_t code = bits.Get(codeBits);
                 int step = kStepSizes[index[ch]];
                 int difference = 0;
                 for (uint32_t mask = firstMagnitude; mask; mask >>= 1) {
@@ -62,8 +106,8 @@ void CAdpcmDecoder::Decode(uint32_t frames, bool stereo, bool is16Bit, uint8_t* 
                 difference += step;
                 if (code & signMask)
                     difference = -difference;
-                int p = predictor[ch] + difference;
-                int k = index[ch] + adjust[code & (signMask - 1)];
+                const int p = predictor[ch] + difference;
+                const int k = index[ch] + adjust[code & (signMask - 1)];
                 index[ch] = k < 0 ? 0 : k > 88 ? 88 : k;
                 predictor[ch] = p < low ? low : p > high ? high : p;
             }
@@ -76,4 +120,5 @@ void CAdpcmDecoder::Decode(uint32_t frames, bool stereo, bool is16Bit, uint8_t* 
             }
         }
     }
+    m_movie.SeekBits(bits.Position());
 }

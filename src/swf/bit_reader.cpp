@@ -54,3 +54,10 @@ void CSwfMovie::SkipBytes(uint32_t n)
     DiscardBits();
     m_cursor += n;
 }
+
+void CSwfMovie::SeekBits(uint64_t position)
+{
+    m_cursor = (position + 7) / 8;
+    m_bitCount = static_cast<int32_t>(m_cursor * 8 - position);
+    m_bitBuffer = m_bitCount ? ByteAt(m_cursor - 1) & (0xFFu >> (8 - m_bitCount)) : 0;
+}

@@ -58,6 +58,8 @@ namespace {
 
 constexpr uint32_t kHeaderOnlyBody = 20;
 constexpr size_t kCompressedChunk = 256 * 1024;
+// Twenty inflated bytes need only the first few hundred compressed ones.
+constexpr size_t kHeaderChunk = 1024;
 
 uint8_t* Allocate(size_t size)
 {
@@ -151,13 +153,14 @@ bool CSwfMovie::LoadCompressed(platform::File& file, bool headerOnly)
     inf.ready = true;
     inf.z.next_out = m_body.get() + 8;
     size_t left = static_cast<size_t>(room);
-    std::unique_ptr<uint8_t[]> chunk(Allocate(kCompressedChunk));
+    const size_t chunkSize = headerOnly ? kHeaderChunk : kCompressedChunk;
+    std::unique_ptr<uint8_t[]> chunk(Allocate(chunkSize));
     if (!chunk)
         return false;
     // Inflate as the compressed bytes arrive, and only until the room is full:
     // a header read stops after the first chunk.
     while (left > 0) {
-        const size_t got = file.Read(chunk.get(), kCompressedChunk);
+        const size_t got = file.Read(chunk.get(), chunkSize);
         if (file.Failed() || got == 0)
             return false;
         inf.z.next_in = chunk.get();

@@ -63,6 +63,12 @@ public:
     uint16_t ReadUI16();
     uint32_t ReadUI32();
     void SkipBytes(uint32_t n);
+    // The reader's place in bits from the start of the body, and a jump to
+    // one; for readers that fetch bits faster than one call a field.
+    uint64_t BitPosition() const { return m_cursor * 8 - static_cast<uint64_t>(m_bitCount); }
+    void SeekBits(uint64_t position);
+    // The loaded body (BodyLength() bytes); null while nothing is loaded.
+    const uint8_t* Body() const { return m_body.get(); }
 
     // --- tag walk and catalogue ---
     void Reset();

@@ -1,0 +1,122 @@
+// Makes the movies the benchmarks convert, from audio files made by sox,
+// lame and ffmpeg, or from the test tone.
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+
+#include "support/media.h"
+#include "support/swf_builder.h"
+
+namespace {
+
+std::string Slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+uint32_t Be(const std::string& s, size_t at, int n)
+{
+    uint32_t v = 0;
+    for (int i = 0; i < n; ++i)
+        v = v << 8 | static_cast<uint8_t>(s[at + i]);
+    return v;
+}
+
+// FLV audio packets of adpcm_swf (4096 frames each) become stream blocks.
+void FlvToSwf(const std::string& flvPath, const std::string& out, bool stereo)
+{
+    const std::string flv = Slurp(flvPath);
+    SwfBuilder b;
+    b.Tag(kTagSoundStreamHead, StreamHead(1, 3, true, stereo, 4096));
+    size_t at = Be(flv, 5, 4) + 4;
+    while (at + 11 <= flv.size()) {
+        const uint32_t size = Be(flv, at + 1, 3);
+        if (at + 11 + size > flv.size())
+            break;
+        if (flv[at] == 8 && size > 1)
+            b.Tag(kTagSoundStreamBlock, flv.substr(at + 12, size - 1));
+        at += 11 + size + 4;
+    }
+    b.End().WriteTo(out);
+}
+
+// A 44-byte-header 16-bit WAV becomes one uncompressed DefineSound.
+void WavToSwf(const std::string& wavPath, const std::string& out)
+{
+    const std::string wav = Slurp(wavPath);
+    const bool stereo = wav[22] == 2;
+    const std::string data = wav.substr(44);
+    const uint32_t frames = static_cast<uint32_t>(data.size() / (stereo ? 4 : 2));
+    SwfBuilder().Tag(kTagDefineSound, DefineSound(1, 3, 3, true, stereo, frames, data)).End().WriteTo(out);
+}
+
+void Mp3ToSwf(const std::string& mp3Path, const std::string& out)
+{
+    SwfBuilder().Tag(kTagDefineSound, DefineSound(1, 2, 3, true, true, 0, U16(0) + Slurp(mp3Path))).End().WriteTo(out);
+}
+
+// Small movies as a game holds them: a few short ADPCM and PCM effects each.
+void SmallMovies(int count, const std::string& dir)
+{
+    const auto tone = TestTone(22050, false, 22050);
+    const std::string adpcm = EncodeAdpcm(tone, false, 4).bytes;
+    const std::string pcm(reinterpret_cast<const char*>(tone.data()), tone.size() * 2);
+    for (int i = 0; i < count; ++i) {
+        SwfBuilder b;
+        b.Tag(kTagDefineSound, DefineSound(1, 1, 2, true, false, 22050, adpcm))
+            .Tag(kTagDefineSound, DefineSound(2, 3, 2, true, false, 22050, pcm))
+            .End();
+        b.WriteTo(dir + "/small" + std::to_string(i) + ".swf", i % 2 == 1);
+    }
+}
+
+// Movies of a realistic size (some sound data after the header), half compressed.
+void HeaderMovies(int count, const std::string& dir)
+{
+    const auto tone = TestTone(20000, false, 22050);
+    const std::string pcm(reinterpret_cast<const char*>(tone.data()), tone.size() * 2);
+    SwfBuilder b;
+    b.Tag(9, "\xFF\xFF\xFF").Tag(kTagDefineSound, DefineSound(1, 3, 2, true, false, 20000, pcm)).End();
+    const std::string plain = b.Build(false);
+    const std::string packed = b.Build(true);
+    for (int i = 0; i < count; ++i) {
+        std::ofstream out(dir + "/h" + std::to_string(i) + ".swf", std::ios::binary);
+        const std::string& bytes = i % 2 ? packed : plain;
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        const std::string cmd = argc > 1 ? argv[1] : "";
+        if (cmd == "flv2swf" && argc == 5)
+            FlvToSwf(argv[2], argv[3], std::strcmp(argv[4], "stereo") == 0);
+        else if (cmd == "wav2swf" && argc == 4)
+            WavToSwf(argv[2], argv[3]);
+        else if (cmd == "mp32swf" && argc == 4)
+            Mp3ToSwf(argv[2], argv[3]);
+        else if (cmd == "small" && argc == 4)
+            SmallMovies(std::stoi(argv[2]), argv[3]);
+        else if (cmd == "headers" && argc == 4)
+            HeaderMovies(std::stoi(argv[2]), argv[3]);
+        else {
+            std::fprintf(stderr,
+                         "usage: make_inputs flv2swf IN.flv OUT.swf mono|stereo | wav2swf IN.wav OUT.swf |\n"
+                         "       mp32swf IN.mp3 OUT.swf | small N DIR | headers N DIR\n");
+            return 2;
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "make_inputs: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
