@@ -1,0 +1,133 @@
+#include "audio/conversions.h"
+
+#include <array>
+#include <limits>
+
+#include "audio/mp3_decoder.h"
+#include "audio/mp3_encoder.h"
+#include "audio/resampler.h"
+#include "audio/wave_reader.h"
+#include "audio/wave_writer.h"
+
+bool ConvertWavToMp3(const std::string& wavPath, const std::string& mp3Path,
+                     uint32_t* frames, uint32_t* outRate)
+{
+    CWaveReader reader;
+    if (!reader.Open(wavPath))
+        return false;
+    const WaveFormat format = reader.Format();
+    // Other layouts would be read as garbage or leave a plane unfilled.
+    const bool stereo = format.channels == 2;
+    if ((format.channels != 1 && !stereo) ||
+        (format.bitsPerSample != 8 && format.bitsPerSample != 16) || format.samplesPerSec == 0 ||
+        format.samplesPerSec > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()))
+        return false;
+    const int rate = static_cast<int>(format.samplesPerSec);
+
+    CMp3Encoder encoder;
+    if (!encoder.Open(mp3Path))
+        return false;
+    encoder.SetChannels(format.channels);
+    encoder.SetSampleRate(rate);
+    encoder.SetWriteVbrTag(false);
+    if (!stereo)
+        encoder.SetMode(CMp3Encoder::kMono);
+    if (!encoder.InitParams()) {
+        encoder.Discard();
+        return false;
+    }
+
+    const bool wide = format.bitsPerSample == 16;
+    CResampler widen;
+    if (!wide) {
+        widen.inRate = widen.outRate = rate;
+        widen.inChannels = widen.outChannels = format.channels;
+        widen.inBits = 8;
+        widen.outBits = 16;
+        if (!widen.Prepare()) {
+            encoder.Discard();
+            return false;
+        }
+    }
+
+    std::array<int16_t, kWaveBlockFrames> left{};
+    std::array<int16_t, kWaveBlockFrames> right{};
+    std::array<uint8_t, kWaveBlockFrames> narrowLeft{};
+    std::array<uint8_t, kWaveBlockFrames> narrowRight{};
+    uint64_t total = 0;
+    bool ok = true;
+    bool end = false;
+    while (ok && !end) {
+        size_t count = 0;
+        if (!reader.Read(wide ? static_cast<void*>(left.data()) : narrowLeft.data(),
+                         wide ? static_cast<void*>(right.data()) : narrowRight.data(), count, end)) {
+            ok = false;
+            break;
+        }
+        if (count == 0)
+            break;
+        total += count;
+        if (total > std::numeric_limits<uint32_t>::max()) {
+            ok = false;
+            break;
+        }
+        if (!wide) {
+            size_t widened = 0;
+            ok = widen.Convert(narrowLeft.data(), narrowRight.data(), count, left.data(), right.data(), widened) &&
+                 widened == count;
+            if (!ok)
+                break;
+        }
+        ok = encoder.Encode(left.data(), right.data(), count);
+    }
+
+    const int chosenRate = encoder.OutSampleRate();
+    if (!ok) {
+        encoder.Discard();
+        return false;
+    }
+    if (!encoder.Close()) {
+        platform::DeleteFile(mp3Path);
+        return false;
+    }
+    if (frames)
+        *frames = static_cast<uint32_t>(total);
+    if (outRate)
+        *outRate = static_cast<uint32_t>(chosenRate);
+    return true;
+}
+
+bool ConvertMp3ToWav(const std::string& mp3Path, const std::string& wavPath)
+{
+    CMp3Decoder decoder;
+    if (!decoder.Open(mp3Path))
+        return false;
+    const bool stereo = decoder.Channels() == 2;
+    CWaveWriter writer;
+    if (!writer.Open(wavPath, stereo, 16, static_cast<uint32_t>(decoder.SampleRate())))
+        return false;
+
+    std::array<int16_t, kMp3MaxFrameSamples> left{};
+    std::array<int16_t, kMp3MaxFrameSamples> right{};
+    bool end = false;
+    while (!end) {
+        size_t count = 0;
+        if (!decoder.Decode(left.data(), right.data(), count, end)) {
+            writer.Discard();
+            return false;
+        }
+        // A mono frame later in a stereo stream fills only the left plane.
+        if (stereo && decoder.FrameChannels() == 1)
+            right = left;
+        if (!writer.Write(left.data(), right.data(), count)) {
+            writer.Discard();
+            return false;
+        }
+    }
+    decoder.Close();
+    if (!writer.Close()) {
+        platform::DeleteFile(wavPath);
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,141 @@
+#include "audio/mp3_encoder.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <lame/lame.h>
+
+namespace {
+
+// The core prints nothing; the library would talk on stderr otherwise.
+void Silent(const char*, va_list) {}
+
+// Frames per lame_encode_buffer call, so one call always fits m_buffer.
+constexpr size_t kChunkFrames = 1152;
+
+}  // namespace
+
+void CMp3Encoder::ContextDeleter::operator()(lame_global_struct* gfp) const
+{
+    lame_close(gfp);
+}
+
+CMp3Encoder::CMp3Encoder() = default;
+
+CMp3Encoder::~CMp3Encoder()
+{
+    Close();
+}
+
+bool CMp3Encoder::Open(const std::string& path)
+{
+    Close();
+    m_failed = false;
+    m_initialized = false;
+    if (!m_file.Open(path, platform::OpenMode::CreateNew))
+        return false;
+    m_path = path;
+    m_lame.reset(lame_init());
+    if (!m_lame) {
+        Discard();
+        return false;
+    }
+    lame_set_errorf(m_lame.get(), Silent);
+    lame_set_debugf(m_lame.get(), Silent);
+    lame_set_msgf(m_lame.get(), Silent);
+    return true;
+}
+
+void CMp3Encoder::SetSampleRate(int rate)
+{
+    if (m_lame)
+        lame_set_in_samplerate(m_lame.get(), rate);
+}
+
+void CMp3Encoder::SetChannels(int channels)
+{
+    if (m_lame)
+        lame_set_num_channels(m_lame.get(), std::clamp(channels, 1, 2));
+}
+
+void CMp3Encoder::SetMode(int mode)
+{
+    if (mode != kStereo && mode != kJointStereo && mode != kMono)
+        mode = kStereo;
+    if (m_lame)
+        lame_set_mode(m_lame.get(), static_cast<MPEG_mode>(mode));
+}
+
+void CMp3Encoder::SetWriteVbrTag(bool on)
+{
+    if (m_lame)
+        lame_set_bWriteVbrTag(m_lame.get(), on ? 1 : 0);
+}
+
+bool CMp3Encoder::InitParams()
+{
+    if (!m_lame || m_initialized)
+        return false;
+    m_initialized = lame_init_params(m_lame.get()) >= 0;
+    return m_initialized;
+}
+
+int CMp3Encoder::OutSampleRate() const
+{
+    return m_lame && m_initialized ? lame_get_out_samplerate(m_lame.get()) : 0;
+}
+
+bool CMp3Encoder::WriteOut(int bytes)
+{
+    if (bytes < 0 || static_cast<size_t>(bytes) > m_buffer.size())
+        return false;
+    return bytes == 0 || m_file.Write(m_buffer.data(), static_cast<size_t>(bytes));
+}
+
+bool CMp3Encoder::Encode(const int16_t* left, const int16_t* right, size_t count)
+{
+    if (!m_initialized || m_failed)
+        return false;
+    if (lame_get_num_channels(m_lame.get()) == 1)
+        right = left;
+    for (size_t done = 0; done < count; done += kChunkFrames) {
+        const int n = static_cast<int>(std::min(kChunkFrames, count - done));
+        const int bytes = lame_encode_buffer(m_lame.get(), left + done, right + done, n,
+                                             m_buffer.data(), static_cast<int>(m_buffer.size()));
+        if (!WriteOut(bytes)) {
+            m_failed = true;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CMp3Encoder::Close()
+{
+    if (!m_lame && !m_file.IsOpen())
+        return true;
+    bool ok = !m_failed && m_initialized;
+    if (ok) {
+        const int bytes = lame_encode_flush(m_lame.get(), m_buffer.data(), static_cast<int>(m_buffer.size()));
+        // No fsync: every source this program deletes can be made again from its movie.
+        ok = WriteOut(bytes);
+    }
+    m_lame.reset();
+    if (!m_file.Close())
+        ok = false;
+    m_initialized = false;
+    m_failed = false;
+    return ok;
+}
+
+void CMp3Encoder::Discard()
+{
+    if (!m_lame && !m_file.IsOpen())
+        return;
+    m_lame.reset();
+    const bool hadFile = m_file.IsOpen();
+    m_file.Close();
+    if (hadFile)
+        platform::DeleteFile(m_path);
+    m_initialized = false;
+    m_failed = false;
+}

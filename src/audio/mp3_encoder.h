@@ -1,0 +1,64 @@
+// Encodes 16-bit PCM to an MP3 file through one LAME encoder context. The
+// file holds MPEG audio frames only: no ID3 tag, no VBR/Info frame.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/file.h"
+
+struct lame_global_struct;
+
+class CMp3Encoder {
+public:
+    // Values for SetMode, as the library numbers them.
+    enum Mode { kStereo = 0, kJointStereo = 1, kMono = 3 };
+
+    CMp3Encoder();
+    virtual ~CMp3Encoder();
+    CMp3Encoder(const CMp3Encoder&) = delete;
+    CMp3Encoder& operator=(const CMp3Encoder&) = delete;
+
+    // Creates the output file (never replacing an existing one) and a fresh
+    // encoder context. A context still open is closed first.
+    bool Open(const std::string& path);
+
+    // Settings; only between Open and InitParams.
+    void SetSampleRate(int rate);
+    void SetChannels(int channels);  // clamped to 1..2
+    void SetMode(int mode);          // other values mean stereo
+    void SetWriteVbrTag(bool on);
+    bool InitParams();
+
+    // Output sample rate the library chose; 0 before InitParams.
+    int OutSampleRate() const;
+
+    // Encodes count frames of 16-bit samples; right is ignored for mono.
+    // False when the library fails or a write comes up short.
+    bool Encode(const int16_t* left, const int16_t* right, size_t count);
+
+    // Flushes the last frames, writes them and closes the file. False if the
+    // flush, any write or the close failed. Harmless when nothing is open.
+    bool Close();
+
+    // Gives up: releases the context and deletes the file this encoder made.
+    void Discard();
+
+private:
+    struct ContextDeleter {
+        void operator()(lame_global_struct* gfp) const;
+    };
+
+    bool WriteOut(int bytes);
+
+    std::string m_path;
+    platform::File m_file;
+    std::unique_ptr<lame_global_struct, ContextDeleter> m_lame;
+    bool m_initialized = false;
+    bool m_failed = false;
+    // Enough for one 1152-frame block (1.25 * 1152 + 7200) and for the flush.
+    std::array<unsigned char, 16384> m_buffer{};
+};

@@ -1,0 +1,98 @@
+#include "audio/wave_writer.h"
+
+#include <limits>
+
+#include "audio/wave_format.h"
+
+namespace {
+
+// Both length fields are 32-bit; the RIFF one counts 36 header bytes as well.
+constexpr uint64_t kMaxDataBytes = std::numeric_limits<uint32_t>::max() - 36u;
+
+void PutSample(uint8_t* p, int16_t v)
+{
+    const auto u = static_cast<uint16_t>(v);
+    p[0] = static_cast<uint8_t>(u);
+    p[1] = static_cast<uint8_t>(u >> 8);
+}
+
+}  // namespace
+
+CWaveWriter::~CWaveWriter()
+{
+    Close();
+}
+
+bool CWaveWriter::Open(const std::string& path, bool stereo, uint16_t bitsPerSample, uint32_t sampleRate)
+{
+    Close();
+    if (bitsPerSample != 16 || sampleRate == 0)
+        return false;
+    if (!m_file.Open(path, platform::OpenMode::CreateNew))
+        return false;
+    m_path = path;
+    m_channels = stereo ? 2 : 1;
+    m_dataBytes = 0;
+    m_failed = false;
+    const auto header = MakeWaveHeader(m_channels, bitsPerSample, sampleRate);
+    if (!m_file.Write(header.data(), header.size())) {
+        Discard();
+        return false;
+    }
+    return true;
+}
+
+bool CWaveWriter::Write(const int16_t* left, const int16_t* right, size_t count)
+{
+    if (!m_file.IsOpen() || m_failed)
+        return false;
+    if (count == 0)
+        return true;
+    const size_t bytes = count * m_channels * 2;
+    if (m_dataBytes + bytes > kMaxDataBytes) {
+        m_failed = true;
+        return false;
+    }
+    if (m_buffer.size() < bytes)
+        m_buffer.resize(bytes);
+    uint8_t* p = m_buffer.data();
+    for (size_t i = 0; i < count; ++i) {
+        PutSample(p, left[i]);
+        p += 2;
+        if (m_channels == 2) {
+            PutSample(p, right[i]);
+            p += 2;
+        }
+    }
+    if (!m_file.Write(m_buffer.data(), bytes)) {
+        m_failed = true;
+        return false;
+    }
+    m_dataBytes += bytes;
+    return true;
+}
+
+bool CWaveWriter::Close()
+{
+    if (!m_file.IsOpen())
+        return true;
+    bool ok = !m_failed;
+    // No fsync: every source this program deletes can be made again from its movie.
+    if (ok)
+        ok = PatchWaveLengths(m_file);
+    if (!m_file.Close())
+        ok = false;
+    m_failed = false;
+    m_buffer.clear();
+    m_buffer.shrink_to_fit();
+    return ok;
+}
+
+void CWaveWriter::Discard()
+{
+    if (!m_file.IsOpen())
+        return;
+    m_file.Close();
+    platform::DeleteFile(m_path);
+    m_failed = false;
+}

@@ -1,0 +1,45 @@
+// Writes the program's one WAV layout: the 44-byte header of wave_format.h,
+// then interleaved 16-bit little-endian samples; the lengths are filled in at
+// Close.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/file.h"
+
+class CWaveWriter {
+public:
+    CWaveWriter() = default;
+    virtual ~CWaveWriter();
+    CWaveWriter(const CWaveWriter&) = delete;
+    CWaveWriter& operator=(const CWaveWriter&) = delete;
+
+    // Creates a new file (an existing file is never replaced) and writes the
+    // header with placeholder lengths. Samples are always 16-bit, so any other
+    // width is refused rather than written into a header that would lie.
+    bool Open(const std::string& path, bool stereo, uint16_t bitsPerSample, uint32_t sampleRate);
+    bool IsOpen() const { return m_file.IsOpen(); }
+    uint16_t Channels() const { return m_channels; }
+
+    // Appends count frames: left[i] (and right[i] when stereo; right is not
+    // read for mono). False once any write has failed or the file would
+    // outgrow the 32-bit lengths of the format.
+    bool Write(const int16_t* left, const int16_t* right, size_t count);
+
+    // Flushes, patches the lengths and closes. False if any write, the patch,
+    // the flush or the close failed. Harmless when nothing is open.
+    bool Close();
+
+    // Gives up: closes and deletes the file this writer created.
+    void Discard();
+
+private:
+    platform::File m_file;
+    std::string m_path;
+    uint16_t m_channels = 0;
+    uint64_t m_dataBytes = 0;
+    bool m_failed = false;
+    std::vector<uint8_t> m_buffer;  // reused between writes
+};

@@ -1,0 +1,321 @@
+#include "audio/mp3_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <vector>
+
+#include "audio/conversions.h"
+#include "audio/mp3_encoder.h"
+#include "audio/wave_reader.h"
+#include "platform/file.h"
+#include "support/swf_builder.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+struct BudgetGuard {
+    ~BudgetGuard() { platform::testing::SetWriteBudget(-1); }
+};
+
+// Encodes the test tone with the library and returns the MP3 bytes.
+std::string MakeMp3(const std::string& scratch, size_t frames, bool stereo, int rate)
+{
+    const std::vector<int16_t> tone = TestTone(frames, stereo, rate);
+    std::vector<int16_t> l, r;
+    for (size_t i = 0; i < frames; ++i) {
+        l.push_back(tone[stereo ? 2 * i : i]);
+        r.push_back(stereo ? tone[2 * i + 1] : 0);
+    }
+    {
+        CMp3Encoder encoder;
+        EXPECT_TRUE(encoder.Open(scratch));
+        encoder.SetChannels(stereo ? 2 : 1);
+        encoder.SetSampleRate(rate);
+        encoder.SetWriteVbrTag(false);
+        if (!stereo)
+            encoder.SetMode(CMp3Encoder::kMono);
+        EXPECT_TRUE(encoder.InitParams());
+        EXPECT_TRUE(encoder.Encode(l.data(), r.data(), frames));
+        EXPECT_TRUE(encoder.Close());
+    }
+    std::string bytes = ReadFileBytes(scratch);
+    platform::DeleteFile(scratch);
+    return bytes;
+}
+
+struct Decoded {
+    uint16_t channels = 0;
+    uint16_t blockAlign = 0;
+    uint16_t bits = 0;
+    uint32_t rate = 0;
+    std::vector<int16_t> left, right;
+};
+
+// Reads a WAV file back, checking that its lengths match its size.
+Decoded ReadWav(const std::string& path)
+{
+    Decoded d;
+    const std::string bytes = ReadFileBytes(path);
+    EXPECT_GE(bytes.size(), 44u);
+    if (bytes.size() < 44)
+        return d;
+    const auto u32 = [&](size_t at) {
+        return static_cast<uint32_t>(static_cast<uint8_t>(bytes[at]) | (static_cast<uint8_t>(bytes[at + 1]) << 8) |
+                                     (static_cast<uint8_t>(bytes[at + 2]) << 16) |
+                                     (static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 3])) << 24));
+    };
+    EXPECT_EQ(u32(4), bytes.size() - 8);
+    EXPECT_EQ(u32(40), bytes.size() - 44);
+    CWaveReader reader;
+    EXPECT_TRUE(reader.Open(path));
+    d.channels = reader.Format().channels;
+    d.blockAlign = reader.Format().blockAlign;
+    d.bits = reader.Format().bitsPerSample;
+    d.rate = reader.Format().samplesPerSec;
+    std::vector<int16_t> l(kWaveBlockFrames), r(kWaveBlockFrames);
+    bool end = false;
+    while (!end) {
+        size_t count = 0;
+        EXPECT_TRUE(reader.Read(l.data(), r.data(), count, end));
+        d.left.insert(d.left.end(), l.begin(), l.begin() + static_cast<long>(count));
+        if (d.channels == 2)
+            d.right.insert(d.right.end(), r.begin(), r.begin() + static_cast<long>(count));
+    }
+    return d;
+}
+
+double Rms(const std::vector<int16_t>& s)
+{
+    double sum = 0;
+    for (int16_t v : s)
+        sum += static_cast<double>(v) * v;
+    return s.empty() ? 0 : std::sqrt(sum / static_cast<double>(s.size()));
+}
+
+bool Exists(const std::string& path)
+{
+    return std::ifstream(path).good();
+}
+
+class Mp3ToWav : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string Put(const std::string& name, const std::string& bytes)
+    {
+        WriteFileBytes(dir / name, bytes);
+        return dir / name;
+    }
+};
+
+}  // namespace
+
+TEST_F(Mp3ToWav, StereoAndMonoKeepTheirChannels)
+{
+    const struct {
+        bool stereo;
+        int rate;
+    } cases[] = {{true, 44100}, {false, 44100}, {true, 22050}, {false, 11025}, {false, 8000}};
+    for (const auto& c : cases) {
+        const size_t frames = static_cast<size_t>(c.rate);  // one second
+        const std::string mp3 = Put("in.mp3", MakeMp3(dir / "enc.mp3", frames, c.stereo, c.rate));
+        const std::string wav = dir / "out.wav";
+        ASSERT_TRUE(ConvertMp3ToWav(mp3, wav)) << c.rate;
+        const Decoded d = ReadWav(wav);
+        EXPECT_EQ(d.channels, c.stereo ? 2 : 1);
+        EXPECT_EQ(d.blockAlign, c.stereo ? 4 : 2);
+        EXPECT_EQ(d.bits, 16);
+        EXPECT_EQ(d.rate, static_cast<uint32_t>(c.rate));
+        // Encoder delay and padding add less than three frames of 1152.
+        EXPECT_GE(d.left.size(), frames);
+        EXPECT_LT(d.left.size(), frames + 3 * 1152);
+        // The tone survives: its loudness is near the original's (low rates lose
+        // some of the upper partial to the lowpass).
+        const std::vector<int16_t> tone = TestTone(frames, false, c.rate);
+        EXPECT_NEAR(Rms(d.left), Rms(tone), Rms(tone) * 0.2) << c.rate;
+        if (c.stereo) {
+            EXPECT_GT(Rms(d.right), 1000.0);
+        }
+        EXPECT_TRUE(Exists(mp3)) << "the input stays";
+        platform::DeleteFile(mp3);
+        platform::DeleteFile(wav);
+    }
+}
+
+TEST_F(Mp3ToWav, SkipsLeadingTagsAndGarbage)
+{
+    const std::string plain = MakeMp3(dir / "enc.mp3", 20000, true, 22050);
+    ASSERT_TRUE(ConvertMp3ToWav(Put("plain.mp3", plain), dir / "plain.wav"));
+    const Decoded reference = ReadWav(dir / "plain.wav");
+    ASSERT_GT(reference.left.size(), 20000u);
+
+    // A 300-byte ID3v2 tag body whose size is synchsafe (0x02 0x2C = 300).
+    std::string id3 = std::string("ID3\x03\x00\x00\x00\x00\x02\x2C", 10) + std::string(300, '\xFF');
+    // An album-ID header of 6 + 10 bytes.
+    const std::string aid = std::string("AiD\x01", 4) + std::string("\x10\x00", 2) + std::string(10, 'x');
+    // Bytes that hold no frame sync (0xFF is never followed by 0xE0 or more).
+    const std::string garbage = std::string("\x00\xFF\x10junk\xFF\x7F", 9) + std::string(500, 'g');
+    const struct {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"id3", id3 + plain},
+        {"aid", aid + plain},
+        {"id3_aid", id3 + aid + plain},
+        {"garbage", garbage + plain},
+        {"id3_garbage", id3 + garbage + plain},
+    };
+    for (const auto& c : cases) {
+        const std::string wav = dir / (std::string(c.name) + ".wav");
+        ASSERT_TRUE(ConvertMp3ToWav(Put(std::string(c.name) + ".mp3", c.bytes), wav)) << c.name;
+        const Decoded d = ReadWav(wav);
+        EXPECT_EQ(d.left, reference.left) << c.name;
+        EXPECT_EQ(d.right, reference.right) << c.name;
+    }
+}
+
+TEST_F(Mp3ToWav, FilesWithoutAStreamFailAndLeaveNoWav)
+{
+    const std::string good = MakeMp3(dir / "enc.mp3", 5000, false, 22050);
+    const struct {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"empty", ""},
+        {"seven_bytes", good.substr(0, 7)},
+        {"no_sync", std::string(5000, '\x55')},
+        {"id3_only", std::string("ID3\x03\x00\x00\x00\x00\x00\x10", 10) + std::string(16, '\0')},
+        {"id3_larger_than_file", std::string("ID3\x03\x00\x00\x7F\x7F\x7F\x7F", 10) + good},
+        {"header_then_nothing", good.substr(0, 40)},
+    };
+    for (const auto& c : cases) {
+        const std::string wav = dir / (std::string(c.name) + ".wav");
+        EXPECT_FALSE(ConvertMp3ToWav(Put(std::string(c.name) + ".mp3", c.bytes), wav)) << c.name;
+        EXPECT_FALSE(Exists(wav)) << c.name;
+    }
+    EXPECT_FALSE(ConvertMp3ToWav(dir / "missing.mp3", dir / "missing.wav"));
+    EXPECT_FALSE(Exists(dir / "missing.wav"));
+}
+
+TEST_F(Mp3ToWav, TruncatedAndDamagedStreamsStaySane)
+{
+    const std::string good = MakeMp3(dir / "enc.mp3", 44100, true, 44100);
+    ASSERT_TRUE(ConvertMp3ToWav(Put("good.mp3", good), dir / "good.wav"));
+    const size_t full = ReadWav(dir / "good.wav").left.size();
+
+    // Cut in the middle of a frame: the complete frames before it decode.
+    ASSERT_TRUE(ConvertMp3ToWav(Put("cut.mp3", good.substr(0, good.size() / 2 + 77)), dir / "cut.wav"));
+    const size_t cut = ReadWav(dir / "cut.wav").left.size();
+    EXPECT_GT(cut, full / 2 - 3 * 1152);
+    EXPECT_LT(cut, full);
+    EXPECT_EQ(cut % 1152, 0u);
+
+    // Damage in the middle: the decoder resynchronises or the conversion
+    // fails; a failure never leaves a WAV behind, a success is a whole WAV.
+    std::string damaged = good;
+    for (size_t i = damaged.size() / 3; i < damaged.size() / 3 + 700; ++i)
+        damaged[i] = static_cast<char>((i * 7919) & 0xFF);
+    const bool ok = ConvertMp3ToWav(Put("damaged.mp3", damaged), dir / "damaged.wav");
+    EXPECT_EQ(ok, Exists(dir / "damaged.wav"));
+    if (ok) {
+        const size_t n = ReadWav(dir / "damaged.wav").left.size();
+        EXPECT_GT(n, full / 3);
+        EXPECT_LE(n, full);
+    }
+}
+
+TEST_F(Mp3ToWav, NeverReplacesAnExistingWav)
+{
+    const std::string mp3 = Put("in.mp3", MakeMp3(dir / "enc.mp3", 5000, true, 44100));
+    const std::string wav = Put("out.wav", "mine");
+    EXPECT_FALSE(ConvertMp3ToWav(mp3, wav));
+    EXPECT_EQ(ReadFileBytes(wav), "mine");
+}
+
+TEST_F(Mp3ToWav, FailedWriteLeavesNoWav)
+{
+    BudgetGuard guard;
+    const std::string mp3 = Put("in.mp3", MakeMp3(dir / "enc.mp3", 30000, true, 44100));
+    for (const int64_t budget : {int64_t{20}, int64_t{44 + 10000}}) {
+        platform::testing::SetWriteBudget(budget);
+        EXPECT_FALSE(ConvertMp3ToWav(mp3, dir / "out.wav")) << budget;
+        platform::testing::SetWriteBudget(-1);
+        EXPECT_FALSE(Exists(dir / "out.wav")) << budget;
+    }
+}
+
+TEST_F(Mp3ToWav, HeaderFollowedByNoFrameDataGivesAnEmptyWav)
+{
+    // A lone frame header padded to pass probing, with no room for samples.
+    const std::string good = MakeMp3(dir / "enc.mp3", 5000, true, 44100);
+    const std::string wav = dir / "out.wav";
+    ASSERT_TRUE(ConvertMp3ToWav(Put("short.mp3", good.substr(0, 4) + std::string(300, '\0')), wav));
+    const Decoded d = ReadWav(wav);
+    EXPECT_EQ(d.channels, 2);
+    EXPECT_LE(d.left.size(), 1152u);
+}
+
+TEST(Mp3Decoder, TwoDecodersRunAtOnce)
+{
+    TempDir dir;
+    WriteFileBytes(dir / "a.mp3", MakeMp3(dir / "enc.mp3", 20000, true, 44100));
+    WriteFileBytes(dir / "b.mp3", MakeMp3(dir / "enc.mp3", 9000, false, 16000));
+
+    const auto decodeAlone = [&](const std::string& path) {
+        CMp3Decoder d;
+        EXPECT_TRUE(d.Open(path));
+        std::vector<int16_t> all;
+        int16_t l[kMp3MaxFrameSamples];
+        int16_t r[kMp3MaxFrameSamples];
+        bool end = false;
+        while (!end) {
+            size_t n = 0;
+            EXPECT_TRUE(d.Decode(l, r, n, end));
+            all.insert(all.end(), l, l + n);
+        }
+        return all;
+    };
+    const std::vector<int16_t> a = decodeAlone(dir / "a.mp3");
+    const std::vector<int16_t> b = decodeAlone(dir / "b.mp3");
+
+    CMp3Decoder da, db;
+    ASSERT_TRUE(da.Open(dir / "a.mp3"));
+    ASSERT_TRUE(db.Open(dir / "b.mp3"));
+    EXPECT_EQ(da.Channels(), 2);
+    EXPECT_EQ(da.SampleRate(), 44100);
+    EXPECT_GT(da.Bitrate(), 0);
+    EXPECT_FALSE(da.FreeFormat());
+    EXPECT_EQ(db.Channels(), 1);
+    EXPECT_EQ(db.SampleRate(), 16000);
+    std::vector<int16_t> ia, ib;
+    int16_t l[kMp3MaxFrameSamples];
+    int16_t r[kMp3MaxFrameSamples];
+    bool endA = false;
+    bool endB = false;
+    while (!endA || !endB) {
+        size_t n = 0;
+        if (!endA) {
+            ASSERT_TRUE(da.Decode(l, r, n, endA));
+            ia.insert(ia.end(), l, l + n);
+        }
+        if (!endB) {
+            ASSERT_TRUE(db.Decode(l, r, n, endB));
+            ib.insert(ib.end(), l, l + n);
+            EXPECT_EQ(db.FrameChannels(), n ? 1 : db.FrameChannels());
+        }
+    }
+    EXPECT_EQ(ia, a);
+    EXPECT_EQ(ib, b);
+
+    // After the end, Decode keeps reporting the end; after Close it fails.
+    size_t n = 5;
+    EXPECT_TRUE(da.Decode(l, r, n, endA));
+    EXPECT_EQ(n, 0u);
+    EXPECT_TRUE(endA);
+    da.Close();
+    da.Close();
+    bool end = false;
+    EXPECT_FALSE(da.Decode(l, r, n, end));
+    EXPECT_TRUE(end);
+}
