@@ -1,5 +1,7 @@
 #include "audio/mp3_decoder.h"
 
+#include "audio/lame_lock.h"
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstring>
@@ -37,7 +39,10 @@ bool CMp3Decoder::Open(const std::string& path)
     m_freeFormat = false;
     if (!m_file.Open(path, platform::OpenMode::Read))
         return false;
-    m_hip.reset(hip_decode_init());
+    {
+        std::lock_guard<std::mutex> setup(LameSetupLock());
+        m_hip.reset(hip_decode_init());
+    }
     if (!m_hip)
         return false;
     hip_set_errorf(m_hip.get(), Silent);

@@ -1,5 +1,7 @@
 #include "audio/mp3_encoder.h"
 
+#include "audio/lame_lock.h"
+
 #include <algorithm>
 #include <cstdarg>
 #include <lame/lame.h>
@@ -34,7 +36,10 @@ bool CMp3Encoder::Open(const std::string& path)
     if (!m_file.Open(path, platform::OpenMode::CreateNew))
         return false;
     m_path = path;
-    m_lame.reset(lame_init());
+    {
+        std::lock_guard<std::mutex> setup(LameSetupLock());
+        m_lame.reset(lame_init());
+    }
     if (!m_lame) {
         Discard();
         return false;
@@ -75,7 +80,10 @@ bool CMp3Encoder::InitParams()
 {
     if (!m_lame || m_initialized)
         return false;
-    m_initialized = lame_init_params(m_lame.get()) >= 0;
+    {
+        std::lock_guard<std::mutex> setup(LameSetupLock());
+        m_initialized = lame_init_params(m_lame.get()) >= 0;
+    }
     return m_initialized;
 }
 
