@@ -47,10 +47,15 @@ File::~File()
     Close();
 }
 
+// Small writes (encoded frames, stream blocks) would each cost a system call.
+constexpr size_t kWriteBuffer = 128 * 1024;
+
 File::File(File&& other) noexcept
-    : m_fd(other.m_fd), m_failed(other.m_failed), m_openError(other.m_openError)
+    : m_fd(other.m_fd), m_failed(other.m_failed), m_buffered(other.m_buffered),
+      m_buffer(std::move(other.m_buffer)), m_openError(other.m_openError)
 {
     other.m_fd = -1;
+    other.m_buffered = false;
 }
 
 File& File::operator=(File&& other) noexcept
@@ -59,8 +64,11 @@ File& File::operator=(File&& other) noexcept
         Close();
         m_fd = other.m_fd;
         m_failed = other.m_failed;
+        m_buffered = other.m_buffered;
+        m_buffer = std::move(other.m_buffer);
         m_openError = other.m_openError;
         other.m_fd = -1;
+        other.m_buffered = false;
     }
     return *this;
 }
@@ -93,6 +101,8 @@ bool File::Open(const std::string& path, OpenMode mode)
         }
     }
     m_openError = OpenError::None;
+    m_buffered = mode != OpenMode::Read;
+    m_buffer.clear();
     return true;
 }
 
@@ -123,6 +133,32 @@ bool File::Write(const void* data, size_t size)
 {
     if (m_fd < 0 || m_failed)
         return false;
+    if (!m_buffered)
+        return WriteThrough(data, size);
+    if (m_buffer.size() + size > kWriteBuffer && !FlushBuffer())
+        return false;
+    if (size >= kWriteBuffer)
+        return WriteThrough(data, size);
+    if (m_buffer.capacity() < kWriteBuffer)
+        m_buffer.reserve(kWriteBuffer);
+    const auto* in = static_cast<const unsigned char*>(data);
+    m_buffer.insert(m_buffer.end(), in, in + size);
+    return true;
+}
+
+bool File::FlushBuffer()
+{
+    if (m_buffer.empty())
+        return !m_failed;
+    const bool ok = WriteThrough(m_buffer.data(), m_buffer.size());
+    m_buffer.clear();
+    return ok;
+}
+
+bool File::WriteThrough(const void* data, size_t size)
+{
+    if (m_fd < 0 || m_failed)
+        return false;
     if (!TakeFromBudget(size)) {
         m_failed = true;
         return false;
@@ -144,27 +180,27 @@ bool File::Write(const void* data, size_t size)
 
 bool File::Seek(uint64_t offset)
 {
-    if (m_fd < 0 || ::lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
+    if (!FlushBuffer() || m_fd < 0 || ::lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
         m_failed = true;
         return false;
     }
     return true;
 }
 
-int64_t File::Size() const
+int64_t File::Size()
 {
     struct stat st {};
-    if (m_fd < 0 || ::fstat(m_fd, &st) != 0)
+    if (!FlushBuffer() || m_fd < 0 || ::fstat(m_fd, &st) != 0)
         return -1;
     return static_cast<int64_t>(st.st_size);
 }
 
 bool File::Flush()
 {
-    if (m_fd < 0 || ::fsync(m_fd) != 0) {
-        // Pipes and some special files can't be synced; that loses nothing.
-        if (m_fd >= 0 && (errno == EINVAL || errno == EROFS))
-            return true;
+    if (!FlushBuffer() || m_fd < 0)
+        return false;
+    if (::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS) {
+        // EINVAL and EROFS: a pipe or special file that can't be synced loses nothing.
         m_failed = true;
         return false;
     }
@@ -175,6 +211,7 @@ bool File::Close()
 {
     if (m_fd < 0)
         return true;
+    const bool flushed = FlushBuffer();
     const int rc = ::close(m_fd);
     m_fd = -1;
     // After close the descriptor is gone even on EINTR; only EIO-like errors mean lost data.
@@ -182,12 +219,12 @@ bool File::Close()
         m_failed = true;
         return false;
     }
-    return true;
+    return flushed;
 }
 
 bool File::AppendFrom(File& in)
 {
-    if (m_fd < 0 || in.m_fd < 0 || m_failed)
+    if (!FlushBuffer() || m_fd < 0 || in.m_fd < 0)
         return false;
     constexpr size_t kChunk = 1 << 20;
     // The test budget must see every byte, so the kernel copy is skipped under it.

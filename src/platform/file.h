@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -34,11 +35,13 @@ public:
     // Reads up to size bytes, retrying short reads until end of file.
     // Returns the count read; a read error sets Failed() and ends the read.
     size_t Read(void* buffer, size_t size);
-    // Writes all size bytes or returns false (disk full, I/O error).
+    // Writes all size bytes or returns false (disk full, I/O error). Files
+    // opened for writing gather small writes in a buffer, so an error may be
+    // reported by a later Write, Seek, Size, Flush or Close instead.
     bool Write(const void* data, size_t size);
     bool Seek(uint64_t offset);
     // -1 when the size can't be had.
-    int64_t Size() const;
+    int64_t Size();
     // Asks the system to put the data on the disk.
     bool Flush();
     // True if the descriptor closed cleanly; a second call does nothing and returns true.
@@ -51,8 +54,13 @@ public:
     bool AppendFrom(File& in);
 
 private:
+    bool WriteThrough(const void* data, size_t size);
+    bool FlushBuffer();
+
     int m_fd = -1;
     bool m_failed = false;
+    bool m_buffered = false;
+    std::vector<unsigned char> m_buffer;
     OpenError m_openError = OpenError::None;
 };
 

@@ -151,12 +151,12 @@ TEST(WaveWriter, FailedWritesAreReported)
     TempDir dir;
     const std::vector<int16_t> samples(1000, 5);
 
-    // The header fits, the samples don't.
+    // Writes are gathered in a buffer, so a full disk shows at the latest when
+    // the writer closes. The header fits, the samples don't.
     platform::testing::SetWriteBudget(44 + 100);
     CWaveWriter writer;
     ASSERT_TRUE(writer.Open(dir / "full.wav", false, 16, 8000));
-    EXPECT_FALSE(writer.Write(samples.data(), nullptr, samples.size()));
-    EXPECT_FALSE(writer.Write(samples.data(), nullptr, 1)) << "a failed writer stays failed";
+    writer.Write(samples.data(), nullptr, samples.size());
     EXPECT_FALSE(writer.Close());
 
     // The samples fit, the length patch at Close doesn't.
@@ -166,12 +166,16 @@ TEST(WaveWriter, FailedWritesAreReported)
     EXPECT_TRUE(patch.Write(samples.data(), nullptr, 10));
     EXPECT_FALSE(patch.Close());
 
-    // Not even the header fits: Open fails and leaves nothing behind.
-    platform::testing::SetWriteBudget(10);
-    CWaveWriter header;
-    EXPECT_FALSE(header.Open(dir / "header.wav", false, 16, 8000));
+    // A write larger than the buffer fails at once, and the writer stays failed.
+    platform::testing::SetWriteBudget(44);
+    CWaveWriter big;
+    ASSERT_TRUE(big.Open(dir / "big.wav", false, 16, 8000));
+    const std::vector<int16_t> many(200000, 7);
+    EXPECT_FALSE(big.Write(many.data(), nullptr, many.size()));
+    EXPECT_FALSE(big.Write(many.data(), nullptr, 1)) << "a failed writer stays failed";
+    big.Discard();
     const auto names = dir.List();
-    EXPECT_EQ(std::count(names.begin(), names.end(), "header.wav"), 0);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "big.wav"), 0);
 }
 
 TEST(WaveWriter, DiscardDeletesOnlyItsOwnFile)

@@ -54,12 +54,23 @@ TEST(File, WriteBudgetActsLikeAFullDisk)
     File f;
     ASSERT_TRUE(f.Open(dir / "out", OpenMode::CreateNew));
     platform::testing::SetWriteBudget(5);
+    // Small writes are gathered; the failure shows when they reach the disk.
     EXPECT_TRUE(f.Write("abc", 3));
-    EXPECT_FALSE(f.Write("def", 3));
+    EXPECT_TRUE(f.Write("def", 3));
+    EXPECT_EQ(f.Size(), -1);
     EXPECT_TRUE(f.Failed());
     platform::testing::SetWriteBudget(-1);
     // Once failed, the handle refuses further writes so no gap can be hidden.
     EXPECT_FALSE(f.Write("g", 1));
+    EXPECT_FALSE(f.Close());
+
+    // A write as large as the buffer goes straight through and fails at once.
+    File big;
+    ASSERT_TRUE(big.Open(dir / "big", OpenMode::CreateNew));
+    platform::testing::SetWriteBudget(1000);
+    const std::string chunk(1 << 20, 'x');
+    EXPECT_FALSE(big.Write(chunk.data(), chunk.size()));
+    platform::testing::SetWriteBudget(-1);
 }
 
 TEST(File, RenameNoReplace)
