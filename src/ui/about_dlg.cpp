@@ -1,0 +1,61 @@
+#include "ui/about_dlg.h"
+
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "ui/artwork.h"
+#include "ui/links.h"
+#include "ui/shell.h"
+#include "ui/widgets.h"
+
+CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("About Orvellin"));
+    setObjectName(QStringLiteral("about"));
+
+    auto* icon = new QLabel(this);
+    icon->setPixmap(art::AppIcon().pixmap(48, 48));
+    auto* name = new QLabel(QStringLiteral("<b>Orvellin</b>"), this);
+    QFont big = name->font();
+    big.setPointSizeF(big.pointSizeF() * 1.4);
+    name->setFont(big);
+    auto* version = new QLabel(QStringLiteral("Version %1 (Build %2)")
+                                   .arg(QLatin1String(links::kVersion), QLatin1String(links::kBuild)),
+                               this);
+    version->setObjectName(QStringLiteral("version"));
+    auto* blurb = new QLabel(QStringLiteral("Extracts the sounds of Flash movies (SWF) as MP3 or WAV files."), this);
+    blurb->setWordWrap(true);
+
+    auto* home = new CLinkButton(this);
+    home->setObjectName(QStringLiteral("homepage"));
+    home->setText(QStringLiteral("Homepage"));
+    home->setFixedSize(home->sizeHint());
+    connect(home, &QAbstractButton::clicked, this, [] { OpenLink(QString::fromLatin1(links::kHomePage)); });
+    auto* support = new CLinkButton(this);
+    support->setObjectName(QStringLiteral("feedback"));
+    support->setText(QStringLiteral("Feedback and Support"));
+    support->setFixedSize(support->sizeHint());
+    connect(support, &QAbstractButton::clicked, this,
+            [] { OpenLink(QStringLiteral("mailto:") + QLatin1String(links::kSupportMailbox)); });
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+
+    auto* text = new QVBoxLayout;
+    text->addWidget(name);
+    text->addWidget(version);
+    text->addWidget(blurb);
+    text->addSpacing(6);
+    text->addWidget(home);
+    text->addWidget(support);
+    auto* top = new QHBoxLayout;
+    top->addWidget(icon, 0, Qt::AlignTop);
+    top->addLayout(text, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(buttons);
+    setFixedWidth(360);
+}

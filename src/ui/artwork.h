@@ -1,0 +1,29 @@
+// The window's images, drawn at run time so that no binary art ships with
+// the program. Sizes are those the layout is built around.
+#pragma once
+
+#include <QIcon>
+#include <QPixmap>
+
+namespace art {
+
+inline constexpr int kWindowWidth = 627;
+inline constexpr int kWindowHeight = 525;
+inline constexpr int kFaceWidth = 108;
+inline constexpr int kFaceHeight = 26;
+inline constexpr int kCornerSize = 21;
+inline constexpr int kMenuImageWidth = 16;
+inline constexpr int kMenuImageHeight = 15;
+inline constexpr int kMenuImageCount = 15;
+
+QPixmap Background();
+// The command buttons' face, and the one shown under the mouse.
+QPixmap ButtonFace(bool hot);
+// The corner buttons: 0 help, 1 minimise, 2 close.
+QPixmap CornerIcon(int which, bool hot);
+// The strip of menu images, fifteen 16 x 15 images side by side.
+QPixmap MenuStrip();
+QPixmap MenuImage(int index);
+QIcon AppIcon();
+
+}  // namespace art

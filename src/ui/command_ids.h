@@ -1,0 +1,39 @@
+// Command and control ids of the main window. They keep the numbers of the
+// original resource script so that a command, its button, menu item, shortcut
+// and enabling rule can be traced to one id.
+#pragma once
+
+namespace cmd {
+
+enum : int {
+    AddSwf = 1000,
+    AddFolder = 1003,
+    Remove = 1004,
+    RemoveAll = 1005,
+    Play = 1006,
+    Minimize = 1008,
+    HelpMenu = 1009,
+    ConvertMp3 = 1010,
+    ConvertAllMp3 = 1012,
+    SaveAs = 1018,
+    About = 1021,
+    Close = 1023,
+    Delete = 1026,
+    ConvertAllWav = 1027,
+    Merge = 1029,
+    PlaySwf = 32771,
+    BrowseFolder = 32777,
+    BrowseSwfFolder = 32778,
+    NoMenuImage = 32780,  // has an image in the menu strip but no menu item
+    TellAFriend = 32782,
+    Feedback = 32783,
+    Homepage = 32784,
+    CheckVersion = 32785,
+    ConvertWav = 32793,
+    HelpTopics = 57670,
+};
+
+}  // namespace cmd
+
+// Control ids of the two lists.
+enum : int { kSwfListId = 1001, kOutputListId = 1002 };

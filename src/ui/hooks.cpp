@@ -1,0 +1,128 @@
+#include "ui/hooks.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+
+namespace {
+
+MessageHandler& Handler()
+{
+    static MessageHandler handler;
+    return handler;
+}
+
+class DesktopDialogs final : public IDialogs {
+public:
+    QStringList OpenFiles(QWidget* owner, const QString& filter) override
+    {
+        return QFileDialog::getOpenFileNames(owner, QString(), QString(), filter);
+    }
+
+    QString SaveFile(QWidget* owner, const QString& initialPath, const QStringList& filters,
+                     const QString& defaultSuffix) override
+    {
+        QFileDialog dialog(owner);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setNameFilters(filters);
+        if (!filters.isEmpty())
+            dialog.selectNameFilter(filters.first());
+        dialog.setDefaultSuffix(defaultSuffix);
+        dialog.selectFile(initialPath);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return {};
+        return dialog.selectedFiles().first();
+    }
+
+    QString ChooseFolder(QWidget* owner, const QString& title, const QString& start) override
+    {
+        return QFileDialog::getExistingDirectory(owner, title, start);
+    }
+};
+
+class DesktopShell final : public IShell {
+public:
+    bool OpenUrl(const QUrl& url) override { return QDesktopServices::openUrl(url); }
+
+    bool OpenInWebBrowser(const QString& path) override
+    {
+        // Debian's alternatives name the user's browser; xdg-open would hand
+        // the file back to the (missing) program for its type.
+        for (const char* program : {"sensible-browser", "x-www-browser"}) {
+            const QString found = QStandardPaths::findExecutable(QString::fromLatin1(program));
+            if (!found.isEmpty() && QProcess::startDetached(found, {path}))
+                return true;
+        }
+        return false;
+    }
+
+    void ShowInFileManager(const QString& path) override
+    {
+        const QString uri = QUrl::fromLocalFile(path).toString();
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        if (bus.isConnected() && bus.interface() &&
+            bus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.FileManager1"))) {
+            QDBusMessage call = QDBusMessage::createMethodCall(
+                QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+                QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+            call << QStringList{uri} << QString();
+            const QDBusMessage reply = bus.call(call, QDBus::Block, 3000);
+            if (reply.type() == QDBusMessage::ReplyMessage)
+                return;
+        }
+        // No file manager that can select a file: open the folder.
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+    }
+};
+
+IDialogs* g_dialogs = nullptr;
+IShell* g_shell = nullptr;
+
+}  // namespace
+
+QMessageBox::StandardButton ShowMessage(QWidget* owner, const QString& text, MsgIcon icon,
+                                        QMessageBox::StandardButtons buttons)
+{
+    if (Handler())
+        return Handler()(text, icon, buttons);
+    QMessageBox::Icon kind = QMessageBox::Information;
+    if (icon == MsgIcon::Exclamation)
+        kind = QMessageBox::Warning;
+    else if (icon == MsgIcon::Question)
+        kind = QMessageBox::Question;
+    QMessageBox box(kind, QStringLiteral("Orvellin"), text, buttons, owner);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+void SetMessageHandler(MessageHandler handler)
+{
+    Handler() = std::move(handler);
+}
+
+IDialogs& Dialogs()
+{
+    static DesktopDialogs desktop;
+    return g_dialogs ? *g_dialogs : desktop;
+}
+
+void SetDialogs(IDialogs* dialogs)
+{
+    g_dialogs = dialogs;
+}
+
+IShell& Shell()
+{
+    static DesktopShell desktop;
+    return g_shell ? *g_shell : desktop;
+}
+
+void SetShell(IShell* shell)
+{
+    g_shell = shell;
+}

@@ -1,0 +1,56 @@
+// The three seams between the windows and the desktop: message boxes, file and
+// folder dialogs, and the shell. The program uses the desktop's own; tests put
+// scripted stand-ins in their place.
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <functional>
+
+class QWidget;
+
+enum class MsgIcon { Information, Exclamation, Question };
+
+// Every message box of the program goes through here: caption "Orvellin" and
+// the icon of its kind. Returns the button that closed it.
+QMessageBox::StandardButton ShowMessage(QWidget* owner, const QString& text, MsgIcon icon,
+                                        QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+
+using MessageHandler = std::function<QMessageBox::StandardButton(
+    const QString& text, MsgIcon icon, QMessageBox::StandardButtons buttons)>;
+// Replaces the message boxes; an empty handler brings them back.
+void SetMessageHandler(MessageHandler handler);
+
+class IDialogs {
+public:
+    virtual ~IDialogs() = default;
+    // Full paths chosen in a multi-selection open dialog; empty when cancelled.
+    virtual QStringList OpenFiles(QWidget* owner, const QString& filter) = 0;
+    // The name chosen in a save dialog that asks before replacing a file;
+    // empty when cancelled. filters: the first one is preselected.
+    virtual QString SaveFile(QWidget* owner, const QString& initialPath, const QStringList& filters,
+                             const QString& defaultSuffix) = 0;
+    // A folder chosen in a folder dialog opened on start; empty when cancelled.
+    virtual QString ChooseFolder(QWidget* owner, const QString& title, const QString& start) = 0;
+};
+
+class IShell {
+public:
+    virtual ~IShell() = default;
+    // Opens a web page, a mail link or a file with the desktop's default program.
+    virtual bool OpenUrl(const QUrl& url) = 0;
+    // Opens a file in the web browser (for files no program is registered for).
+    virtual bool OpenInWebBrowser(const QString& path) = 0;
+    // Shows the file selected in a file-manager window.
+    virtual void ShowInFileManager(const QString& path) = 0;
+};
+
+IDialogs& Dialogs();
+// Takes no ownership; nullptr brings back the desktop's dialogs.
+void SetDialogs(IDialogs* dialogs);
+
+IShell& Shell();
+// Takes no ownership; nullptr brings back the desktop's shell.
+void SetShell(IShell* shell);

@@ -1,0 +1,797 @@
+#include "ui/main_dlg.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QShortcut>
+#include <QTimer>
+#include <QUrl>
+#include <QWindow>
+#include <filesystem>
+
+#include "platform/file.h"
+#include "ui/about_dlg.h"
+#include "ui/artwork.h"
+#include "ui/command_ids.h"
+#include "ui/help_window.h"
+#include "ui/hooks.h"
+#include "ui/links.h"
+#include "ui/progress_dlg.h"
+#include "ui/shell.h"
+#include "ui/sort_list.h"
+#include "ui/widgets.h"
+#include "util/paths.h"
+
+// Resources compiled into this library must be registered by name, and only
+// outside any namespace.
+static void InitOrvellinResources()
+{
+    Q_INIT_RESOURCE(orvellin);
+}
+
+// ---------------------------------------------------------------------------
+// The command table: every command with its handler and enabling rule. The
+// buttons, menu items and shortcuts below name commands by id only.
+
+struct CMainDlg::Command {
+    int id;
+    void (CMainDlg::*handler)();
+    Rule rule;
+};
+
+namespace {
+
+using R = CMainDlg::Rule;
+
+struct MenuItem {
+    int id;  // 0: separator
+    const char* text;
+};
+
+// Popup menus: 0 the SWF list's, 1 the output list's, 2 the help menu.
+const std::vector<MenuItem> kMenus[3] = {
+    {
+        {cmd::PlaySwf, "&Play"},
+        {cmd::Remove, "&Remove\tDel"},
+        {cmd::RemoveAll, "Remove Al&l"},
+        {0, nullptr},
+        {cmd::ConvertMp3, "&Convert to MP3"},
+        {cmd::ConvertWav, "Co&nvert to WAV"},
+        {cmd::ConvertAllMp3, "Con&vert All to MP3"},
+        {cmd::ConvertAllWav, "Conver&t All to WAV"},
+        {0, nullptr},
+        {cmd::AddSwf, "&Add SWF Files...\tCtrl+O"},
+        {cmd::AddFolder, "Add &Folder..."},
+        {0, nullptr},
+        {cmd::BrowseSwfFolder, "Browse &SWF Folder..."},
+    },
+    {
+        {cmd::Play, "&Play"},
+        {cmd::Delete, "&Delete\tShift+Del"},
+        {cmd::SaveAs, "Save &As...\tCtrl+S"},
+        {cmd::BrowseFolder, "Browse &Folder..."},
+        {0, nullptr},
+        {cmd::Merge, "&Merge MP3..."},
+    },
+    {
+        {cmd::HelpTopics, "&Help Topics\tF1"},
+        {0, nullptr},
+        {cmd::TellAFriend, "&Tell A Friend"},
+        {cmd::Feedback, "&Feedback and Support"},
+        {cmd::Homepage, "Home&page"},
+        {cmd::CheckVersion, "&Check Latest Version"},
+        {0, nullptr},
+        {cmd::About, "&About"},
+    },
+};
+
+// The commands whose menu items carry an image, in the order of the image strip.
+constexpr int kMenuImages[art::kMenuImageCount] = {
+    cmd::PlaySwf, cmd::Remove,        cmd::AddSwf,     cmd::ConvertMp3, cmd::ConvertAllMp3,
+    cmd::Play,    cmd::Delete,        cmd::SaveAs,     cmd::NoMenuImage, cmd::HelpTopics,
+    cmd::Homepage, cmd::TellAFriend, cmd::Feedback,   cmd::CheckVersion, cmd::About,
+};
+
+enum class ButtonKind { Command, Corner, Link };
+
+struct ButtonDef {
+    int id;
+    ButtonKind kind;
+    const char* text;
+    const char* tooltip;
+    QRect rect;
+    int corner;  // image of a corner button
+};
+
+const ButtonDef kButtons[] = {
+    {cmd::AddSwf, ButtonKind::Command, "&Add SWF", "Add SWF files", {15, 59, 109, 27}, 0},
+    {cmd::AddFolder, ButtonKind::Command, "Add &Folder", "Search all SWF files from a folder and add them",
+     {15, 104, 109, 27}, 0},
+    {cmd::RemoveAll, ButtonKind::Command, "&Remove All", "Remove all SWF files", {15, 150, 109, 27}, 0},
+    {cmd::ConvertAllMp3, ButtonKind::Command, "Convert to &MP3", "Convert all SWF files to MP3 files",
+     {15, 195, 109, 27}, 0},
+    {cmd::ConvertAllWav, ButtonKind::Command, "Convert to &WAV", "Convert all SWF files to WAV files",
+     {15, 241, 109, 27}, 0},
+    {cmd::Merge, ButtonKind::Command, "Mer&ge MP3", "Merge multiple converted MP3 files into single one",
+     {15, 286, 109, 27}, 0},
+    {cmd::Homepage, ButtonKind::Link, nullptr, "Visit Orvellin Homepage", {14, 497, 113, 20}, 0},
+    {cmd::HelpMenu, ButtonKind::Corner, nullptr, "Help", {545, 5, 21, 21}, 0},
+    {cmd::Minimize, ButtonKind::Corner, nullptr, "Minimize", {569, 5, 21, 21}, 1},
+    {cmd::Close, ButtonKind::Corner, nullptr, "Close", {593, 5, 21, 21}, 2},
+};
+
+struct ShortcutDef {
+    QKeyCombination keys;
+    int id;
+};
+
+const ShortcutDef kShortcuts[] = {
+    {Qt::CTRL | Qt::Key_O, cmd::AddSwf},
+    {Qt::CTRL | Qt::Key_S, cmd::SaveAs},
+    {QKeyCombination(Qt::Key_Delete), cmd::Remove},
+    {Qt::SHIFT | Qt::Key_Delete, cmd::Delete},
+};
+
+struct ColumnDef {
+    const char* title;
+    int width;
+    Qt::Alignment alignment;
+};
+
+const ColumnDef kSwfColumns[] = {
+    {"No.", 35, Qt::AlignLeft},      {"File", 125, Qt::AlignLeft},   {"Status", 70, Qt::AlignRight},
+    {"Ver", 35, Qt::AlignRight},     {"Dimension", 65, Qt::AlignLeft}, {"Length", 50, Qt::AlignRight},
+    {"Rate", 45, Qt::AlignRight},    {"Frames", 55, Qt::AlignRight}, {"Path", 200, Qt::AlignLeft},
+};
+
+const ColumnDef kOutputColumns[] = {
+    {"No.", 35, Qt::AlignLeft},    {"File", 120, Qt::AlignLeft}, {"Format", 50, Qt::AlignLeft},
+    {"Length", 50, Qt::AlignRight}, {"Bits", 35, Qt::AlignRight}, {"Freq.", 60, Qt::AlignRight},
+    {"Ch.", 45, Qt::AlignLeft},    {"Path", 200, Qt::AlignLeft},
+};
+
+QString Duration(uint32_t count, uint32_t perSecond)
+{
+    if (perSecond == 0)
+        return QStringLiteral("--:--");
+    const uint32_t seconds = count / perSecond;
+    return QString::asprintf("%02u:%02u", seconds / 60, seconds % 60);
+}
+
+}  // namespace
+
+const CMainDlg::Command* CMainDlg::FindCommand(int id)
+{
+    static const Command kCommands[] = {
+        {cmd::AddSwf, &CMainDlg::OnAddSwf, R::Always},
+        {cmd::AddFolder, &CMainDlg::OnAddFolder, R::Always},
+        {cmd::Remove, &CMainDlg::OnRemove, R::SwfSelected},
+        {cmd::RemoveAll, &CMainDlg::OnRemoveAll, R::SwfRows},
+        {cmd::ConvertMp3, &CMainDlg::OnConvertMp3, R::SwfSelected},
+        {cmd::ConvertWav, &CMainDlg::OnConvertWav, R::SwfSelected},
+        {cmd::ConvertAllMp3, &CMainDlg::OnConvertAllMp3, R::SwfRows},
+        {cmd::ConvertAllWav, &CMainDlg::OnConvertAllWav, R::SwfRows},
+        {cmd::PlaySwf, &CMainDlg::OnPlaySwf, R::OneSwfSelected},
+        {cmd::BrowseSwfFolder, &CMainDlg::OnBrowseSwfFolder, R::OneSwfSelected},
+        {cmd::Play, &CMainDlg::OnPlay, R::OneSoundSelected},
+        {cmd::Delete, &CMainDlg::OnDelete, R::SoundSelected},
+        {cmd::SaveAs, &CMainDlg::OnSaveAs, R::OneSoundSelected},
+        {cmd::BrowseFolder, &CMainDlg::OnBrowseFolder, R::OneSoundSelected},
+        {cmd::Merge, &CMainDlg::OnMerge, R::TwoMp3},
+        {cmd::HelpTopics, &CMainDlg::OnHelp, R::Always},
+        {cmd::TellAFriend, &CMainDlg::OnTellAFriend, R::Always},
+        {cmd::Feedback, &CMainDlg::OnFeedback, R::Always},
+        {cmd::Homepage, &CMainDlg::OnHomepage, R::Always},
+        {cmd::CheckVersion, &CMainDlg::OnCheckVersion, R::Always},
+        {cmd::About, &CMainDlg::OnAbout, R::Always},
+        {cmd::HelpMenu, &CMainDlg::OnHelpMenu, R::Always},
+        {cmd::Minimize, &CMainDlg::OnMinimize, R::Always},
+        {cmd::Close, &CMainDlg::OnClose, R::Always},
+    };
+    for (const Command& command : kCommands) {
+        if (command.id == id)
+            return &command;
+    }
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+
+CMainDlg::CMainDlg(const WindowServices& services, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint),
+      m_services(services)
+{
+    InitOrvellinResources();
+    setObjectName(QStringLiteral("mainWindow"));
+    if (m_services.loadFolder)
+        m_folder = m_services.loadFolder();
+
+    setWindowIcon(art::AppIcon());
+    setWindowTitle(QStringLiteral("Orvellin"));
+    setFont(WindowFont());
+    m_background = art::Background();
+
+    CreateControls();
+    CreateMenus();
+    CreateShortcuts();
+    ApplyLayout();
+    setAcceptDrops(true);
+}
+
+CMainDlg::~CMainDlg()
+{
+    delete m_help.data();
+    // Rows go before the records they point at.
+    m_outputList->DeleteAllItems();
+    m_swfList->DeleteAllItems();
+    FreeEntries();
+}
+
+void CMainDlg::CreateControls()
+{
+    m_tipStyle = new CTipDelayStyle;
+    m_tipStyle->setParent(this);
+
+    m_swfList = new CSortListCtrl(this);
+    m_swfList->setObjectName(QStringLiteral("swfList"));
+    m_swfList->setSelectionMode(QAbstractItemView::SingleSelection);
+    for (int i = 0; i < static_cast<int>(std::size(kSwfColumns)); ++i)
+        m_swfList->InsertColumn(i, QString::fromLatin1(kSwfColumns[i].title), kSwfColumns[i].width,
+                                kSwfColumns[i].alignment);
+    m_outputList = new CSortListCtrl(this);
+    m_outputList->setObjectName(QStringLiteral("outputList"));
+    m_outputList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    for (int i = 0; i < static_cast<int>(std::size(kOutputColumns)); ++i)
+        m_outputList->InsertColumn(i, QString::fromLatin1(kOutputColumns[i].title), kOutputColumns[i].width,
+                                   kOutputColumns[i].alignment);
+
+    connect(m_swfList, &QTreeWidget::itemSelectionChanged, this, &CMainDlg::ShowSounds);
+    for (CSortListCtrl* list : {m_swfList, m_outputList}) {
+        // The list that was sorted is the one whose numbers are out of order.
+        connect(list, &CSortListCtrl::sorted, this, [list] { RenumberRows(list, 0); });
+    }
+    connect(m_swfList, &CSortListCtrl::contextMenuWanted, this, [this](const QPoint& pos) { ShowListMenu(0, pos); });
+    connect(m_outputList, &CSortListCtrl::contextMenuWanted, this,
+            [this](const QPoint& pos) { ShowListMenu(1, pos); });
+    connect(m_swfList, &CSortListCtrl::rowActivated, this, [this] { OnCommand(cmd::PlaySwf); });
+    connect(m_outputList, &CSortListCtrl::rowActivated, this, [this] { OnCommand(cmd::Play); });
+
+    const QPixmap face = art::ButtonFace(false);
+    const QPixmap hotFace = art::ButtonFace(true);
+    for (const ButtonDef& def : kButtons) {
+        QAbstractButton* button = nullptr;
+        if (def.kind == ButtonKind::Link) {
+            auto* link = new CLinkButton(this);
+            link->setText(QString::fromLatin1(links::kHomePageText));
+            link->SetColors(QColor(0, 0, 255), QColor(255, 0, 0));
+            button = link;
+        } else {
+            auto* icon = new CIconButton(this);
+            if (def.kind == ButtonKind::Command) {
+                icon->SetFaces(face, hotFace);
+                icon->setText(QString::fromLatin1(def.text));
+                icon->SetTextColor(QColor(53, 53, 53));
+            } else {
+                icon->SetFaces(art::CornerIcon(def.corner, false), art::CornerIcon(def.corner, true));
+                icon->setFocusPolicy(Qt::NoFocus);
+            }
+            button = icon;
+        }
+        button->setObjectName(QStringLiteral("button%1").arg(def.id));
+        button->setToolTip(QString::fromLatin1(def.tooltip));
+        button->setStyle(m_tipStyle);
+        const int id = def.id;
+        connect(button, &QAbstractButton::clicked, this, [this, id] { OnCommand(id); });
+        m_buttons[def.id] = button;
+    }
+}
+
+void CMainDlg::CreateMenus()
+{
+    m_popup = new QMenu(this);
+    // A flat look for the popups, with the command images beside the items.
+    const QString flat = QStringLiteral(
+        "QMenu { background: #fbfcfe; border: 1px solid #7a8cab; padding: 2px; }"
+        "QMenu::item { padding: 4px 26px 4px 8px; color: #202a3a; }"
+        "QMenu::item:selected { background: #ffdfa8; }"
+        "QMenu::item:disabled { color: #a0a8b4; }"
+        "QMenu::separator { height: 1px; background: #c8d0dc; margin: 3px 4px; }");
+    const char* const titles[3] = {"SWF", "Output", "Help"};
+    for (int m = 0; m < 3; ++m) {
+        QMenu* menu = m_popup->addMenu(QString::fromLatin1(titles[m]));
+        menu->setObjectName(QStringLiteral("menu%1").arg(m));
+        menu->setStyleSheet(flat);
+        for (const MenuItem& item : kMenus[m]) {
+            if (item.id == 0) {
+                menu->addSeparator();
+                continue;
+            }
+            QAction* action = menu->addAction(QString::fromLatin1(item.text));
+            action->setData(item.id);
+            const int* image = std::find(std::begin(kMenuImages), std::end(kMenuImages), item.id);
+            if (image != std::end(kMenuImages))
+                action->setIcon(QIcon(art::MenuImage(static_cast<int>(image - std::begin(kMenuImages)))));
+            const int id = item.id;
+            connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+        }
+        connect(menu, &QMenu::aboutToShow, this, [this, menu] { PrepareMenu(menu); });
+        m_menus[m] = menu;
+    }
+}
+
+void CMainDlg::CreateShortcuts()
+{
+    for (const ShortcutDef& def : kShortcuts) {
+        auto* shortcut = new QShortcut(QKeySequence(def.keys), this);
+        shortcut->setContext(Qt::WindowShortcut);
+        const int id = def.id;
+        connect(shortcut, &QShortcut::activated, this, [this, id] { OnCommand(id); });
+    }
+    // Help is asked for with F1 from any window of the program.
+    auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    help->setContext(Qt::ApplicationShortcut);
+    connect(help, &QShortcut::activated, this, [this] { OnCommand(cmd::HelpTopics); });
+}
+
+void CMainDlg::ApplyLayout()
+{
+    setFixedSize(art::kWindowWidth, art::kWindowHeight);
+    for (const ButtonDef& def : kButtons) {
+        QAbstractButton* button = m_buttons[def.id];
+        if (def.kind == ButtonKind::Command)
+            button->setGeometry(QRect(def.rect.topLeft(), QSize(art::kFaceWidth, art::kFaceHeight)));
+        else
+            button->setGeometry(def.rect);
+    }
+    m_swfList->setGeometry(138, 57, 480, 226);
+    m_outputList->setGeometry(138, 291, 480, 226);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - QPoint(art::kWindowWidth / 2, art::kWindowHeight / 2));
+    m_width = art::kWindowWidth;
+    m_height = art::kWindowHeight;
+}
+
+CHelpWindow* CMainDlg::HelpWindow() const
+{
+    return m_help.data();
+}
+
+QAbstractButton* CMainDlg::Button(int id) const
+{
+    const auto it = m_buttons.find(id);
+    return it == m_buttons.end() ? nullptr : it->second;
+}
+
+// ---------------------------------------------------------------------------
+// Commands and their enabling rules.
+
+void CMainDlg::OnCommand(int id)
+{
+    if (m_busy)
+        return;
+    if (const Command* command = FindCommand(id))
+        (this->*command->handler)();
+}
+
+bool CMainDlg::IsCommandEnabled(int id) const
+{
+    const Command* command = FindCommand(id);
+    if (!command)
+        return true;
+    switch (command->rule) {
+    case Rule::Always:
+        return true;
+    case Rule::SwfSelected:
+        return m_swfList->GetSelectedCount() > 0;
+    case Rule::SwfRows:
+        return m_swfList->GetItemCount() > 0;
+    case Rule::OneSwfSelected:
+        return m_swfList->GetSelectedCount() == 1;
+    case Rule::OneSoundSelected:
+        return m_outputList->GetSelectedCount() == 1;
+    case Rule::SoundSelected:
+        return m_outputList->GetSelectedCount() > 0;
+    case Rule::TwoMp3:
+        return m_mp3Count > 1;
+    }
+    return true;
+}
+
+void CMainDlg::PrepareMenu(QMenu* menu)
+{
+    for (QAction* action : menu->actions()) {
+        if (!action->isSeparator())
+            action->setEnabled(IsCommandEnabled(action->data().toInt()));
+    }
+}
+
+void CMainDlg::ShowListMenu(int index, const QPoint& globalPos)
+{
+    m_menus[index]->popup(globalPos);
+}
+
+void CMainDlg::OnHelpMenu()
+{
+    QAbstractButton* button = m_buttons[cmd::HelpMenu];
+    m_menus[2]->popup(button->mapToGlobal(QPoint(0, button->height())));
+}
+
+void CMainDlg::OnMinimize()
+{
+    showMinimized();
+}
+
+void CMainDlg::OnClose()
+{
+    close();
+}
+
+// ---------------------------------------------------------------------------
+// The two lists.
+
+CSwfEntry* CMainDlg::EntryAt(int row) const
+{
+    return static_cast<CSwfEntry*>(m_swfList->GetItemData(row));
+}
+
+void CMainDlg::InsertSwfRow(const std::string& path, const SwfHeaderInfo& info, CSwfEntry* entry)
+{
+    const int n = m_swfList->GetItemCount();
+    const QStringList texts = {
+        QString::number(n + 1),
+        FromPath(std::string(FileNamePart(path))),
+        QString(),
+        QString::number(info.version),
+        QStringLiteral("%1 x %2").arg(info.width).arg(info.height),
+        info.frameRate > 0 ? Duration(static_cast<uint32_t>(info.frameCount), static_cast<uint32_t>(info.frameRate))
+                           : QStringLiteral("--:--"),
+        QStringLiteral("%1 Hz").arg(info.frameRate),
+        QString::number(info.frameCount),
+        FromPath(path),
+    };
+    m_swfList->InsertItem(texts, entry);
+}
+
+void CMainDlg::InsertSoundRow(CSoundElement* sound)
+{
+    if (sound->isMp3 == 1)
+        ++m_mp3Count;
+    const int n = m_outputList->GetItemCount();
+    // Single precision, so that 22050 Hz reads 22.1 kHz.
+    const float kilohertz = static_cast<float>(sound->sampleRate) * 0.001f;
+    const QStringList texts = {
+        QString::number(n + 1),
+        FromPath(std::string(FileNamePart(sound->path))),
+        sound->isMp3 == 1 ? QStringLiteral("MP3") : QStringLiteral("WAV"),
+        Duration(sound->sampleCount, sound->sampleRate),
+        QString::number(sound->bits),
+        QString::asprintf("%.1f kHz", static_cast<double>(kilohertz)),
+        sound->channels == 1 ? QStringLiteral("Mono") : QStringLiteral("Stereo"),
+        FromPath(sound->path),
+    };
+    m_outputList->InsertItem(texts, sound);
+}
+
+void CMainDlg::ShowSounds()
+{
+    const int row = m_swfList->GetFirstSelected();
+    if (row < 0)
+        return;
+    CSwfEntry* entry = EntryAt(row);
+    ClearOutputList();
+    m_shownEntry = entry;
+    if (!entry)
+        return;
+    for (CSoundElement& sound : entry->sounds)
+        InsertSoundRow(&sound);
+}
+
+void CMainDlg::RenumberRows(CSortListCtrl* list, int first)
+{
+    for (int row = std::max(first, 0); row < list->GetItemCount(); ++row)
+        list->SetItemText(row, 0, QString::number(row + 1));
+}
+
+void CMainDlg::ClearOutputList()
+{
+    m_mp3Count = 0;
+    m_outputList->DeleteAllItems();
+    m_shownEntry = nullptr;
+}
+
+void CMainDlg::FreeEntries()
+{
+    m_shownEntry = nullptr;
+    m_entries.clear();
+    m_entryKeys.clear();
+    m_mp3Count = 0;
+}
+
+void CMainDlg::OnRemove()
+{
+    const int row = m_swfList->GetFirstSelected();
+    if (row < 0) {
+        ShowMessage(this, QStringLiteral("You should select a SWF file first."), MsgIcon::Information);
+        return;
+    }
+    CSwfEntry* entry = EntryAt(row);
+    ClearOutputList();
+    m_swfList->DeleteItem(row);
+    // Like the removed row, no other row is selected afterwards.
+    m_swfList->clearSelection();
+    ClearOutputList();
+    if (entry) {
+        m_entryKeys.erase(PathKey(entry->path));
+        std::erase_if(m_entries, [entry](const std::unique_ptr<CSwfEntry>& e) { return e.get() == entry; });
+    }
+    RenumberRows(m_swfList, row);
+}
+
+void CMainDlg::OnRemoveAll()
+{
+    if (m_swfList->GetItemCount() == 0) {
+        ShowMessage(this, QStringLiteral("There aren't SWF files in SWF list."), MsgIcon::Information);
+        return;
+    }
+    CWaitCursor wait;
+    ClearOutputList();
+    m_swfList->DeleteAllItems();
+    FreeEntries();
+}
+
+// ---------------------------------------------------------------------------
+// Actions on single files. Save As and Delete are complete; the merge window
+// comes with the merge engine.
+
+void CMainDlg::OnPlay()
+{
+    const int row = m_outputList->GetFirstSelected();
+    if (row < 0)
+        return;
+    CWaitCursor wait;
+    if (const auto* sound = static_cast<const CSoundElement*>(m_outputList->GetItemData(row)))
+        OpenFile(sound->path);
+}
+
+void CMainDlg::OnPlaySwf()
+{
+    const int row = m_swfList->GetFirstSelected();
+    if (row < 0)
+        return;
+    CWaitCursor wait;
+    if (const CSwfEntry* entry = EntryAt(row)) {
+        // With no program for movies, the web browser may still play one.
+        if (!OpenFile(entry->path))
+            Shell().OpenInWebBrowser(FromPath(entry->path));
+    }
+}
+
+void CMainDlg::OnBrowseFolder()
+{
+    const int row = m_outputList->GetFirstSelected();
+    if (row < 0)
+        return;
+    CWaitCursor wait;
+    if (const auto* sound = static_cast<const CSoundElement*>(m_outputList->GetItemData(row)))
+        SelectInExplorer(sound->path);
+}
+
+void CMainDlg::OnBrowseSwfFolder()
+{
+    const int row = m_swfList->GetFirstSelected();
+    if (row < 0)
+        return;
+    CWaitCursor wait;
+    const std::string path = ToPath(m_swfList->GetItemText(row, 8));
+    if (!path.empty() && FileExists(path))
+        SelectInExplorer(path);
+}
+
+void CMainDlg::OnSaveAs()
+{
+    const int row = m_outputList->GetFirstSelected();
+    if (row < 0)
+        return;
+    const auto* sound = static_cast<const CSoundElement*>(m_outputList->GetItemData(row));
+    if (!sound)
+        return;
+    std::string target = sound->path;
+    if (!PromptSaveFileName(this,
+                            {QStringLiteral("MP3 File (*.mp3)"), QStringLiteral("WAV File (*.wav)"),
+                             QStringLiteral("All Files (*)")},
+                            target))
+        return;
+    if (EqualsIgnoreCase(target, sound->path)) {
+        ShowMessage(this, QStringLiteral("You should choose a different file name."), MsgIcon::Exclamation);
+        return;
+    }
+    CWaitCursor wait;
+    // Copy beside the target first, so a failed copy leaves the old file whole.
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path destination(target);
+    const fs::path partial = destination.parent_path() / (destination.filename().string() + ".orvellin-part");
+    bool copied = fs::copy_file(sound->path, partial, fs::copy_options::overwrite_existing, ec);
+    if (copied) {
+        fs::rename(partial, destination, ec);
+        copied = !ec;
+    }
+    if (!copied) {
+        fs::remove(partial, ec);
+        ShowMessage(this, QStringLiteral("Failed to copy file."), MsgIcon::Exclamation);
+    }
+}
+
+void CMainDlg::OnDelete()
+{
+    const std::vector<int> rows = m_outputList->GetSelectedRows();
+    if (rows.empty())
+        return;
+    if (ShowMessage(this, QStringLiteral("Are you sure to delete selected file(s)?"), MsgIcon::Question,
+                    QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+        return;
+    CWaitCursor wait;
+    // From the bottom, so the rows still to go keep their positions.
+    for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
+        auto* sound = static_cast<CSoundElement*>(m_outputList->GetItemData(*it));
+        m_outputList->DeleteItem(*it);
+        if (!sound)
+            continue;
+        platform::DeleteFile(sound->path);
+        if (sound->isMp3 == 1)
+            --m_mp3Count;
+        if (m_shownEntry) {
+            m_shownEntry->sounds.remove_if([sound](const CSoundElement& s) { return &s == sound; });
+        }
+    }
+    RenumberRows(m_outputList, rows.front());
+}
+
+void CMainDlg::OnMerge()
+{
+    // The merge window is not part of this build; the button stays clickable.
+}
+
+// ---------------------------------------------------------------------------
+// Help, links and About.
+
+void CMainDlg::OpenHelp(bool maximized)
+{
+    if (m_help) {
+        if (m_help->isMinimized())
+            m_help->showNormal();
+        m_help->raise();
+        m_help->activateWindow();
+        return;
+    }
+    CWaitCursor wait;
+    m_help = new CHelpWindow(nullptr);
+    if (maximized)
+        m_help->showMaximized();
+    else
+        m_help->show();
+}
+
+void CMainDlg::OnTellAFriend()
+{
+    CWaitCursor wait;
+    const QString subject = QStringLiteral("Orvellin - very COOL application!!!");
+    const QString body = QStringLiteral("Download from ") + QLatin1String(links::kHomePage);
+    OpenLink(QStringLiteral("mailto:?subject=") + QString::fromLatin1(QUrl::toPercentEncoding(subject)) +
+             QStringLiteral("&body=") + QString::fromLatin1(QUrl::toPercentEncoding(body)));
+}
+
+void CMainDlg::OnFeedback()
+{
+    CWaitCursor wait;
+    OpenLink(QStringLiteral("mailto:") + QLatin1String(links::kSupportMailbox));
+}
+
+void CMainDlg::OnHomepage()
+{
+    CWaitCursor wait;
+    OpenLink(QString::fromLatin1(links::kHomePage));
+}
+
+void CMainDlg::OnCheckVersion()
+{
+    CWaitCursor wait;
+    OpenLink(QStringLiteral("%1?Ver=%2&Build=%3")
+                 .arg(QLatin1String(links::kUpdateCheck), QLatin1String(links::kVersion),
+                      QLatin1String(links::kBuild)));
+}
+
+void CMainDlg::OnAbout()
+{
+    CAboutDlg about(this);
+    about.exec();
+}
+
+// ---------------------------------------------------------------------------
+// Window events.
+
+void CMainDlg::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.drawPixmap(QRect(0, 0, m_width, m_height), m_background);
+}
+
+void CMainDlg::mousePressEvent(QMouseEvent* event)
+{
+    // Any free spot of the window moves it, as a title bar would.
+    if (event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    if (windowHandle() && windowHandle()->startSystemMove()) {
+        event->accept();
+        return;
+    }
+    m_dragging = true;
+    m_dragOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
+    event->accept();
+}
+
+void CMainDlg::mouseMoveEvent(QMouseEvent* event)
+{
+    if (m_dragging && (event->buttons() & Qt::LeftButton)) {
+        move(event->globalPosition().toPoint() - m_dragOffset);
+        event->accept();
+        return;
+    }
+    QWidget::mouseMoveEvent(event);
+}
+
+void CMainDlg::mouseReleaseEvent(QMouseEvent* event)
+{
+    m_dragging = false;
+    QWidget::mouseReleaseEvent(event);
+}
+
+void CMainDlg::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+        event->accept();  // the window is closed only on purpose
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}
+
+void CMainDlg::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!m_firstShow)
+        return;
+    m_firstShow = false;
+    // After the window is up, so that help opened on a first start lies above it.
+    QTimer::singleShot(0, this, [this] {
+        if (m_services.firstRunStep)
+            m_services.firstRunStep([this] { OpenHelp(true); });
+    });
+}
+
+void CMainDlg::closeEvent(QCloseEvent* event)
+{
+    // A running loop still uses the lists and entries.
+    if (m_busy) {
+        event->ignore();
+        return;
+    }
+    if (m_help)
+        m_help->close();
+    ClearOutputList();
+    m_swfList->DeleteAllItems();
+    FreeEntries();
+    event->accept();
+}

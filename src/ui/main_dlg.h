@@ -1,0 +1,167 @@
+// The main window: the list of movies above the list of the sounds made from
+// the selected one, the command buttons, popup menus and shortcuts.
+#pragma once
+
+#include <QMenu>
+#include <QPixmap>
+#include <QPointer>
+#include <QWidget>
+#include <list>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "swf/swf_movie.h"
+#include "ui/run_window.h"
+
+class QAbstractButton;
+class QProxyStyle;
+class CSortListCtrl;
+class CProgressDlg;
+class CHelpWindow;
+
+// One movie of the SWF list.
+struct CSwfEntry {
+    int index = 0;  // its row; rewritten before a conversion, since sorting moves rows
+    std::string path;
+    std::list<CSoundElement> sounds;  // the files of its last conversion
+};
+
+class CMainDlg : public QWidget {
+    Q_OBJECT
+
+public:
+    // When a command is enabled (the buttons never are disabled).
+    enum class Rule {
+        Always,
+        SwfSelected,       // at least one selected movie
+        SwfRows,           // at least one movie
+        OneSwfSelected,    // exactly one selected movie
+        OneSoundSelected,  // exactly one selected sound
+        SoundSelected,     // at least one selected sound
+        TwoMp3,            // more than one MP3 sound listed
+    };
+
+    explicit CMainDlg(const WindowServices& services, QWidget* parent = nullptr);
+    ~CMainDlg() override;
+
+    // Runs a command as its button, menu item or shortcut does.
+    void OnCommand(int id);
+    bool IsCommandEnabled(int id) const;
+
+    void InsertSwfRow(const std::string& path, const SwfHeaderInfo& info, CSwfEntry* entry);
+    void InsertSoundRow(CSoundElement* sound);
+    void ShowSounds();
+    static void RenumberRows(CSortListCtrl* list, int first);
+
+    // Adding movies.
+    void AddSwfFiles(const std::vector<std::string>& paths, CProgressDlg* progress);
+    bool AddSwfFile(const std::string& path);
+    static void SearchFolder(std::vector<std::string>& candidates, const std::string& folder);
+    void AddDroppedPaths(const std::vector<std::string>& paths);
+
+    // Converting movies.
+    void ConvertSelected(bool toMp3);
+    void ConvertAll(bool toMp3);
+    void ConvertEntries(const std::vector<CSwfEntry*>& work, bool toMp3);
+
+    // What tests and owners look at.
+    CSortListCtrl* SwfList() const { return m_swfList; }
+    CSortListCtrl* OutputList() const { return m_outputList; }
+    QMenu* Menu(int index) const { return m_menus[index]; }
+    QAbstractButton* Button(int id) const;
+    int Mp3Count() const { return m_mp3Count; }
+    const std::vector<std::unique_ptr<CSwfEntry>>& Entries() const { return m_entries; }
+    CSwfEntry* ShownEntry() const { return m_shownEntry; }
+    CHelpWindow* HelpWindow() const;
+    const std::string& Folder() const { return m_folder; }
+    bool IsBusy() const { return m_busy; }
+
+signals:
+    // A long operation opened its progress window.
+    void progressStarted(CProgressDlg* progress);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    struct Command;
+    static const Command* FindCommand(int id);
+
+    void CreateControls();
+    void CreateMenus();
+    void CreateShortcuts();
+    void ApplyLayout();
+    void PrepareMenu(QMenu* menu);
+    void ShowListMenu(int index, const QPoint& globalPos);
+
+    CSwfEntry* EntryAt(int row) const;
+    // Paths are the same entry when they differ only in ASCII letter case.
+    static std::string PathKey(const std::string& path);
+    void ClearOutputList();
+    void FreeEntries();
+    CProgressDlg* NewProgress();
+    void ShowProgress(CProgressDlg* progress);
+    void BeginLongOperation();
+    void EndLongOperation(CProgressDlg* progress);
+    bool RunJob(CSwfMovie& movie, const std::string& path, bool toMp3);
+    void OpenHelp(bool maximized);
+
+    // Command handlers.
+    void OnAddSwf();
+    void OnAddFolder();
+    void OnRemove();
+    void OnRemoveAll();
+    void OnConvertMp3() { ConvertSelected(true); }
+    void OnConvertWav() { ConvertSelected(false); }
+    void OnConvertAllMp3() { ConvertAll(true); }
+    void OnConvertAllWav() { ConvertAll(false); }
+    void OnPlaySwf();
+    void OnBrowseSwfFolder();
+    void OnPlay();
+    void OnDelete();
+    void OnSaveAs();
+    void OnBrowseFolder();
+    void OnMerge();
+    void OnHelp() { OpenHelp(false); }
+    void OnTellAFriend();
+    void OnFeedback();
+    void OnHomepage();
+    void OnCheckVersion();
+    void OnAbout();
+    void OnHelpMenu();
+    void OnMinimize();
+    void OnClose();
+
+    WindowServices m_services;
+    CSortListCtrl* m_swfList = nullptr;
+    CSortListCtrl* m_outputList = nullptr;
+    std::vector<std::unique_ptr<CSwfEntry>> m_entries;
+    // Case-folded paths of m_entries, so a duplicate is found without a scan.
+    std::unordered_set<std::string> m_entryKeys;
+    std::string m_folder;
+    int m_mp3Count = 0;
+    CSwfEntry* m_shownEntry = nullptr;
+    QPixmap m_background;
+    int m_width = 0;
+    int m_height = 0;
+    QMenu* m_popup = nullptr;
+    QMenu* m_menus[3] = {};
+    std::map<int, QAbstractButton*> m_buttons;
+    QProxyStyle* m_tipStyle = nullptr;
+    QPointer<CHelpWindow> m_help;
+    bool m_busy = false;
+    bool m_firstShow = true;
+    bool m_dragging = false;
+    QPoint m_dragOffset;
+};

@@ -1,0 +1,149 @@
+// The conversion commands and the loop that converts movie after movie.
+#include <QEventLoop>
+#include <atomic>
+#include <thread>
+
+#include "platform/file.h"
+#include "ui/hooks.h"
+#include "ui/main_dlg.h"
+#include "ui/progress_dlg.h"
+#include "ui/shell.h"
+#include "ui/sort_list.h"
+#include "ui/widgets.h"
+#include "util/paths.h"
+
+CProgressDlg* CMainDlg::NewProgress()
+{
+    return new CProgressDlg(this);
+}
+
+void CMainDlg::ShowProgress(CProgressDlg* progress)
+{
+    progress->ShowCentred();
+    emit progressStarted(progress);
+}
+
+void CMainDlg::BeginLongOperation()
+{
+    m_busy = true;
+    setEnabled(false);
+}
+
+void CMainDlg::EndLongOperation(CProgressDlg* progress)
+{
+    progress->PostClose();
+    setEnabled(true);
+    m_busy = false;
+    // The progress window had the focus; give it back, as its owner.
+    if (isVisible() && !isMinimized())
+        activateWindow();
+}
+
+bool CMainDlg::RunJob(CSwfMovie& movie, const std::string& path, bool toMp3)
+{
+    // The job runs on a worker thread while this thread keeps the windows
+    // painted and Cancel pressable; the movie is used by that thread alone
+    // until it is joined.
+    QEventLoop wait;
+    std::atomic<bool> ok{false};
+    std::thread worker([&movie, &wait, &ok, path, toMp3] {
+        ok = movie.Run(path, toMp3);
+        QMetaObject::invokeMethod(&wait, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    wait.exec();
+    worker.join();
+    return ok;
+}
+
+void CMainDlg::ConvertSelected(bool toMp3)
+{
+    const int row = m_swfList->GetFirstSelected();
+    CSwfEntry* entry = row < 0 ? nullptr : EntryAt(row);
+    if (!entry) {
+        ShowMessage(this, QStringLiteral("You should select a SWF file first."), MsgIcon::Information);
+        return;
+    }
+    entry->index = row;
+    ConvertEntries({entry}, toMp3);
+}
+
+void CMainDlg::ConvertAll(bool toMp3)
+{
+    if (m_swfList->GetItemCount() == 0) {
+        ShowMessage(this, QStringLiteral("There aren't SWF files in SWF list."), MsgIcon::Information);
+        return;
+    }
+    CWaitCursor wait;
+    // Rows may have been sorted since the movies were added.
+    for (int row = 0; row < m_swfList->GetItemCount(); ++row) {
+        if (CSwfEntry* entry = EntryAt(row))
+            entry->index = row;
+    }
+    std::vector<CSwfEntry*> work;
+    work.reserve(m_entries.size());
+    for (const auto& entry : m_entries)
+        work.push_back(entry.get());
+    ConvertEntries(work, toMp3);
+
+    if (m_swfList->GetFirstSelected() < 0 && m_swfList->GetItemCount() > 0)
+        m_swfList->SelectRow(0, true);
+    m_swfList->setFocus();
+}
+
+void CMainDlg::ConvertEntries(const std::vector<CSwfEntry*>& work, bool toMp3)
+{
+    ClearOutputList();
+    PumpMessages();
+    CWaitCursor wait;
+
+    CSwfMovie movie;
+    const int selected = m_swfList->GetFirstSelected();
+    const int n = static_cast<int>(work.size());
+
+    BeginLongOperation();
+    CProgressDlg* progress = NewProgress();
+    progress->SetRange(0, n);
+    progress->SetStep(1);
+    progress->SetPos(0);
+    ShowProgress(progress);
+    PumpMessages();
+
+    for (int k = 1; k <= n; ++k) {
+        CSwfEntry* entry = work[static_cast<size_t>(k - 1)];
+        progress->SetText(QString::asprintf("[%d/%d] Converting ", k, n) +
+                          FromPath(std::string(FileNamePart(entry->path))) + QStringLiteral("..."));
+        progress->StepIt();
+
+        if (!entry->sounds.empty()) {
+            // The output list may show these records; it lets go of them first.
+            if (m_shownEntry == entry)
+                ClearOutputList();
+            for (const CSoundElement& sound : entry->sounds)
+                platform::DeleteFile(sound.path);
+            entry->sounds.clear();
+        }
+
+        if (RunJob(movie, entry->path, toMp3)) {
+            entry->sounds.assign(movie.Sounds().begin(), movie.Sounds().end());
+            m_swfList->SetItemText(entry->index, 2,
+                                   QStringLiteral("%1 Sound(s)").arg(static_cast<qulonglong>(movie.Sounds().size())));
+            if (entry->index == selected) {
+                // Refilled rather than appended, so the sounds are listed once.
+                ClearOutputList();
+                m_shownEntry = entry;
+                for (CSoundElement& sound : entry->sounds)
+                    InsertSoundRow(&sound);
+            }
+        } else {
+            m_swfList->SetItemText(entry->index, 2, QStringLiteral("Failure"));
+        }
+
+        PumpMessages();
+        if (progress->Cancelled())
+            break;
+    }
+    EndLongOperation(progress);
+    // A selected movie the batch did not reach still has its earlier sounds.
+    if (selected >= 0 && !m_shownEntry)
+        ShowSounds();
+}

@@ -1,0 +1,89 @@
+#include "ui/shell.h"
+
+#include <QFile>
+#include <QUrl>
+#include <filesystem>
+#include <system_error>
+
+#include "ui/hooks.h"
+
+namespace fs = std::filesystem;
+
+std::string ToPath(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
+
+QString FromPath(const std::string& path)
+{
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+void SelectInExplorer(const std::string& path)
+{
+    Shell().ShowInFileManager(FromPath(path));
+}
+
+bool OpenLink(const QString& target)
+{
+    return Shell().OpenUrl(QUrl(target));
+}
+
+bool OpenFile(const std::string& path)
+{
+    return Shell().OpenUrl(QUrl::fromLocalFile(FromPath(path)));
+}
+
+QStringList PromptOpenFileNames(QWidget* owner, const QString& filter)
+{
+    return Dialogs().OpenFiles(owner, filter);
+}
+
+bool PromptSaveFileName(QWidget* owner, const QStringList& filters, std::string& path,
+                        const QString& defaultSuffix)
+{
+    const QString chosen = Dialogs().SaveFile(owner, FromPath(path), filters, defaultSuffix);
+    if (chosen.isEmpty())
+        return false;
+    path = ToPath(chosen);
+    return true;
+}
+
+bool BrowseForFolder(QWidget* owner, const QString& title, std::string& initialFolder,
+                     std::string& result)
+{
+    if (initialFolder.size() > 1 && initialFolder.back() == '/')
+        initialFolder.pop_back();
+    const QString chosen = Dialogs().ChooseFolder(owner, title, FromPath(initialFolder));
+    if (chosen.isEmpty())
+        return false;
+    result = ToPath(chosen);
+    if (result.back() != '/')
+        result += '/';
+    return true;
+}
+
+bool ResolveShortcut(const std::string& link, std::string& target)
+{
+    // The same bound the kernel puts on a chain of links; it ends cycles.
+    constexpr int kMaxHops = 40;
+    std::error_code ec;
+    fs::path current(link);
+    if (!fs::is_symlink(current, ec))
+        return false;
+    for (int hop = 0; hop < kMaxHops; ++hop) {
+        fs::path next = fs::read_symlink(current, ec);
+        if (ec)
+            return false;
+        if (next.is_relative())
+            next = current.parent_path() / next;
+        current = next.lexically_normal();
+        if (!fs::is_symlink(current, ec)) {
+            if (!fs::exists(current, ec))
+                return false;
+            target = current.string();
+            return true;
+        }
+    }
+    return false;
+}

@@ -1,0 +1,37 @@
+// Shell helpers: the few things the windows ask of the desktop, all routed
+// through the replaceable interfaces of hooks.h.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <string>
+
+class QWidget;
+
+// Paths travel through the core as UTF-8 bytes; Qt holds them as QString.
+std::string ToPath(const QString& path);
+QString FromPath(const std::string& path);
+
+// Shows the file selected in a file-manager window.
+void SelectInExplorer(const std::string& path);
+// Opens a web page, a mail link or a file with the desktop's default program.
+bool OpenLink(const QString& target);
+// Opens a local file with the program the desktop associates with its type.
+bool OpenFile(const std::string& path);
+
+// Full paths chosen in a multi-selection open dialog; empty when cancelled.
+QStringList PromptOpenFileNames(QWidget* owner, const QString& filter);
+// A save dialog starting at the name in path; true and the chosen name in path
+// when the user chose one.
+bool PromptSaveFileName(QWidget* owner, const QStringList& filters, std::string& path,
+                        const QString& defaultSuffix = QString());
+
+// A folder dialog opened on initialFolder, whose one trailing '/' is removed
+// (the caller's string stays changed). True and the chosen folder, ending in
+// '/', in result when the user chose one.
+bool BrowseForFolder(QWidget* owner, const QString& title, std::string& initialFolder,
+                     std::string& result);
+
+// Follows a chain of symbolic links (the desktop's shortcuts) to the path it
+// ends at. False for a path that is no link, a broken or too long chain.
+bool ResolveShortcut(const std::string& link, std::string& target);

@@ -1,0 +1,165 @@
+#include "ui/sort_list.h"
+
+#include <QContextMenuEvent>
+#include <QHeaderView>
+
+namespace {
+
+constexpr int kDataRole = Qt::UserRole + 1;
+// Only this many characters of a cell take part in a comparison.
+constexpr int kCompareLength = 259;
+
+class SortItem final : public QTreeWidgetItem {
+public:
+    explicit SortItem(const QStringList& texts) : QTreeWidgetItem(texts) {}
+
+    bool operator<(const QTreeWidgetItem& other) const override
+    {
+        const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
+        // By the user's locale and case-sensitive; numbers compare as text.
+        return QString::localeAwareCompare(text(column).left(kCompareLength),
+                                           other.text(column).left(kCompareLength)) < 0;
+    }
+};
+
+}  // namespace
+
+CSortListCtrl::CSortListCtrl(QWidget* parent) : QTreeWidget(parent)
+{
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true);
+    setAllColumnsShowFocus(true);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSortingEnabled(false);  // new rows stay where they are appended
+    setColumnCount(0);
+    header()->setStretchLastSection(false);
+    header()->setSectionsClickable(true);
+    header()->setSectionsMovable(false);
+    header()->setSortIndicatorShown(false);
+    connect(header(), &QHeaderView::sectionClicked, this, &CSortListCtrl::SortByColumn);
+    connect(this, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem* item, int) { emit rowActivated(RowOf(item)); });
+}
+
+void CSortListCtrl::InsertColumn(int column, const QString& title, int width, Qt::Alignment alignment)
+{
+    if (column >= columnCount())
+        setColumnCount(column + 1);
+    if (static_cast<int>(m_alignments.size()) <= column)
+        m_alignments.resize(column + 1, Qt::AlignLeft);
+    m_alignments[column] = alignment;
+    headerItem()->setText(column, title);
+    headerItem()->setTextAlignment(column, alignment | Qt::AlignVCenter);
+    setColumnWidth(column, width);
+}
+
+Qt::Alignment CSortListCtrl::ColumnAlignment(int column) const
+{
+    return column >= 0 && column < static_cast<int>(m_alignments.size()) ? m_alignments[column]
+                                                                          : Qt::Alignment(Qt::AlignLeft);
+}
+
+int CSortListCtrl::InsertItem(const QStringList& texts, void* data)
+{
+    auto* item = new SortItem(texts);
+    for (int column = 0; column < columnCount(); ++column)
+        item->setTextAlignment(column, ColumnAlignment(column) | Qt::AlignVCenter);
+    item->setData(0, kDataRole, QVariant::fromValue(reinterpret_cast<quintptr>(data)));
+    addTopLevelItem(item);
+    return topLevelItemCount() - 1;
+}
+
+void* CSortListCtrl::GetItemData(int row) const
+{
+    const QTreeWidgetItem* item = topLevelItem(row);
+    return item ? reinterpret_cast<void*>(item->data(0, kDataRole).value<quintptr>()) : nullptr;
+}
+
+bool CSortListCtrl::SetItemData(int row, void* data)
+{
+    QTreeWidgetItem* item = topLevelItem(row);
+    if (!item)
+        return false;
+    item->setData(0, kDataRole, QVariant::fromValue(reinterpret_cast<quintptr>(data)));
+    return true;
+}
+
+QString CSortListCtrl::GetItemText(int row, int column) const
+{
+    const QTreeWidgetItem* item = topLevelItem(row);
+    return item ? item->text(column) : QString();
+}
+
+bool CSortListCtrl::SetItemText(int row, int column, const QString& text)
+{
+    QTreeWidgetItem* item = topLevelItem(row);
+    if (!item)
+        return false;
+    item->setText(column, text);
+    return true;
+}
+
+bool CSortListCtrl::DeleteItem(int row)
+{
+    QTreeWidgetItem* item = takeTopLevelItem(row);
+    delete item;
+    return item != nullptr;
+}
+
+void CSortListCtrl::DeleteAllItems()
+{
+    clear();
+}
+
+int CSortListCtrl::GetFirstSelected() const
+{
+    const std::vector<int> rows = GetSelectedRows();
+    return rows.empty() ? -1 : rows.front();
+}
+
+int CSortListCtrl::GetSelectedCount() const
+{
+    return static_cast<int>(selectionModel()->selectedRows().size());
+}
+
+std::vector<int> CSortListCtrl::GetSelectedRows() const
+{
+    std::vector<int> rows;
+    const QModelIndexList selected = selectionModel()->selectedRows();
+    rows.reserve(selected.size());
+    for (const QModelIndex& index : selected)
+        rows.push_back(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void CSortListCtrl::SelectRow(int row, bool makeCurrent)
+{
+    QTreeWidgetItem* item = topLevelItem(row);
+    if (!item)
+        return;
+    if (makeCurrent)
+        setCurrentItem(item);
+    else
+        item->setSelected(true);
+}
+
+void CSortListCtrl::SortByColumn(int column)
+{
+    if (column < 0 || column >= columnCount())
+        return;
+    m_sortAscending = column == m_sortColumn ? !m_sortAscending : true;
+    m_sortColumn = column;
+    sortItems(column, m_sortAscending ? Qt::AscendingOrder : Qt::DescendingOrder);
+    emit sorted(column, m_sortAscending);
+}
+
+void CSortListCtrl::contextMenuEvent(QContextMenuEvent* event)
+{
+    // From the keyboard the menu opens at the centre of the list.
+    const QPoint pos = event->reason() == QContextMenuEvent::Keyboard ? mapToGlobal(rect().center())
+                                                                      : event->globalPos();
+    emit contextMenuWanted(pos);
+    event->accept();
+}

@@ -1,0 +1,59 @@
+// The report list of every window: one row per record, the owner's pointer on
+// each row, and sorting by a column's text on a header click.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTreeWidget>
+#include <vector>
+
+class CSortListCtrl : public QTreeWidget {
+    Q_OBJECT
+
+public:
+    explicit CSortListCtrl(QWidget* parent = nullptr);
+
+    void InsertColumn(int column, const QString& title, int width, Qt::Alignment alignment);
+    Qt::Alignment ColumnAlignment(int column) const;
+
+    // Appends a row with its texts and the owner's pointer; returns its position.
+    int InsertItem(const QStringList& texts, void* data);
+    int GetItemCount() const { return topLevelItemCount(); }
+    // The owner's pointer, or nullptr when the row does not exist.
+    void* GetItemData(int row) const;
+    bool SetItemData(int row, void* data);
+    QString GetItemText(int row, int column) const;
+    bool SetItemText(int row, int column, const QString& text);
+    bool DeleteItem(int row);
+    void DeleteAllItems();
+
+    // -1 when no row is selected.
+    int GetFirstSelected() const;
+    int GetSelectedCount() const;
+    // Selected rows from the top.
+    std::vector<int> GetSelectedRows() const;
+    // Selects the row (in a single-selection list, only it) and optionally makes it current.
+    void SelectRow(int row, bool makeCurrent);
+
+    // What a click on the column's header does.
+    void SortByColumn(int column);
+    int SortColumn() const { return m_sortColumn; }
+    bool SortAscending() const { return m_sortAscending; }
+
+signals:
+    // Once per sort, after the rows moved.
+    void sorted(int column, bool ascending);
+    // A right click or the menu key; the position is global.
+    void contextMenuWanted(const QPoint& globalPos);
+    void rowActivated(int row);
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    int RowOf(const QTreeWidgetItem* item) const { return indexOfTopLevelItem(const_cast<QTreeWidgetItem*>(item)); }
+
+    int m_sortColumn = -1;
+    bool m_sortAscending = true;
+    std::vector<Qt::Alignment> m_alignments;
+};

@@ -1,0 +1,135 @@
+#include "ui/widgets.h"
+
+#include <QApplication>
+#include <QEnterEvent>
+#include <QPainter>
+
+QFont WindowFont()
+{
+    QFont font;
+    // Tahoma where it is installed, else a face of similar width.
+    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                      QStringLiteral("DejaVu Sans Condensed")});
+    font.setPixelSize(11);
+    return font;
+}
+
+QFont ButtonFont(bool underline)
+{
+    QFont font = WindowFont();
+    font.setWeight(QFont::Bold);
+    font.setUnderline(underline);
+    return font;
+}
+
+CIconButton::CIconButton(QWidget* parent) : QAbstractButton(parent), m_textColor(53, 53, 53)
+{
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
+    setFont(ButtonFont());
+    setAttribute(Qt::WA_Hover);
+}
+
+void CIconButton::SetFaces(const QPixmap& normal, const QPixmap& hot)
+{
+    m_normal = normal;
+    m_hot = hot;
+    resize(normal.size());
+    update();
+}
+
+QSize CIconButton::sizeHint() const
+{
+    return m_normal.isNull() ? QSize(20, 20) : m_normal.size();
+}
+
+void CIconButton::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    const QPixmap& face = IsHot() && !m_hot.isNull() ? m_hot : m_normal;
+    p.drawPixmap(0, 0, face);
+    if (!text().isEmpty()) {
+        p.setFont(font());
+        p.setPen(m_textColor);
+        const QRect area = rect().translated(isDown() ? QPoint(1, 1) : QPoint());
+        p.drawText(area, Qt::AlignCenter | Qt::TextShowMnemonic, text());
+    }
+    if (hasFocus()) {
+        p.setPen(QPen(QColor(53, 53, 53), 1, Qt::DotLine));
+        p.drawRect(rect().adjusted(3, 3, -4, -4));
+    }
+}
+
+void CIconButton::enterEvent(QEnterEvent* event)
+{
+    m_hover = true;
+    update();
+    QAbstractButton::enterEvent(event);
+}
+
+void CIconButton::leaveEvent(QEvent* event)
+{
+    m_hover = false;
+    update();
+    QAbstractButton::leaveEvent(event);
+}
+
+CLinkButton::CLinkButton(QWidget* parent) : QAbstractButton(parent)
+{
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
+    setFont(ButtonFont(true));
+    setAttribute(Qt::WA_Hover);
+}
+
+void CLinkButton::SetColors(const QColor& normal, const QColor& hover)
+{
+    m_normalColor = normal;
+    m_hoverColor = hover;
+    update();
+}
+
+QSize CLinkButton::sizeHint() const
+{
+    return fontMetrics().size(Qt::TextSingleLine, text()) + QSize(4, 4);
+}
+
+void CLinkButton::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setFont(font());
+    p.setPen(CurrentColor());
+    p.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text());
+}
+
+void CLinkButton::enterEvent(QEnterEvent* event)
+{
+    m_hover = true;
+    update();
+    QAbstractButton::enterEvent(event);
+}
+
+void CLinkButton::leaveEvent(QEvent* event)
+{
+    m_hover = false;
+    update();
+    QAbstractButton::leaveEvent(event);
+}
+
+int CTipDelayStyle::styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                              QStyleHintReturn* returnData) const
+{
+    if (hint == QStyle::SH_ToolTip_WakeUpDelay)
+        return 300;
+    return QProxyStyle::styleHint(hint, option, widget, returnData);
+}
+
+CWaitCursor::CWaitCursor()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+CWaitCursor::~CWaitCursor()
+{
+    QApplication::restoreOverrideCursor();
+}

@@ -1,0 +1,84 @@
+// The window's own controls: buttons painted over the background with a hover
+// face, and a link drawn as underlined text.
+#pragma once
+
+#include <QAbstractButton>
+#include <QColor>
+#include <QPixmap>
+
+// Draws a face (or an icon) and switches to its second image while the mouse
+// is over it or holds it down. The button takes the image's size.
+class CIconButton : public QAbstractButton {
+    Q_OBJECT
+
+public:
+    explicit CIconButton(QWidget* parent = nullptr);
+
+    void SetFaces(const QPixmap& normal, const QPixmap& hot);
+    void SetTextColor(const QColor& color) { m_textColor = color; update(); }
+    QColor TextColor() const { return m_textColor; }
+    // True while the second image is shown.
+    bool IsHot() const { return m_hover || isDown(); }
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+
+private:
+    QPixmap m_normal;
+    QPixmap m_hot;
+    QColor m_textColor;
+    bool m_hover = false;
+};
+
+// Underlined text in one colour, and in another while the mouse is over it.
+class CLinkButton : public QAbstractButton {
+    Q_OBJECT
+
+public:
+    explicit CLinkButton(QWidget* parent = nullptr);
+
+    void SetColors(const QColor& normal, const QColor& hover);
+    QColor CurrentColor() const { return m_hover ? m_hoverColor : m_normalColor; }
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+
+private:
+    QColor m_normalColor = Qt::blue;
+    QColor m_hoverColor = Qt::red;
+    bool m_hover = false;
+};
+
+// The font of the main window: Tahoma, 11 pixels.
+QFont WindowFont();
+// The font of the window's buttons: the window font, bold.
+QFont ButtonFont(bool underline = false);
+
+#include <QProxyStyle>
+
+// Shows tooltips after 300 ms instead of the style's usual delay.
+class CTipDelayStyle : public QProxyStyle {
+    Q_OBJECT
+
+public:
+    using QProxyStyle::QProxyStyle;
+    int styleHint(StyleHint hint, const QStyleOption* option = nullptr, const QWidget* widget = nullptr,
+                  QStyleHintReturn* returnData = nullptr) const override;
+};
+
+// Sets the wait cursor for its lifetime.
+class CWaitCursor {
+public:
+    CWaitCursor();
+    ~CWaitCursor();
+    CWaitCursor(const CWaitCursor&) = delete;
+    CWaitCursor& operator=(const CWaitCursor&) = delete;
+};

@@ -1,0 +1,228 @@
+// Adding movies: the file dialog, the folder search, drops, duplicates, failures.
+#include <QAbstractButton>
+#include <QDropEvent>
+#include <QPushButton>
+#include <QMimeData>
+#include <QPointer>
+#include <QTest>
+#include <filesystem>
+
+#include "gui_support.h"
+#include "support/swf_builder.h"
+#include "ui/command_ids.h"
+#include "ui/main_dlg.h"
+#include "ui/progress_dlg.h"
+#include "ui/sort_list.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+QStringList Q(const std::vector<std::string>& paths)
+{
+    QStringList list;
+    for (const std::string& p : paths)
+        list << QString::fromStdString(p);
+    return list;
+}
+
+void Drop(CMainDlg& window, const std::vector<std::string>& paths)
+{
+    auto* data = new QMimeData;
+    QList<QUrl> urls;
+    for (const std::string& p : paths)
+        urls << QUrl::fromLocalFile(QString::fromStdString(p));
+    data->setUrls(urls);
+    QDragEnterEvent enter(QPoint(300, 300), Qt::CopyAction, data, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(&window, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(300, 300), Qt::CopyAction, data, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(&window, &drop);
+    QVERIFY(drop.isAccepted());
+    delete data;
+}
+
+}  // namespace
+
+class AddingTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void addSwfAddsInTheDialogsOrder()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        const std::string c = MakeMovie(f.temp / "c.swf", 1);
+        const std::string a = MakeMovie(f.temp / "a.swf", 2);
+        const std::string b = SwfBuilder().Frames(30).Tag(9, "abc").End().WriteTo(f.temp / "b.swf", true);
+        f.dialogs.openAnswers.push_back(Q({c, a, b}));
+        QTest::mouseClick(w.Button(cmd::AddSwf), Qt::LeftButton);
+        QCOMPARE(f.dialogs.asked, QStringList{"open Flash Movie Files (*.swf)"});
+        QCOMPARE(ColumnTexts(w.SwfList(), 1), (QStringList{"c.swf", "a.swf", "b.swf"}));
+        QCOMPARE(ColumnTexts(w.SwfList(), 8), Q({c, a, b}));
+        QCOMPARE(ColumnTexts(w.SwfList(), 7), (QStringList{"24", "24", "30"}));
+        QCOMPARE(w.Entries().size(), size_t(3));
+        QCOMPARE(w.Entries()[1]->path, a);
+        QVERIFY(w.Entries()[1]->sounds.empty());
+        // Nothing selected, the output list untouched, no message.
+        QCOMPARE(w.SwfList()->GetSelectedCount(), 0);
+        QVERIFY(f.messages.messages.empty());
+        QVERIFY(w.isEnabled());
+
+        // Cancelling the dialog changes nothing.
+        w.OnCommand(cmd::AddSwf);
+        QCOMPARE(w.SwfList()->GetItemCount(), 3);
+    }
+
+    void duplicatesAreSkippedIgnoringCase()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        const std::string movie = MakeMovie(f.temp / "Intro.swf", 1);
+        const std::string upper = MakeMovie(f.temp / "INTRO.SWF", 1);
+        w.AddSwfFiles({movie, movie, upper}, nullptr);
+        QCOMPARE(w.SwfList()->GetItemCount(), 1);
+        QVERIFY(f.messages.messages.empty());
+    }
+
+    void unreadableFilesAreReported()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        const std::string good = MakeMovie(f.temp / "good.swf", 1);
+        const std::string text = f.temp / "notes.swf";
+        WriteFileBytes(text, "just some text, no movie");
+        const std::string missing = f.temp / "missing.swf";
+        w.AddSwfFiles({text, good, missing}, nullptr);
+        QCOMPARE(w.SwfList()->GetItemCount(), 1);
+        QCOMPARE(f.messages.messages.size(), size_t(1));
+        QCOMPARE(f.messages.messages[0].text, QStringLiteral("Failed to load the following files.\n\n") +
+                                                  QString::fromStdString(text + "\n" + missing + "\n"));
+        QCOMPARE(f.messages.messages[0].icon, MsgIcon::Exclamation);
+    }
+
+    void addFolderSearchesEveryFolderThenLinks()
+    {
+        WindowFixture f;
+        const std::string root = f.temp / "root";
+        const std::string other = f.temp / "elsewhere";
+        fs::create_directories(root + "/sub/deeper");
+        fs::create_directories(root + "/zz");
+        fs::create_directories(other);
+        MakeMovie(root + "/a.swf", 1);
+        MakeMovie(root + "/sub/s.SWF", 1);
+        MakeMovie(root + "/sub/deeper/d.swf", 1);
+        MakeMovie(root + "/zz/z.swf", 1);
+        WriteFileBytes(root + "/readme.txt", "x");
+        const std::string c = MakeMovie(other + "/c.swf", 1);
+        WriteFileBytes(other + "/c.txt", "x");
+        fs::create_symlink(c, root + "/b.lnk");          // a link to a movie elsewhere
+        fs::create_symlink(other + "/c.txt", root + "/t.lnk");  // a link to something else
+        fs::create_symlink(root, root + "/sub/loop");    // a link back up: no endless search
+        fs::create_symlink(root + "/nowhere", root + "/broken.swf");
+
+        f.settings.Settings().setValue(QStringLiteral("Options/Folder"), QString::fromStdString(root + "/"));
+        CMainDlg window(f.settings.Services());
+        QCOMPARE(window.Folder(), root + "/");
+        f.dialogs.folderAnswers.push_back(QString::fromStdString(root));
+        std::vector<QString> progressTexts;
+        connect(&window, &CMainDlg::progressStarted, this, [&progressTexts](CProgressDlg* progress) {
+            progressTexts.push_back(progress->Text());
+        });
+        window.show();
+        QTest::mouseClick(window.Button(cmd::AddFolder), Qt::LeftButton);
+
+        // The dialog started at the last folder, without its trailing slash.
+        QCOMPARE(f.dialogs.asked.last(), QStringLiteral("folder Please choose a folder:|") + QString::fromStdString(root));
+        QCOMPARE(f.settings.Settings().value(QStringLiteral("Options/Folder")).toString(),
+                 QString::fromStdString(root + "/"));
+        QCOMPARE(window.Folder(), root + "/");
+        QCOMPARE(ColumnTexts(window.SwfList(), 8),
+                 Q({root + "/a.swf", c, root + "/sub/s.SWF", root + "/sub/deeper/d.swf", root + "/zz/z.swf"}));
+        QCOMPARE(progressTexts, std::vector<QString>{QStringLiteral("Searching SWF files...")});
+        QVERIFY(f.messages.messages.empty());
+
+        // An empty folder tree adds nothing and says nothing.
+        fs::create_directories(f.temp / "empty/inner");
+        f.dialogs.folderAnswers.push_back(QString::fromStdString(f.temp / "empty"));
+        window.OnCommand(cmd::AddFolder);
+        QCOMPARE(window.SwfList()->GetItemCount(), 5);
+        QVERIFY(f.messages.messages.empty());
+        QCOMPARE(window.Folder(), f.temp / "empty/");
+    }
+
+    void dropsOfFilesFoldersAndLinks()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        const std::string folder = f.temp / "dropped";
+        fs::create_directories(folder + "/inner");
+        MakeMovie(folder + "/x.swf", 1);
+        MakeMovie(folder + "/inner/y.swf", 1);
+        const std::string single = MakeMovie(f.temp / "single.swf", 1);
+        const std::string target = MakeMovie(f.temp / "target.swf", 1);
+        const std::string text = f.temp / "notes.txt";
+        WriteFileBytes(text, "x");
+        fs::create_symlink(target, f.temp / "first.lnk");
+        fs::create_symlink(f.temp / "first.lnk", f.temp / "second.lnk");  // a link to a link
+        fs::create_symlink(folder, f.temp / "folder.lnk");                 // a link to a folder: ignored
+        fs::create_symlink(f.temp / "cycle2", f.temp / "cycle1");
+        fs::create_symlink(f.temp / "cycle1", f.temp / "cycle2");
+
+        Drop(w, {text, single, folder, f.temp / "second.lnk", f.temp / "folder.lnk", f.temp / "cycle1"});
+        QTRY_COMPARE(w.SwfList()->GetItemCount(), 4);
+        QTRY_VERIFY(w.isEnabled());
+        QCOMPARE(ColumnTexts(w.SwfList(), 8), Q({single, folder + "/x.swf", folder + "/inner/y.swf", target}));
+        QVERIFY(f.messages.messages.empty());
+
+        // Drops that hold no local file are refused.
+        QMimeData web;
+        web.setUrls({QUrl(QStringLiteral("https://orvellin.example/a.swf"))});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &web, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(&w, &enter);
+        QVERIFY(!enter.isAccepted());
+    }
+
+    void cancelKeepsWhatWasAdded()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        std::vector<std::string> paths;
+        for (int i = 0; i < 10; ++i)
+            paths.push_back(MakeMovie(f.temp / ("m" + std::to_string(i) + ".swf"), 0));
+        QString textAtCancel;
+        connect(f.window.get(), &CMainDlg::progressStarted, this, [&textAtCancel](CProgressDlg* progress) {
+            connect(progress, &CProgressDlg::stepped, progress, [progress, &textAtCancel](int pos) {
+                if (pos == 3) {
+                    textAtCancel = progress->Text();
+                    QTest::mouseClick(progress->CancelButton(), Qt::LeftButton);
+                }
+            });
+        });
+        w.AddSwfFiles(paths, nullptr);
+        QCOMPARE(textAtCancel, QStringLiteral("Adding file 3 of 10..."));
+        QCOMPARE(w.SwfList()->GetItemCount(), 3);
+        QVERIFY(w.isEnabled());
+    }
+
+    void manyMoviesAddQuickly()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        const std::string movie = ReadFileBytes(MakeMovie(f.temp / "model.swf", 0));
+        std::vector<std::string> paths;
+        for (int i = 0; i < 3000; ++i) {
+            paths.push_back(f.temp / ("many" + std::to_string(i) + ".swf"));
+            WriteFileBytes(paths.back(), movie);
+        }
+        w.AddSwfFiles(paths, nullptr);
+        QCOMPARE(w.SwfList()->GetItemCount(), 3000);
+        // Adding them all again finds every one already listed.
+        w.AddSwfFiles(paths, nullptr);
+        QCOMPARE(w.SwfList()->GetItemCount(), 3000);
+        QCOMPARE(w.SwfList()->GetItemText(2999, 0), QStringLiteral("3000"));
+    }
+};
+
+QTEST_MAIN(AddingTest)
+#include "adding_test.moc"

@@ -1,0 +1,207 @@
+// The conversion commands with the real job.
+#include <QAbstractButton>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <filesystem>
+
+#include "gui_support.h"
+#include "support/swf_builder.h"
+#include "ui/command_ids.h"
+#include "ui/main_dlg.h"
+#include "ui/progress_dlg.h"
+#include "ui/sort_list.h"
+
+namespace fs = std::filesystem;
+
+class ConvertingTest : public QObject {
+    Q_OBJECT
+
+private:
+    static CSwfEntry* EntryOf(CMainDlg& w, int row) { return static_cast<CSwfEntry*>(w.SwfList()->GetItemData(row)); }
+
+private Q_SLOTS:
+    void convertAllWritesStatusesAndShowsTheFirstMovie()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        const std::string two = MakeMovie(f.temp / "two.swf", 2);
+        const std::string none = MakeMovie(f.temp / "none.swf", 0);
+        const std::string one = MakeMovie(f.temp / "one.swf", 1);
+        w.AddSwfFiles({two, none, one}, nullptr);
+
+        std::vector<QString> lines;
+        connect(f.window.get(), &CMainDlg::progressStarted, this, [&lines](CProgressDlg* progress) {
+            connect(progress, &CProgressDlg::stepped, progress,
+                    [progress, &lines](int) { lines.push_back(progress->Text()); });
+        });
+        QTest::mouseClick(w.Button(cmd::ConvertAllMp3), Qt::LeftButton);
+
+        QCOMPARE(lines, (std::vector<QString>{"[1/3] Converting two.swf...", "[2/3] Converting none.swf...",
+                                              "[3/3] Converting one.swf..."}));
+        QCOMPARE(ColumnTexts(w.SwfList(), 2), (QStringList{"2 Sound(s)", "0 Sound(s)", "1 Sound(s)"}));
+        QVERIFY(w.isEnabled());
+        // No row was selected: the first is now, and its sounds are listed.
+        QCOMPARE(w.SwfList()->GetFirstSelected(), 0);
+        QVERIFY(w.SwfList()->hasFocus() || !w.isActiveWindow());
+        QCOMPARE(w.OutputList()->GetItemCount(), 2);
+        QCOMPARE(w.Mp3Count(), 2);
+        QCOMPARE(ColumnTexts(w.OutputList(), 2), (QStringList{"MP3", "MP3"}));
+        QCOMPARE(ColumnTexts(w.OutputList(), 1), (QStringList{"two_001.mp3", "two_002.mp3"}));
+        QVERIFY(fs::exists(f.temp / "two_001.mp3"));
+        QVERIFY(fs::exists(f.temp / "one.mp3"));
+        QCOMPARE(EntryOf(w, 2)->sounds.size(), size_t(1));
+
+        // The movie without sounds shows an empty output list.
+        w.SwfList()->SelectRow(1, true);
+        QCOMPARE(w.OutputList()->GetItemCount(), 0);
+        QCOMPARE(w.Mp3Count(), 0);
+    }
+
+    void convertSelectedNeedsASelectionAndConvertAllAMovie()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        w.OnCommand(cmd::ConvertAllMp3);
+        w.OnCommand(cmd::ConvertAllWav);
+        QCOMPARE(f.messages.messages.size(), size_t(2));
+        QCOMPARE(f.messages.messages[0].text, QStringLiteral("There aren't SWF files in SWF list."));
+        w.AddSwfFiles({MakeMovie(f.temp / "m.swf", 1)}, nullptr);
+        w.OnCommand(cmd::ConvertMp3);
+        w.OnCommand(cmd::ConvertWav);
+        QCOMPARE(f.messages.messages.size(), size_t(4));
+        QCOMPARE(f.messages.messages[2].text, QStringLiteral("You should select a SWF file first."));
+        QCOMPARE(f.messages.messages[3].icon, MsgIcon::Information);
+        QCOMPARE(w.SwfList()->GetItemText(0, 2), QString());
+    }
+
+    void reconvertingDeletesTheEarlierFiles()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        w.AddSwfFiles({MakeMovie(f.temp / "m.swf", 2), MakeMovie(f.temp / "other.swf", 1)}, nullptr);
+        w.SwfList()->SelectRow(0, true);
+        w.OnCommand(cmd::ConvertWav);
+        QCOMPARE(w.SwfList()->GetItemText(0, 2), QStringLiteral("2 Sound(s)"));
+        QCOMPARE(w.SwfList()->GetItemText(1, 2), QString());
+        QCOMPARE(ColumnTexts(w.OutputList(), 2), (QStringList{"WAV", "WAV"}));
+        QCOMPARE(w.Mp3Count(), 0);
+        QVERIFY(fs::exists(f.temp / "m_001.wav"));
+
+        w.OnCommand(cmd::ConvertMp3);
+        QVERIFY(!fs::exists(f.temp / "m_001.wav"));
+        QVERIFY(!fs::exists(f.temp / "m_002.wav"));
+        QVERIFY(fs::exists(f.temp / "m_001.mp3"));
+        // Listed once and counted once.
+        QCOMPARE(ColumnTexts(w.OutputList(), 2), (QStringList{"MP3", "MP3"}));
+        QCOMPARE(ColumnTexts(w.OutputList(), 0), (QStringList{"1", "2"}));
+        QCOMPARE(w.Mp3Count(), 2);
+        QCOMPARE(w.ShownEntry(), EntryOf(w, 0));
+        QCOMPARE(EntryOf(w, 0)->sounds.size(), size_t(2));
+    }
+
+    void failureIsWrittenAndTheBatchGoesOn()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        const std::string doomed = MakeMovie(f.temp / "doomed.swf", 1);
+        w.AddSwfFiles({doomed, MakeMovie(f.temp / "fine.swf", 1)}, nullptr);
+        fs::remove(doomed);
+        w.OnCommand(cmd::ConvertAllWav);
+        QCOMPARE(ColumnTexts(w.SwfList(), 2), (QStringList{"Failure", "1 Sound(s)"}));
+        QVERIFY(f.messages.messages.empty());
+    }
+
+    void statusesFollowTheirMoviesAfterSorting()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        std::vector<std::string> paths = {MakeMovie(f.temp / "b.swf", 1), MakeMovie(f.temp / "c.swf", 3),
+                                          MakeMovie(f.temp / "a.swf", 2)};
+        w.AddSwfFiles(paths, nullptr);
+        w.SwfList()->SortByColumn(1);
+        QCOMPARE(ColumnTexts(w.SwfList(), 1), (QStringList{"a.swf", "b.swf", "c.swf"}));
+        std::vector<QString> order;
+        connect(f.window.get(), &CMainDlg::progressStarted, this, [&order](CProgressDlg* progress) {
+            connect(progress, &CProgressDlg::stepped, progress,
+                    [progress, &order](int) { order.push_back(progress->Text()); });
+        });
+        w.SwfList()->SelectRow(2, true);
+        w.OnCommand(cmd::ConvertAllMp3);
+        // Converted in the order added, each status in its own row.
+        QCOMPARE(order, (std::vector<QString>{"[1/3] Converting b.swf...", "[2/3] Converting c.swf...",
+                                              "[3/3] Converting a.swf..."}));
+        QCOMPARE(ColumnTexts(w.SwfList(), 2), (QStringList{"2 Sound(s)", "1 Sound(s)", "3 Sound(s)"}));
+        // The selected movie (c.swf) is the one listed below, once.
+        QCOMPARE(w.SwfList()->GetFirstSelected(), 2);
+        QCOMPARE(w.OutputList()->GetItemCount(), 3);
+        QCOMPARE(w.Mp3Count(), 3);
+        QCOMPARE(w.OutputList()->GetItemText(0, 1), QStringLiteral("c_001.mp3"));
+    }
+
+    void cancelDuringTheSecondOfFiveMovies()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        std::vector<std::string> paths;
+        for (int i = 1; i <= 5; ++i)
+            paths.push_back(MakeMovie(f.temp / ("m" + std::to_string(i) + ".swf"), 1));
+        w.AddSwfFiles(paths, nullptr);
+        // An earlier conversion of movie 4 must survive the cancelled batch.
+        w.SwfList()->SelectRow(3, true);
+        w.OnCommand(cmd::ConvertWav);
+        QCOMPARE(w.SwfList()->GetItemText(3, 2), QStringLiteral("1 Sound(s)"));
+        const QStringList before = ColumnTexts(w.SwfList(), 2);
+
+        QPointer<CProgressDlg> seen;
+        connect(f.window.get(), &CMainDlg::progressStarted, this, [&seen](CProgressDlg* progress) {
+            seen = progress;
+            connect(progress, &CProgressDlg::stepped, progress, [progress](int pos) {
+                if (pos == 2)
+                    QTest::mouseClick(progress->CancelButton(), Qt::LeftButton);
+            });
+        });
+        w.SwfList()->clearSelection();
+        w.OnCommand(cmd::ConvertAllMp3);
+        QCOMPARE(ColumnTexts(w.SwfList(), 2).mid(0, 2), (QStringList{"1 Sound(s)", "1 Sound(s)"}));
+        QCOMPARE(ColumnTexts(w.SwfList(), 2).mid(2), before.mid(2));
+        QVERIFY(fs::exists(f.temp / "m2.mp3"));
+        QVERIFY(!fs::exists(f.temp / "m3.mp3"));
+        QVERIFY(fs::exists(f.temp / "m4.wav"));
+        QVERIFY(EntryOf(w, 2)->sounds.empty());
+        QCOMPARE(EntryOf(w, 3)->sounds.front().isMp3, 0u);
+        QVERIFY(w.isEnabled());
+        QTRY_VERIFY(!seen);
+
+        // Cancelled before the selected movie: it still lists its earlier sounds.
+        w.SwfList()->SelectRow(3, true);
+        w.OnCommand(cmd::ConvertAllWav);
+        QCOMPARE(w.SwfList()->GetFirstSelected(), 3);
+        QCOMPARE(w.OutputList()->GetItemCount(), 1);
+        QCOMPARE(w.OutputList()->GetItemText(0, 2), QStringLiteral("WAV"));
+    }
+
+    void closingDuringAConversionIsRefused()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        w.AddSwfFiles({MakeMovie(f.temp / "m.swf", 1), MakeMovie(f.temp / "n.swf", 1)}, nullptr);
+        bool refused = false;
+        connect(f.window.get(), &CMainDlg::progressStarted, this, [&w, &refused](CProgressDlg* progress) {
+            connect(progress, &CProgressDlg::stepped, progress, [&w, &refused](int pos) {
+                if (pos == 1) {
+                    QVERIFY(w.IsBusy());
+                    QVERIFY(!w.isEnabled());
+                    refused = !w.close();
+                }
+            });
+        });
+        w.OnCommand(cmd::ConvertAllMp3);
+        QVERIFY(refused);
+        QVERIFY(w.isVisible());
+        QCOMPARE(ColumnTexts(w.SwfList(), 2), (QStringList{"1 Sound(s)", "1 Sound(s)"}));
+    }
+};
+
+QTEST_MAIN(ConvertingTest)
+#include "converting_test.moc"

@@ -1,0 +1,162 @@
+#include "gui_support.h"
+
+#include <QTest>
+
+#include "support/swf_builder.h"
+#include "ui/main_dlg.h"
+#include "ui/sort_list.h"
+
+ScratchSettings::ScratchSettings(const std::string& folder)
+    : m_settings(QString::fromStdString(folder + "/Orvellin.conf"), QSettings::IniFormat)
+{
+}
+
+WindowServices ScratchSettings::Services()
+{
+    WindowServices services;
+    services.loadFolder = [this] {
+        return m_settings.value(QStringLiteral("Options/Folder")).toString().toStdString();
+    };
+    services.saveFolder = [this](const std::string& folder) {
+        m_settings.setValue(QStringLiteral("Options/Folder"), QString::fromStdString(folder));
+        m_settings.sync();
+    };
+    services.firstRunStep = [this](const std::function<void()>& openHelp) {
+        const QVariant value = m_settings.value(QStringLiteral("Options/FirstRun"));
+        const bool first = !value.isValid() || value.toInt() != 0;
+        if (!first)
+            return;
+        m_settings.setValue(QStringLiteral("Options/FirstRun"), 0);
+        m_settings.sync();
+        ++helpOpenings;
+        openHelp();
+    };
+    return services;
+}
+
+MessageRecorder::MessageRecorder()
+{
+    SetMessageHandler([this](const QString& text, MsgIcon icon, QMessageBox::StandardButtons buttons) {
+        messages.push_back({text, icon, buttons});
+        if (!answers.empty()) {
+            const QMessageBox::StandardButton answer = answers.front();
+            answers.pop_front();
+            return answer;
+        }
+        return buttons.testFlag(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
+    });
+}
+
+MessageRecorder::~MessageRecorder()
+{
+    SetMessageHandler({});
+}
+
+ScriptedDialogs::ScriptedDialogs()
+{
+    SetDialogs(this);
+}
+
+ScriptedDialogs::~ScriptedDialogs()
+{
+    SetDialogs(nullptr);
+}
+
+QStringList ScriptedDialogs::OpenFiles(QWidget*, const QString& filter)
+{
+    asked << QStringLiteral("open ") + filter;
+    if (openAnswers.empty())
+        return {};
+    QStringList answer = openAnswers.front();
+    openAnswers.pop_front();
+    return answer;
+}
+
+QString ScriptedDialogs::SaveFile(QWidget*, const QString& initialPath, const QStringList& filters, const QString&)
+{
+    asked << QStringLiteral("save ") + initialPath + QLatin1Char('|') + filters.join(QLatin1Char(';'));
+    if (saveAnswers.empty())
+        return {};
+    QString answer = saveAnswers.front();
+    saveAnswers.pop_front();
+    return answer;
+}
+
+QString ScriptedDialogs::ChooseFolder(QWidget*, const QString& title, const QString& start)
+{
+    asked << QStringLiteral("folder ") + title + QLatin1Char('|') + start;
+    if (folderAnswers.empty())
+        return {};
+    QString answer = folderAnswers.front();
+    folderAnswers.pop_front();
+    return answer;
+}
+
+RecordingShell::RecordingShell()
+{
+    SetShell(this);
+}
+
+RecordingShell::~RecordingShell()
+{
+    SetShell(nullptr);
+}
+
+bool RecordingShell::OpenUrl(const QUrl& url)
+{
+    opened.push_back(url);
+    return openSucceeds;
+}
+
+bool RecordingShell::OpenInWebBrowser(const QString& path)
+{
+    browsed << path;
+    return true;
+}
+
+void RecordingShell::ShowInFileManager(const QString& path)
+{
+    shown << path;
+}
+
+std::string MakeMovie(const std::string& path, int sounds, uint16_t frames, uint8_t rate, uint32_t samples)
+{
+    SwfBuilder movie;
+    movie.Frames(frames).Rate(0, rate);
+    // A background colour, so that even a movie without sounds has a full header.
+    movie.Tag(9, std::string("\x20\x40\x60", 3));
+    const std::vector<int16_t> tone = TestTone(samples, false, 11025);
+    std::string pcm;
+    pcm.reserve(tone.size() * 2);
+    for (int16_t s : tone) {
+        pcm.push_back(static_cast<char>(s & 0xFF));
+        pcm.push_back(static_cast<char>((s >> 8) & 0xFF));
+    }
+    for (int i = 0; i < sounds; ++i)
+        movie.Tag(kTagDefineSound, DefineSound(static_cast<uint16_t>(i + 1), 3, 1, true, false, samples, pcm));
+    movie.End();
+    return movie.WriteTo(path);
+}
+
+WindowFixture::WindowFixture() : settings(temp.Path())
+{
+    // Not a first run, unless a test says so.
+    settings.Settings().setValue(QStringLiteral("Options/FirstRun"), 0);
+    window = std::make_unique<CMainDlg>(settings.Services());
+    window->show();
+    window->activateWindow();
+    (void)QTest::qWaitForWindowActive(window.get());
+}
+
+WindowFixture::~WindowFixture()
+{
+    window.reset();
+}
+
+QStringList ColumnTexts(const CSortListCtrl* list, int column)
+{
+    QStringList texts;
+    for (int row = 0; row < list->GetItemCount(); ++row)
+        texts << list->GetItemText(row, column);
+    return texts;
+}

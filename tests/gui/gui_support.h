@@ -1,0 +1,95 @@
+// What the window tests share: scripted stand-ins for the desktop, settings in
+// a scratch file, and movies made on the spot.
+#pragma once
+
+#include <QMessageBox>
+#include <QSettings>
+#include <QStringList>
+#include <QUrl>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.h"
+#include "ui/hooks.h"
+#include "ui/run_window.h"
+
+class CMainDlg;
+
+// Settings kept in an INI file of a scratch folder, handed to the window the
+// way the application does: group Options, keys "Folder" and "FirstRun".
+class ScratchSettings {
+public:
+    explicit ScratchSettings(const std::string& folder);
+    WindowServices Services();
+    QSettings& Settings() { return m_settings; }
+    int helpOpenings = 0;  // how often the first-run step opened help
+
+private:
+    QSettings m_settings;
+};
+
+struct RecordedMessage {
+    QString text;
+    MsgIcon icon;
+    QMessageBox::StandardButtons buttons;
+};
+
+// Answers message boxes (Yes or Ok unless told otherwise) and keeps them.
+class MessageRecorder {
+public:
+    MessageRecorder();
+    ~MessageRecorder();
+    std::vector<RecordedMessage> messages;
+    std::deque<QMessageBox::StandardButton> answers;
+};
+
+// Dialogs that answer from a script and note what they were asked.
+class ScriptedDialogs final : public IDialogs {
+public:
+    ScriptedDialogs();
+    ~ScriptedDialogs() override;
+    QStringList OpenFiles(QWidget* owner, const QString& filter) override;
+    QString SaveFile(QWidget* owner, const QString& initialPath, const QStringList& filters,
+                     const QString& defaultSuffix) override;
+    QString ChooseFolder(QWidget* owner, const QString& title, const QString& start) override;
+
+    std::deque<QStringList> openAnswers;
+    std::deque<QString> saveAnswers;
+    std::deque<QString> folderAnswers;
+    QStringList asked;  // "open <filter>", "save <initial>", "folder <title>|<start>"
+};
+
+class RecordingShell final : public IShell {
+public:
+    RecordingShell();
+    ~RecordingShell() override;
+    bool OpenUrl(const QUrl& url) override;
+    bool OpenInWebBrowser(const QString& path) override;
+    void ShowInFileManager(const QString& path) override;
+
+    std::vector<QUrl> opened;
+    QStringList browsed;
+    QStringList shown;
+    bool openSucceeds = true;
+};
+
+// A movie with the given number of 16-bit mono PCM event sounds at 11025 Hz.
+std::string MakeMovie(const std::string& path, int sounds, uint16_t frames = 24, uint8_t rate = 12,
+                      uint32_t samples = 2205);
+// A window with everything the desktop would do replaced, shown and active.
+struct WindowFixture {
+    WindowFixture();
+    ~WindowFixture();
+    TempDir temp;
+    ScratchSettings settings;
+    MessageRecorder messages;
+    ScriptedDialogs dialogs;
+    RecordingShell shell;
+    std::unique_ptr<CMainDlg> window;
+};
+
+// The texts of one column, top to bottom.
+class CSortListCtrl;
+QStringList ColumnTexts(const CSortListCtrl* list, int column);
