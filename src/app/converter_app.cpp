@@ -69,7 +69,10 @@ void ShowResults(int& argc, char** argv, const std::string& text)
 
 int CConverterApp::InitInstance(int& argc, char** argv)
 {
-    return argc < 2 ? RunWindow(argc, argv) : RunBatchMode(argc, argv);
+    // The desktop entry starts "orvellin /m FILES..."; from the menu it gets no
+    // files, and a results box without a single line would be all it showed.
+    const bool menuStart = argc == 2 && (std::string(argv[1]) == "/m" || std::string(argv[1]) == "/M");
+    return argc < 2 || menuStart ? RunWindow(argc, argv) : RunBatchMode(argc, argv);
 }
 
 int CConverterApp::RunWindow(int& argc, char** argv)

@@ -85,6 +85,15 @@ TEST(CommandLine, SwitchSpellingsAndFailures)
     EXPECT_EQ(r.out, "Conversion results:\n\n");
 }
 
+TEST(CommandLine, MessageSwitchAloneOpensTheWindow)
+{
+    // As the desktop menu starts it: the window stays up until closed.
+    TempDir dir;
+    const Result r = RunProgram(dir, "/m", "QT_QPA_PLATFORM=offscreen timeout 3");
+    EXPECT_EQ(r.status, 124);
+    EXPECT_EQ(r.out, "");
+}
+
 TEST(CommandLine, HelpVersionAndUnreachableDisplay)
 {
     TempDir dir;
