@@ -65,6 +65,86 @@ private:
     int m_bits = 0;
 };
 
+// The difference a code's magnitude bits add at each step index, worked out
+// once per code size: the shifts of the format make it no plain product.
+struct DifferenceTable {
+    int value[89][16];
+};
+
+constexpr DifferenceTable MakeDifferences(int codeBits)
+{
+    DifferenceTable t{};
+    const int magnitudes = 1 << (codeBits - 1);
+    for (int index = 0; index < 89; ++index) {
+        for (int code = 0; code < magnitudes; ++code) {
+            int step = kStepSizes[index];
+            int difference = 0;
+            for (int mask = 1 << (codeBits - 2); mask; mask >>= 1) {
+                if (code & mask)
+                    difference += step;
+                step >>= 1;
+            }
+            t.value[index][code] = difference + step;
+        }
+    }
+    return t;
+}
+
+constexpr DifferenceTable kDifferences[4] = {MakeDifferences(2), MakeDifferences(3), MakeDifferences(4),
+                                             MakeDifferences(5)};
+
+struct Channel {
+    int predictor = 0;
+    int index = 0;
+};
+
+template <int CodeBits, int Channels, bool Is16>
+void DecodeFrames(BitSource& bits, uint32_t frames, uint8_t* out)
+{
+    constexpr uint32_t signMask = 1u << (CodeBits - 1);
+    constexpr int low = Is16 ? -32768 : 0;
+    constexpr int high = Is16 ? 32767 : 255;
+    const DifferenceTable& differences = kDifferences[CodeBits - 2];
+    const int* adjust = kIndexTables[CodeBits - 2];
+    Channel ch[Channels];
+    for (uint32_t i = 0; i < frames; ++i) {
+        const bool packetStart = i % kPacketFrames == 0;
+        for (int c = 0; c < Channels; ++c) {
+            if (packetStart) {
+                ch[c].predictor = Is16 ? static_cast<int16_t>(bits.Get(16)) : static_cast<int>(bits.Get(8));
+                ch[c].index = static_cast<int>(bits.Get(6));
+            } else {
+                const uint32_t code = bits.Get(CodeBits);
+                const uint32_t magnitude = code & (signMask - 1);
+                // An index read from a packet header may be up to 63; it is
+                // used as read, and clamped only by the next adjustment.
+                const int difference = differences.value[ch[c].index][magnitude];
+                const int p = (code & signMask) ? ch[c].predictor - difference : ch[c].predictor + difference;
+                const int k = ch[c].index + adjust[magnitude];
+                ch[c].index = k < 0 ? 0 : k > 88 ? 88 : k;
+                ch[c].predictor = p < low ? low : p > high ? high : p;
+            }
+            if constexpr (Is16) {
+                const auto v = static_cast<uint16_t>(ch[c].predictor);
+                out[0] = static_cast<uint8_t>(v);
+                out[1] = static_cast<uint8_t>(v >> 8);
+                out += 2;
+            } else {
+                *out++ = static_cast<uint8_t>(ch[c].predictor);
+            }
+        }
+    }
+}
+
+template <int CodeBits>
+void DecodeAs(BitSource& bits, uint32_t frames, bool stereo, bool is16Bit, uint8_t* out)
+{
+    if (stereo)
+        is16Bit ? DecodeFrames<CodeBits, 2, true>(bits, frames, out) : DecodeFrames<CodeBits, 2, false>(bits, frames, out);
+    else
+        is16Bit ? DecodeFrames<CodeBits, 1, true>(bits, frames, out) : DecodeFrames<CodeBits, 1, false>(bits, frames, out);
+}
+
 }  // namespace
 
 uint64_t CAdpcmDecoder::MinimumBits(uint64_t frames, bool stereo)
@@ -77,48 +157,11 @@ void CAdpcmDecoder::Decode(uint32_t frames, bool stereo, bool is16Bit, uint8_t* 
     if (frames == 0 || !output)
         return;
     BitSource bits(m_movie.Body(), m_movie.BodyLength(), m_movie.BitPosition());
-    const int channels = stereo ? 2 : 1;
-    const int codeBits = static_cast<int>(bits.Get(2)) + 2;
-    const uint32_t signMask = 1u << (codeBits - 1);
-    const uint32_t firstMagnitude = 1u << (codeBits - 2);
-    const int* adjust = kIndexTables[codeBits - 2];
-    const int low = is16Bit ? -32768 : 0;
-    const int high = is16Bit ? 32767 : 255;
-
-    int predictor[2] = {0, 0};
-    int index[2] = {0, 0};
-    uint8_t* out = output;
-    for (uint32_t i = 0; i < frames; ++i) {
-        const bool packetStart = i % kPacketFrames == 0;
-        for (int ch = 0; ch < channels; ++ch) {
-            if (packetStart) {
-                predictor[ch] = is16Bit ? static_cast<int16_t>(bits.Get(16)) : static_cast<int>(bits.Get(8));
-                index[ch] = static_cast<int>(bits.Get(6));
-            } else {
-                const uint32_t code = bits.Get(codeBits);
-                int step = kStepSizes[index[ch]];
-                int difference = 0;
-                for (uint32_t mask = firstMagnitude; mask; mask >>= 1) {
-                    if (code & mask)
-                        difference += step;
-                    step >>= 1;
-                }
-                difference += step;
-                if (code & signMask)
-                    difference = -difference;
-                const int p = predictor[ch] + difference;
-                const int k = index[ch] + adjust[code & (signMask - 1)];
-                index[ch] = k < 0 ? 0 : k > 88 ? 88 : k;
-                predictor[ch] = p < low ? low : p > high ? high : p;
-            }
-            if (is16Bit) {
-                const auto v = static_cast<uint16_t>(predictor[ch]);
-                *out++ = static_cast<uint8_t>(v);
-                *out++ = static_cast<uint8_t>(v >> 8);
-            } else {
-                *out++ = static_cast<uint8_t>(predictor[ch]);
-            }
-        }
+    switch (bits.Get(2)) {
+    case 0: DecodeAs<2>(bits, frames, stereo, is16Bit, output); break;
+    case 1: DecodeAs<3>(bits, frames, stereo, is16Bit, output); break;
+    case 2: DecodeAs<4>(bits, frames, stereo, is16Bit, output); break;
+    default: DecodeAs<5>(bits, frames, stereo, is16Bit, output); break;
     }
     m_movie.SeekBits(bits.Position());
 }
