@@ -63,6 +63,11 @@ bool CSwfMovie::ConvertRecord(CSoundElement& sound, bool toMp3)
         uint32_t rate = 0;
         if (!ConvertWavToMp3(sound.path, target, &frames, &rate))
             return false;
+        // The encoder may resample (5512 Hz becomes 8000 Hz); the count must be
+        // in frames of the new rate, or the record's length would be wrong.
+        if (rate != sound.sampleRate && sound.sampleRate != 0)
+            frames = static_cast<uint32_t>((static_cast<uint64_t>(frames) * rate + sound.sampleRate / 2) /
+                                           sound.sampleRate);
         sound.sampleRate = rate;
         sound.sampleCount = frames;
         sound.isMp3 = 1;
