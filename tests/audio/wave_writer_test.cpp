@@ -11,19 +11,6 @@
 
 namespace {
 
-uint32_t U32At(const std::string& s, size_t at)
-{
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = (v << 8) | static_cast<uint8_t>(s[at + static_cast<size_t>(i)]);
-    return v;
-}
-
-uint16_t U16At(const std::string& s, size_t at)
-{
-    return static_cast<uint16_t>(static_cast<uint8_t>(s[at]) | (static_cast<uint8_t>(s[at + 1]) << 8));
-}
-
 struct BudgetGuard {
     ~BudgetGuard() { platform::testing::SetWriteBudget(-1); }
 };

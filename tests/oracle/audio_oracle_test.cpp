@@ -15,14 +15,6 @@
 
 namespace {
 
-uint32_t U32At(const std::string& s, size_t at)
-{
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = (v << 8) | static_cast<uint8_t>(s[at + static_cast<size_t>(i)]);
-    return v;
-}
-
 // PCM WAV bytes of the test tone; 8-bit samples are the 16-bit ones' high
 // bytes made unsigned.
 std::string ToneWav(size_t frames, int channels, uint32_t rate, int bits)

@@ -1,5 +1,7 @@
 #include "support/swf_builder.h"
 
+#include "swf/adpcm_decoder.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -122,14 +124,6 @@ std::string Mp3StreamBlock(uint16_t sampleCount, const std::string& frames)
 
 namespace {
 
-const int kSteps[89] = {
-    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,    28,
-    31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,   118,
-    130,   143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,   494,
-    544,   598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,
-    2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,
-    9493,  10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
-
 const int kAdjust2[] = {-1, 2};
 const int kAdjust3[] = {-1, -1, 2, 4};
 const int kAdjust4[] = {-1, -1, -1, -1, 2, 4, 6, 8};
@@ -145,7 +139,7 @@ void Apply(Channel& c, int code, int bits, bool is16)
 {
     const int* adjust = bits == 2 ? kAdjust2 : bits == 3 ? kAdjust3 : bits == 4 ? kAdjust4 : kAdjust5;
     const int sign = 1 << (bits - 1);
-    int step = kSteps[c.index];
+    int step = kAdpcmStepSizes[c.index];
     int diff = 0;
     for (int mask = sign >> 1; mask; mask >>= 1) {
         if (code & mask)

@@ -46,3 +46,13 @@ void WriteFileBytes(const std::string& path, const std::string& bytes)
     if (!out)
         throw std::runtime_error("cannot write " + path);
 }
+
+uint32_t U32At(const std::string& bytes, size_t at)
+{
+    return static_cast<uint32_t>(U16At(bytes, at)) | static_cast<uint32_t>(U16At(bytes, at + 2)) << 16;
+}
+
+uint16_t U16At(const std::string& bytes, size_t at)
+{
+    return static_cast<uint16_t>(static_cast<uint8_t>(bytes.at(at)) | static_cast<uint8_t>(bytes.at(at + 1)) << 8);
+}

@@ -1,6 +1,8 @@
 // A scratch folder removed with everything in it when the test ends.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -24,3 +26,7 @@ private:
 // Whole-file helpers for tests.
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
+
+// Little-endian fields of file bytes.
+uint32_t U32At(const std::string& bytes, size_t at);
+uint16_t U16At(const std::string& bytes, size_t at);

@@ -23,13 +23,6 @@ std::vector<CSoundElement> Extract(const std::string& path)
     return {movie.Sounds().begin(), movie.Sounds().end()};
 }
 
-uint32_t U32At(const std::string& s, size_t at)
-{
-    uint32_t v = 0;
-    std::memcpy(&v, s.data() + at, 4);
-    return v;
-}
-
 std::string WaveData(const std::string& path)
 {
     const std::string bytes = ReadFileBytes(path);

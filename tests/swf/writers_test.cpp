@@ -12,14 +12,6 @@
 
 namespace {
 
-uint32_t Le(const std::string& s, size_t at, int bytes)
-{
-    uint32_t v = 0;
-    for (int i = 0; i < bytes; ++i)
-        v |= static_cast<uint32_t>(static_cast<uint8_t>(s[at + i])) << (8 * i);
-    return v;
-}
-
 std::vector<std::string> Paths(const CSwfMovie& movie)
 {
     std::vector<std::string> out;
@@ -43,21 +35,21 @@ TEST(Writers, WaveHeaderFields)
 
     const std::string mono = ReadFileBytes(dir / "h_001.wav");
     ASSERT_EQ(mono.size(), 1044u);
-    EXPECT_EQ(Le(mono, 4, 4), 1036u);
-    EXPECT_EQ(Le(mono, 16, 4), 16u);
-    EXPECT_EQ(Le(mono, 20, 2), 1u);      // PCM
-    EXPECT_EQ(Le(mono, 22, 2), 1u);      // channels
-    EXPECT_EQ(Le(mono, 24, 4), 11025u);  // rate
-    EXPECT_EQ(Le(mono, 28, 4), 11025u);  // bytes per second
-    EXPECT_EQ(Le(mono, 32, 2), 1u);      // block align
-    EXPECT_EQ(Le(mono, 34, 2), 8u);
-    EXPECT_EQ(Le(mono, 40, 4), 1000u);
+    EXPECT_EQ(U32At(mono, 4), 1036u);
+    EXPECT_EQ(U32At(mono, 16), 16u);
+    EXPECT_EQ(U16At(mono, 20), 1u);      // PCM
+    EXPECT_EQ(U16At(mono, 22), 1u);      // channels
+    EXPECT_EQ(U32At(mono, 24), 11025u);  // rate
+    EXPECT_EQ(U32At(mono, 28), 11025u);  // bytes per second
+    EXPECT_EQ(U16At(mono, 32), 1u);      // block align
+    EXPECT_EQ(U16At(mono, 34), 8u);
+    EXPECT_EQ(U32At(mono, 40), 1000u);
 
     // ADPCM decodes the declared count, whatever the tag holds.
     const std::string stereo = ReadFileBytes(dir / "h_002.wav");
     ASSERT_EQ(stereo.size(), 44u + 40u);
-    EXPECT_EQ(Le(stereo, 28, 4), 44100u * 4);
-    EXPECT_EQ(Le(stereo, 32, 2), 4u);
+    EXPECT_EQ(U32At(stereo, 28), 44100u * 4);
+    EXPECT_EQ(U16At(stereo, 32), 4u);
 }
 
 TEST(Writers, NumbersSkipTakenNamesAndKindOrder)
