@@ -37,3 +37,25 @@ enum : int {
 
 // Control ids of the two lists.
 enum : int { kSwfListId = 1001, kOutputListId = 1002 };
+
+// Command and control ids of the merge window.
+namespace mergecmd {
+
+enum : int {
+    Close = 2,  // the dialog's cancel id
+    Merge = 1029,
+    Up = 1031,
+    Down = 1032,
+    Remove = 1033,
+    RemoveAll = 1034,
+    AddMp3 = 1037,
+    AddAllMp3 = 1038,
+    PlayMp3 = 1039,
+    PlaySwf = 1040,
+    Help = 57670,
+};
+
+}  // namespace mergecmd
+
+// Control ids of the merge window's lists.
+enum : int { kMergeSwfListId = 1001, kMergeListId = 1002 };

@@ -1,5 +1,7 @@
 #include "ui/help_window.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QTextBrowser>
@@ -8,6 +10,44 @@
 
 #include "ui/artwork.h"
 #include "ui/hooks.h"
+#include "ui/shell.h"
+#include "util/paths.h"
+
+namespace {
+
+QUrl PageIn(const QString& folder)
+{
+    if (folder.isEmpty())
+        return {};
+    const QFileInfo page(QDir(folder), QStringLiteral("index.html"));
+    return page.isFile() ? QUrl::fromLocalFile(page.absoluteFilePath()) : QUrl();
+}
+
+}  // namespace
+
+QUrl ChooseHelpStartPage(const QString& programFolder, const QString& sourceFolder)
+{
+    QUrl page;
+    if (!programFolder.isEmpty())
+        page = PageIn(QDir(programFolder).filePath(QStringLiteral("../share/orvellin/help")));
+    if (page.isEmpty())
+        page = PageIn(sourceFolder);
+    if (page.isEmpty())
+        page = QUrl(QString::fromLatin1(kHelpStartPage));
+    return page;
+}
+
+QUrl HelpStartPage()
+{
+    std::string folder;
+    const QString programFolder = GetModuleFolder(folder) ? FromPath(folder) : QString();
+#ifdef ORVELLIN_SOURCE_HELP_DIR
+    const QString sourceFolder = QStringLiteral(ORVELLIN_SOURCE_HELP_DIR);
+#else
+    const QString sourceFolder;
+#endif
+    return ChooseHelpStartPage(programFolder, sourceFolder);
+}
 
 CHelpWindow::CHelpWindow(QWidget* parent) : QWidget(parent, Qt::Window)
 {
@@ -21,7 +61,7 @@ CHelpWindow::CHelpWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     m_browser->setOpenExternalLinks(false);
     // Pages link to each other; anything else goes to the desktop.
     connect(m_browser, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) {
-        if (url.scheme() != QLatin1String("qrc") && !url.isRelative()) {
+        if (!url.isRelative() && url.scheme() != QLatin1String("qrc") && !url.isLocalFile()) {
             Shell().OpenUrl(url);
             m_browser->setSource(m_browser->source());
         }
@@ -33,7 +73,7 @@ CHelpWindow::CHelpWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     connect(m_browser, &QTextBrowser::backwardAvailable, back, &QPushButton::setEnabled);
     back->setEnabled(false);
     connect(contents, &QPushButton::clicked, this,
-            [this] { m_browser->setSource(QUrl(QString::fromLatin1(kHelpStartPage))); });
+            [this] { m_browser->setSource(m_start); });
 
     auto* bar = new QHBoxLayout;
     bar->addWidget(back);
@@ -43,5 +83,6 @@ CHelpWindow::CHelpWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     layout->addLayout(bar);
     layout->addWidget(m_browser);
 
-    m_browser->setSource(QUrl(QString::fromLatin1(kHelpStartPage)));
+    m_start = HelpStartPage();
+    m_browser->setSource(m_start);
 }

@@ -1,6 +1,8 @@
 // The help pages, shown in a window of their own titled "Orvellin Help".
 #pragma once
 
+#include <QString>
+#include <QUrl>
 #include <QWidget>
 
 class QTextBrowser;
@@ -11,10 +13,20 @@ class CHelpWindow : public QWidget {
 public:
     explicit CHelpWindow(QWidget* parent = nullptr);
     QTextBrowser* Browser() const { return m_browser; }
+    QUrl StartPage() const { return m_start; }
 
 private:
     QTextBrowser* m_browser = nullptr;
+    QUrl m_start;
 };
 
-// Where the pages are found: compiled into the program.
+// The copy of the pages compiled into the program: the last resort.
 inline constexpr const char* kHelpStartPage = "qrc:/help/index.html";
+
+// The first page of the help, from the first place that has one: the pages
+// installed beside the program (programFolder/../share/orvellin/help), the
+// source tree's pages (sourceFolder, for a program run from its build tree),
+// else the compiled-in copy. Either folder may be empty.
+QUrl ChooseHelpStartPage(const QString& programFolder, const QString& sourceFolder);
+// The same for this program.
+QUrl HelpStartPage();

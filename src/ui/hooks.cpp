@@ -87,17 +87,35 @@ IShell* g_shell = nullptr;
 }  // namespace
 
 QMessageBox::StandardButton ShowMessage(QWidget* owner, const QString& text, MsgIcon icon,
-                                        QMessageBox::StandardButtons buttons)
+                                        QMessageBox::StandardButtons buttons, const std::function<void()>& onHelp)
 {
-    if (Handler())
-        return Handler()(text, icon, buttons);
+    if (onHelp)
+        buttons |= QMessageBox::Help;
+    else
+        buttons &= ~QMessageBox::StandardButtons(QMessageBox::Help);
+    if (Handler()) {
+        for (;;) {
+            const QMessageBox::StandardButton answer = Handler()(text, icon, buttons);
+            if (answer != QMessageBox::Help || !onHelp)
+                return answer;
+            onHelp();
+        }
+    }
     QMessageBox::Icon kind = QMessageBox::Information;
     if (icon == MsgIcon::Exclamation)
         kind = QMessageBox::Warning;
     else if (icon == MsgIcon::Question)
         kind = QMessageBox::Question;
     QMessageBox box(kind, QStringLiteral("Orvellin"), text, buttons, owner);
-    return static_cast<QMessageBox::StandardButton>(box.exec());
+    // Blocks only its own window, so the help it opens can be read meanwhile.
+    if (onHelp && owner)
+        box.setWindowModality(Qt::WindowModal);
+    for (;;) {
+        const auto answer = static_cast<QMessageBox::StandardButton>(box.exec());
+        if (answer != QMessageBox::Help || !onHelp)
+            return answer;
+        onHelp();
+    }
 }
 
 void SetMessageHandler(MessageHandler handler)

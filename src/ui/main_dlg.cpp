@@ -13,7 +13,6 @@
 #include <QTimer>
 #include <QUrl>
 #include <QWindow>
-#include <filesystem>
 
 #include "platform/file.h"
 #include "ui/about_dlg.h"
@@ -22,6 +21,7 @@
 #include "ui/help_window.h"
 #include "ui/hooks.h"
 #include "ui/links.h"
+#include "ui/merge_dlg.h"
 #include "ui/progress_dlg.h"
 #include "ui/shell.h"
 #include "ui/sort_list.h"
@@ -547,8 +547,7 @@ void CMainDlg::OnRemoveAll()
 }
 
 // ---------------------------------------------------------------------------
-// Actions on single files. Save As and Delete are complete; the merge window
-// comes with the merge engine.
+// Actions on the files of the rows, and the merge window.
 
 void CMainDlg::OnPlay()
 {
@@ -608,25 +607,31 @@ void CMainDlg::OnSaveAs()
                              QStringLiteral("All Files (*)")},
                             target))
         return;
-    if (EqualsIgnoreCase(target, sound->path)) {
+    // The same file under another name (a link) counts as the same name:
+    // copying onto it would read and write one file at once.
+    if (EqualsIgnoreCase(target, sound->path) || platform::SameFile(target, sound->path)) {
         ShowMessage(this, QStringLiteral("You should choose a different file name."), MsgIcon::Exclamation);
         return;
     }
-    CWaitCursor wait;
-    // Copy beside the target first, so a failed copy leaves the old file whole.
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::path destination(target);
-    const fs::path partial = destination.parent_path() / (destination.filename().string() + ".orvellin-part");
-    bool copied = fs::copy_file(sound->path, partial, fs::copy_options::overwrite_existing, ec);
-    if (copied) {
-        fs::rename(partial, destination, ec);
-        copied = !ec;
+    bool copied = false;
+    {
+        CWaitCursor wait;
+        // Copy into a new file beside the target and move it into place at the
+        // end, so a failed copy leaves the old file whole and no other file of
+        // the folder is touched.
+        platform::File in;
+        platform::File out;
+        std::string partial;
+        if (in.Open(sound->path, platform::OpenMode::Read) && platform::CreateTempBeside(target, out, partial)) {
+            copied = out.AppendFrom(in);
+            copied = out.Close() && copied;
+            copied = copied && platform::RenameReplacing(partial, target);
+            if (!copied)
+                platform::DeleteFile(partial);
+        }
     }
-    if (!copied) {
-        fs::remove(partial, ec);
+    if (!copied)
         ShowMessage(this, QStringLiteral("Failed to copy file."), MsgIcon::Exclamation);
-    }
 }
 
 void CMainDlg::OnDelete()
@@ -656,7 +661,11 @@ void CMainDlg::OnDelete()
 
 void CMainDlg::OnMerge()
 {
-    // The merge window is not part of this build; the button stays clickable.
+    CMergeDlg merge(&m_entries, this);
+    // Blocks this window only, so that the help it asks for can be used.
+    merge.setWindowModality(Qt::WindowModal);
+    connect(&merge, &CMergeDlg::helpRequested, this, [this] { OnCommand(cmd::HelpTopics); });
+    merge.exec();
 }
 
 // ---------------------------------------------------------------------------

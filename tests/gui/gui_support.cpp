@@ -72,9 +72,13 @@ QStringList ScriptedDialogs::OpenFiles(QWidget*, const QString& filter)
     return answer;
 }
 
-QString ScriptedDialogs::SaveFile(QWidget*, const QString& initialPath, const QStringList& filters, const QString&)
+QString ScriptedDialogs::SaveFile(QWidget*, const QString& initialPath, const QStringList& filters,
+                                  const QString& defaultSuffix)
 {
     asked << QStringLiteral("save ") + initialPath + QLatin1Char('|') + filters.join(QLatin1Char(';'));
+    saveSuffixes << defaultSuffix;
+    if (whileSaving)
+        whileSaving();
     if (saveAnswers.empty())
         return {};
     QString answer = saveAnswers.front();

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QUrl>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,7 +59,10 @@ public:
     std::deque<QStringList> openAnswers;
     std::deque<QString> saveAnswers;
     std::deque<QString> folderAnswers;
-    QStringList asked;  // "open <filter>", "save <initial>", "folder <title>|<start>"
+    QStringList asked;  // "open <filter>", "save <initial>|<filters>", "folder <title>|<start>"
+    QStringList saveSuffixes;  // the default suffix of each save dialog
+    // Runs while a save dialog is open, before it answers.
+    std::function<void()> whileSaving;
 };
 
 class RecordingShell final : public IShell {

@@ -1,0 +1,146 @@
+// Where the help window finds its pages, and the pages themselves: every link
+// leads somewhere and the compiled-in copy is the source tree's.
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTextBrowser>
+#include <filesystem>
+
+#include "gui_support.h"
+#include "ui/help_window.h"
+#include "ui/main_dlg.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+QString Q(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
+
+QString SourceHelp()
+{
+    return QStringLiteral(ORVELLIN_TEST_SOURCE_HELP_DIR);
+}
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList Pages()
+{
+    return QDir(SourceHelp()).entryList({QStringLiteral("*.html")}, QDir::Files, QDir::Name);
+}
+
+// The text a reader sees, tags removed and entities of the pages decoded.
+QString PlainText(const QString& page)
+{
+    QTextBrowser browser;
+    browser.setSource(QUrl::fromLocalFile(QDir(SourceHelp()).filePath(page)));
+    return browser.toPlainText();
+}
+
+}  // namespace
+
+class HelpPagesTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void installedPagesComeFirstThenTheSourceTreeThenTheCopyInside()
+    {
+        TempDir temp;
+        const std::string bin = temp / "usr/bin";
+        const std::string installed = temp / "usr/share/orvellin/help";
+        const std::string source = temp / "src/resources/help";
+        fs::create_directories(bin);
+        fs::create_directories(installed);
+        fs::create_directories(source);
+        WriteFileBytes(source + "/index.html", "<p>source</p>");
+
+        // Nothing installed yet: the source tree's pages.
+        QCOMPARE(ChooseHelpStartPage(Q(bin + "/"), Q(source)), QUrl::fromLocalFile(Q(source + "/index.html")));
+        // A help folder without its first page does not count.
+        WriteFileBytes(installed + "/adding.html", "<p>partial</p>");
+        QCOMPARE(ChooseHelpStartPage(Q(bin + "/"), Q(source)), QUrl::fromLocalFile(Q(source + "/index.html")));
+        WriteFileBytes(installed + "/index.html", "<p>installed</p>");
+        QCOMPARE(ChooseHelpStartPage(Q(bin + "/"), Q(source)), QUrl::fromLocalFile(Q(installed + "/index.html")));
+        QCOMPARE(ChooseHelpStartPage(Q(bin), Q(source)), QUrl::fromLocalFile(Q(installed + "/index.html")));
+
+        // Neither: the pages compiled into the program.
+        QCOMPARE(ChooseHelpStartPage(Q(temp / "elsewhere/"), Q(temp / "nowhere")),
+                 QUrl(QStringLiteral("qrc:/help/index.html")));
+        QCOMPARE(ChooseHelpStartPage(QString(), QString()), QUrl(QStringLiteral("qrc:/help/index.html")));
+        QCOMPARE(ChooseHelpStartPage(QString(), Q(source)), QUrl::fromLocalFile(Q(source + "/index.html")));
+    }
+
+    void aProgramInItsBuildTreeShowsTheSourcePages()
+    {
+        // The test program lies in the build tree, where nothing is installed.
+        QCOMPARE(HelpStartPage(), QUrl::fromLocalFile(QDir(SourceHelp()).filePath(QStringLiteral("index.html"))));
+
+        WindowFixture f;
+        f.window->OnCommand(57670);
+        CHelpWindow* help = f.window->HelpWindow();
+        QVERIFY(help);
+        QCOMPARE(help->Browser()->source(), HelpStartPage());
+        // Pages link to each other as files, and Contents leads back.
+        help->Browser()->setSource(QUrl(QStringLiteral("merging.html")));
+        QVERIFY(help->Browser()->toPlainText().contains(QStringLiteral("Merge MP3")));
+        QVERIFY(f.shell.opened.empty());
+    }
+
+    void theCopyInsideIsTheSourceTreesPages()
+    {
+        Q_INIT_RESOURCE(orvellin);
+        const QStringList pages = Pages();
+        QVERIFY(pages.contains(QStringLiteral("index.html")));
+        for (const QString& page : pages + QStringList{QStringLiteral("help.css")}) {
+            const QByteArray inside = ReadAll(QStringLiteral(":/help/") + page);
+            QVERIFY2(!inside.isEmpty(), qPrintable(page));
+            QCOMPARE(inside, ReadAll(QDir(SourceHelp()).filePath(page)));
+        }
+    }
+
+    void everyLinkLeadsToAPage()
+    {
+        const QRegularExpression link(QStringLiteral("href=\"([^\"#:]+)(#[^\"]*)?\""));
+        QStringList linked;
+        for (const QString& page : Pages()) {
+            const QString html = QString::fromUtf8(ReadAll(QDir(SourceHelp()).filePath(page)));
+            QVERIFY2(html.contains(QStringLiteral("<title>")), qPrintable(page));
+            for (const QRegularExpressionMatch& m : link.globalMatch(html)) {
+                const QString target = m.captured(1);
+                QVERIFY2(QFile::exists(QDir(SourceHelp()).filePath(target)), qPrintable(page + " -> " + target));
+                linked << target;
+            }
+        }
+        // Every page can be reached from the contents.
+        const QString index = QString::fromUtf8(ReadAll(QDir(SourceHelp()).filePath(QStringLiteral("index.html"))));
+        for (const QString& page : Pages()) {
+            if (page != QLatin1String("index.html"))
+                QVERIFY2(index.contains(QStringLiteral("href=\"%1\"").arg(page)), qPrintable(page));
+        }
+    }
+
+    void thePagesTellWhatTheProgramDoes()
+    {
+        const QString converting = PlainText(QStringLiteral("converting.html"));
+        for (const char* fact : {"Orvellin_Files", "never replaced", "NAME.mp3", "NAME_001.mp3"})
+            QVERIFY2(converting.contains(QLatin1String(fact)), fact);
+        const QString merging = PlainText(QStringLiteral("merging.html"));
+        for (const char* fact : {"Merge MP3", "Add MP3", "Add All MP3", "Up", "Down", "different encoding"})
+            QVERIFY2(merging.contains(QLatin1String(fact)), fact);
+        const QString line = PlainText(QStringLiteral("command-line.html"));
+        for (const char* fact : {"orvellin [/mp3 | /wav] FILE.swf... [/m]", "--jobs=N", "ORVELLIN_JOBS", "--help",
+                                 "--version", "orvellin /m", "standard output", "every movie converted",
+                                 "at least one movie failed"})
+            QVERIFY2(line.contains(QLatin1String(fact)), fact);
+    }
+};
+
+QTEST_MAIN(HelpPagesTest)
+#include "help_pages_test.moc"
