@@ -734,33 +734,19 @@ void CMainDlg::paintEvent(QPaintEvent*)
 
 void CMainDlg::mousePressEvent(QMouseEvent* event)
 {
-    // Any free spot of the window moves it, as a title bar would.
-    if (event->button() != Qt::LeftButton) {
+    if (!m_drag.Press(event))
         QWidget::mousePressEvent(event);
-        return;
-    }
-    if (windowHandle() && windowHandle()->startSystemMove()) {
-        event->accept();
-        return;
-    }
-    m_dragging = true;
-    m_dragOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
-    event->accept();
 }
 
 void CMainDlg::mouseMoveEvent(QMouseEvent* event)
 {
-    if (m_dragging && (event->buttons() & Qt::LeftButton)) {
-        move(event->globalPosition().toPoint() - m_dragOffset);
-        event->accept();
-        return;
-    }
-    QWidget::mouseMoveEvent(event);
+    if (!m_drag.Move(event))
+        QWidget::mouseMoveEvent(event);
 }
 
 void CMainDlg::mouseReleaseEvent(QMouseEvent* event)
 {
-    m_dragging = false;
+    m_drag.Release();
     QWidget::mouseReleaseEvent(event);
 }
 

@@ -2,6 +2,8 @@
 // the selected one, the command buttons, popup menus and shortcuts.
 #pragma once
 
+#include "ui/widgets.h"
+
 #include <QMenu>
 #include <QPixmap>
 #include <QPointer>
@@ -162,6 +164,5 @@ private:
     QPointer<CHelpWindow> m_help;
     bool m_busy = false;
     bool m_firstShow = true;
-    bool m_dragging = false;
-    QPoint m_dragOffset;
+    CWindowDragger m_drag{this};
 };

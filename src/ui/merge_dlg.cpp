@@ -470,32 +470,18 @@ void CMergeDlg::keyPressEvent(QKeyEvent* event)
 
 void CMergeDlg::mousePressEvent(QMouseEvent* event)
 {
-    // Any free spot of the window moves it, as the title bar does.
-    if (event->button() != Qt::LeftButton) {
+    if (!m_drag.Press(event))
         QDialog::mousePressEvent(event);
-        return;
-    }
-    if (windowHandle() && windowHandle()->startSystemMove()) {
-        event->accept();
-        return;
-    }
-    m_dragging = true;
-    m_dragOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
-    event->accept();
 }
 
 void CMergeDlg::mouseMoveEvent(QMouseEvent* event)
 {
-    if (m_dragging && (event->buttons() & Qt::LeftButton)) {
-        move(event->globalPosition().toPoint() - m_dragOffset);
-        event->accept();
-        return;
-    }
-    QDialog::mouseMoveEvent(event);
+    if (!m_drag.Move(event))
+        QDialog::mouseMoveEvent(event);
 }
 
 void CMergeDlg::mouseReleaseEvent(QMouseEvent* event)
 {
-    m_dragging = false;
+    m_drag.Release();
     QDialog::mouseReleaseEvent(event);
 }

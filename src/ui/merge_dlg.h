@@ -2,6 +2,8 @@
 // to join above, in merge order.
 #pragma once
 
+#include "ui/widgets.h"
+
 #include <QDialog>
 #include <QPoint>
 #include <map>
@@ -70,6 +72,5 @@ private:
     CSortListCtrl* m_mergeList = nullptr;
     const Entries* m_entries = nullptr;
     std::map<int, QPushButton*> m_buttons;
-    bool m_dragging = false;
-    QPoint m_dragOffset;
+    CWindowDragger m_drag{this};
 };

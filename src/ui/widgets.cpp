@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QEnterEvent>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QWindow>
 
 QFont WindowFont()
 {
@@ -132,4 +134,26 @@ CWaitCursor::CWaitCursor()
 CWaitCursor::~CWaitCursor()
 {
     QApplication::restoreOverrideCursor();
+}
+
+bool CWindowDragger::Press(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return false;
+    // The window system moves the window where it can; elsewhere follow the mouse.
+    if (!(m_window->windowHandle() && m_window->windowHandle()->startSystemMove())) {
+        m_dragging = true;
+        m_offset = event->globalPosition().toPoint() - m_window->frameGeometry().topLeft();
+    }
+    event->accept();
+    return true;
+}
+
+bool CWindowDragger::Move(QMouseEvent* event)
+{
+    if (!m_dragging || !(event->buttons() & Qt::LeftButton))
+        return false;
+    m_window->move(event->globalPosition().toPoint() - m_offset);
+    event->accept();
+    return true;
 }

@@ -82,3 +82,21 @@ public:
     CWaitCursor(const CWaitCursor&) = delete;
     CWaitCursor& operator=(const CWaitCursor&) = delete;
 };
+
+class QMouseEvent;
+class QWidget;
+
+// Moves a frameless window when any free spot of it is dragged, as a title
+// bar would. Each handler returns true when it took the event.
+class CWindowDragger {
+public:
+    explicit CWindowDragger(QWidget* window) : m_window(window) {}
+    bool Press(QMouseEvent* event);
+    bool Move(QMouseEvent* event);
+    void Release() { m_dragging = false; }
+
+private:
+    QWidget* m_window;
+    bool m_dragging = false;
+    QPoint m_offset;
+};
