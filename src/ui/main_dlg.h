@@ -114,6 +114,8 @@ private:
     void FreeEntries();
     CProgressDlg* NewProgress();
     void ShowProgress(CProgressDlg* progress);
+    // The progress window with its searching line, shown and painted.
+    CProgressDlg* ShowSearchProgress();
     void BeginLongOperation();
     void EndLongOperation(CProgressDlg* progress);
     bool RunJob(CSwfMovie& movie, const std::string& path, bool toMp3);

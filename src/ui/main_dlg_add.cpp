@@ -193,22 +193,25 @@ void CMainDlg::OnAddFolder()
 
     PumpMessages();
     CWaitCursor wait;
-    CProgressDlg* progress = NewProgress();
-    progress->SetText(QStringLiteral("Searching SWF files..."));
-    ShowProgress(progress);
-    PumpMessages();
+    CProgressDlg* progress = ShowSearchProgress();
     std::vector<std::string> candidates;
     SearchFolder(candidates, folder);
     AddSwfFiles(candidates, progress);
 }
 
-void CMainDlg::AddDroppedPaths(const std::vector<std::string>& paths)
+CProgressDlg* CMainDlg::ShowSearchProgress()
 {
-    CWaitCursor wait;
     CProgressDlg* progress = NewProgress();
     progress->SetText(QStringLiteral("Searching SWF files..."));
     ShowProgress(progress);
     PumpMessages();
+    return progress;
+}
+
+void CMainDlg::AddDroppedPaths(const std::vector<std::string>& paths)
+{
+    CWaitCursor wait;
+    CProgressDlg* progress = ShowSearchProgress();
 
     std::vector<std::string> candidates;
     std::error_code ec;
