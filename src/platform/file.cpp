@@ -227,12 +227,14 @@ bool File::AppendFrom(File& in)
     if (!FlushBuffer() || m_fd < 0 || in.m_fd < 0)
         return false;
     constexpr size_t kChunk = 1 << 20;
+    // The kernel copies as much as it is allowed in one call.
+    constexpr size_t kKernelChunk = size_t{1} << 30;
     // The test budget must see every byte, so the kernel copy is skipped under it.
     bool kernelCopy = g_writeBudget.load(std::memory_order_relaxed) < 0;
     std::unique_ptr<unsigned char[]> buffer;
     for (;;) {
         if (kernelCopy) {
-            const ssize_t n = ::copy_file_range(in.m_fd, nullptr, m_fd, nullptr, kChunk, 0);
+            const ssize_t n = ::copy_file_range(in.m_fd, nullptr, m_fd, nullptr, kKernelChunk, 0);
             if (n > 0)
                 continue;
             if (n == 0)
