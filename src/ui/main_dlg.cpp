@@ -565,11 +565,8 @@ void CMainDlg::OnPlaySwf()
     if (row < 0)
         return;
     CWaitCursor wait;
-    if (const CSwfEntry* entry = EntryAt(row)) {
-        // With no program for movies, the web browser may still play one.
-        if (!OpenFile(entry->path))
-            Shell().OpenInWebBrowser(FromPath(entry->path));
-    }
+    if (const CSwfEntry* entry = EntryAt(row))
+        PlayMovie(entry->path);
 }
 
 void CMainDlg::OnBrowseFolder()

@@ -370,11 +370,8 @@ void CMergeDlg::OnPlaySwf()
     if (row < 0)
         return;
     CWaitCursor wait;
-    if (const CSwfEntry* entry = EntryAt(row)) {
-        // With no program for movies, the web browser may still play one.
-        if (!OpenFile(entry->path))
-            Shell().OpenInWebBrowser(FromPath(entry->path));
-    }
+    if (const CSwfEntry* entry = EntryAt(row))
+        PlayMovie(entry->path);
 }
 
 // ---------------------------------------------------------------------------

@@ -34,6 +34,12 @@ bool OpenFile(const std::string& path)
     return Shell().OpenUrl(QUrl::fromLocalFile(FromPath(path)));
 }
 
+void PlayMovie(const std::string& path)
+{
+    if (!OpenFile(path))
+        Shell().OpenInWebBrowser(FromPath(path));
+}
+
 QStringList PromptOpenFileNames(QWidget* owner, const QString& filter)
 {
     return Dialogs().OpenFiles(owner, filter);

@@ -18,6 +18,8 @@ void SelectInExplorer(const std::string& path);
 bool OpenLink(const QString& target);
 // Opens a local file with the program the desktop associates with its type.
 bool OpenFile(const std::string& path);
+// Opens a movie; with no program for movies, the web browser may still play it.
+void PlayMovie(const std::string& path);
 
 // Full paths chosen in a multi-selection open dialog; empty when cancelled.
 QStringList PromptOpenFileNames(QWidget* owner, const QString& filter);
