@@ -17,6 +17,12 @@ constexpr size_t kProbeFeedBytes = 100;
 
 }  // namespace
 
+void CMp3Decoder::HipDeleter::operator()(hip_global_flags* hip) const
+{
+    std::lock_guard<std::mutex> lock(LameLock());
+    hip_decode_exit(hip);
+}
+
 CMp3Decoder::~CMp3Decoder()
 {
     Close();
@@ -40,7 +46,7 @@ bool CMp3Decoder::Open(const std::string& path)
     if (!m_file.Open(path, platform::OpenMode::Read))
         return false;
     {
-        std::lock_guard<std::mutex> setup(LameSetupLock());
+        std::lock_guard<std::mutex> lock(LameLock());
         m_hip.reset(hip_decode_init());
     }
     if (!m_hip)
@@ -96,6 +102,7 @@ int CMp3Decoder::DecodeFrame(uint8_t* data, size_t size, int16_t* left, int16_t*
 {
     // The library takes a non-const pointer even when given no bytes.
     static uint8_t none = 0;
+    std::lock_guard<std::mutex> lock(LameLock());
     return hip_decode1_headers(m_hip.get(), data ? data : &none, size, left, right, &m_data);
 }
 
@@ -106,8 +113,10 @@ bool CMp3Decoder::Feed(uint8_t* data, size_t size)
     frame.right.resize(kMp3MaxFrameSamples);
     int enc_delay = 0;
     int enc_padding = 0;
+    std::unique_lock<std::mutex> lock(LameLock());
     const int n = hip_decode1_headersB(m_hip.get(), data, size, frame.left.data(), frame.right.data(),
                                        &m_data, &enc_delay, &enc_padding);
+    lock.unlock();
     if (n < 0)
         return false;
     if (n > 0) {

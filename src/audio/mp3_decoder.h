@@ -1,5 +1,7 @@
-// Decodes an MP3 file frame by frame with LAME's decoder. Each object owns
-// its own decoder state, so several files may be decoded at once.
+// Decodes an MP3 file frame by frame with LAME's decoder. The library decodes
+// through state shared by the whole process (see lame_lock.h): objects on
+// several threads take turns call by call, so their outputs stay correct, but
+// parallel work gains nothing here and belongs in separate processes.
 #pragma once
 
 #include <array>
@@ -45,7 +47,7 @@ public:
 
 private:
     struct HipDeleter {
-        void operator()(hip_global_flags* hip) const { hip_decode_exit(hip); }
+        void operator()(hip_global_flags* hip) const;
     };
     struct Frame {
         std::vector<int16_t> left, right;

@@ -37,7 +37,7 @@ bool CMp3Encoder::Open(const std::string& path)
         return false;
     m_path = path;
     {
-        std::lock_guard<std::mutex> setup(LameSetupLock());
+        std::lock_guard<std::mutex> setup(LameLock());
         m_lame.reset(lame_init());
     }
     if (!m_lame) {
@@ -81,7 +81,7 @@ bool CMp3Encoder::InitParams()
     if (!m_lame || m_initialized)
         return false;
     {
-        std::lock_guard<std::mutex> setup(LameSetupLock());
+        std::lock_guard<std::mutex> setup(LameLock());
         m_initialized = lame_init_params(m_lame.get()) >= 0;
     }
     return m_initialized;

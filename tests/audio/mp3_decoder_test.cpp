@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <thread>
 #include <vector>
 
 #include "audio/conversions.h"
@@ -97,6 +98,23 @@ double Rms(const std::vector<int16_t>& s)
 bool Exists(const std::string& path)
 {
     return std::ifstream(path).good();
+}
+
+// Every left sample of the file, decoded by a decoder of its own.
+std::vector<int16_t> DecodeAlone(const std::string& path)
+{
+    CMp3Decoder d;
+    EXPECT_TRUE(d.Open(path));
+    std::vector<int16_t> all;
+    int16_t l[kMp3MaxFrameSamples];
+    int16_t r[kMp3MaxFrameSamples];
+    bool end = false;
+    while (!end) {
+        size_t n = 0;
+        EXPECT_TRUE(d.Decode(l, r, n, end));
+        all.insert(all.end(), l, l + n);
+    }
+    return all;
 }
 
 class Mp3ToWav : public ::testing::Test {
@@ -262,22 +280,8 @@ TEST(Mp3Decoder, TwoDecodersRunAtOnce)
     WriteFileBytes(dir / "a.mp3", MakeMp3(dir / "enc.mp3", 20000, true, 44100));
     WriteFileBytes(dir / "b.mp3", MakeMp3(dir / "enc.mp3", 9000, false, 16000));
 
-    const auto decodeAlone = [&](const std::string& path) {
-        CMp3Decoder d;
-        EXPECT_TRUE(d.Open(path));
-        std::vector<int16_t> all;
-        int16_t l[kMp3MaxFrameSamples];
-        int16_t r[kMp3MaxFrameSamples];
-        bool end = false;
-        while (!end) {
-            size_t n = 0;
-            EXPECT_TRUE(d.Decode(l, r, n, end));
-            all.insert(all.end(), l, l + n);
-        }
-        return all;
-    };
-    const std::vector<int16_t> a = decodeAlone(dir / "a.mp3");
-    const std::vector<int16_t> b = decodeAlone(dir / "b.mp3");
+    const std::vector<int16_t> a = DecodeAlone(dir / "a.mp3");
+    const std::vector<int16_t> b = DecodeAlone(dir / "b.mp3");
 
     CMp3Decoder da, db;
     ASSERT_TRUE(da.Open(dir / "a.mp3"));
@@ -318,4 +322,24 @@ TEST(Mp3Decoder, TwoDecodersRunAtOnce)
     bool end = false;
     EXPECT_FALSE(da.Decode(l, r, n, end));
     EXPECT_TRUE(end);
+}
+
+TEST(Mp3Decoder, DecodersOnSeveralThreadsMatchASerialRun)
+{
+    // The library decodes through one buffer shared by the process; without
+    // the lock, decoders on other threads overwrite each other's samples.
+    TempDir dir;
+    WriteFileBytes(dir / "a.mp3", MakeMp3(dir / "enc.mp3", 88200, true, 44100));
+    WriteFileBytes(dir / "b.mp3", MakeMp3(dir / "enc.mp3", 44100, false, 22050));
+    const std::vector<int16_t> serial[2] = {DecodeAlone(dir / "a.mp3"), DecodeAlone(dir / "b.mp3")};
+    for (int round = 0; round < 3; ++round) {
+        std::vector<std::vector<int16_t>> parallel(4);
+        std::vector<std::thread> threads;
+        for (size_t t = 0; t < parallel.size(); ++t)
+            threads.emplace_back([&, t] { parallel[t] = DecodeAlone(dir / (t % 2 ? "b.mp3" : "a.mp3")); });
+        for (std::thread& t : threads)
+            t.join();
+        for (size_t t = 0; t < parallel.size(); ++t)
+            EXPECT_EQ(parallel[t], serial[t % 2]) << "thread " << t << ", round " << round;
+    }
 }
