@@ -79,7 +79,8 @@ bool File::Open(const std::string& path, OpenMode mode)
     m_failed = false;
     int flags = O_CLOEXEC;
     switch (mode) {
-    case OpenMode::Read: flags |= O_RDONLY; break;
+    // Non-blocking, so that opening a FIFO can't wait for a writer forever.
+    case OpenMode::Read: flags |= O_RDONLY | O_NONBLOCK; break;
     case OpenMode::CreateNew: flags |= O_WRONLY | O_CREAT | O_EXCL; break;
     case OpenMode::CreateAlways: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
     }
@@ -87,13 +88,17 @@ bool File::Open(const std::string& path, OpenMode mode)
         m_fd = ::open(path.c_str(), flags, 0666);
     } while (m_fd < 0 && errno == EINTR);
     if (m_fd < 0) {
-        m_openError = errno == EEXIST ? OpenError::AlreadyExists : OpenError::Other;
+        m_openError = errno == EEXIST         ? OpenError::AlreadyExists
+                      : errno == ENAMETOOLONG ? OpenError::NameTooLong
+                                              : OpenError::Other;
         return false;
     }
     if (mode == OpenMode::Read) {
-        // A folder opens for reading on Linux but is no file to read.
+        // Folders, FIFOs and devices open for reading too, but are no files
+        // to read: a FIFO would block and a device never end.
         struct stat st {};
-        if (::fstat(m_fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+            ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) & ~O_NONBLOCK) != 0) {
             ::close(m_fd);
             m_fd = -1;
             m_openError = OpenError::Other;

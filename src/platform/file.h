@@ -11,12 +11,12 @@
 namespace platform {
 
 enum class OpenMode {
-    Read,          // existing file, read only
+    Read,          // existing regular file (or a link to one), read only
     CreateNew,     // new file, write only; fails with AlreadyExists if the name is taken
     CreateAlways,  // create or truncate, write only (only for files the user chose to replace)
 };
 
-enum class OpenError { None, AlreadyExists, Other };
+enum class OpenError { None, AlreadyExists, NameTooLong, Other };
 
 class File {
 public:

@@ -2,9 +2,11 @@
 
 #include <cstdlib>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/file.h"
 #include "platform/folders.h"
+#include "platform/pending_file.h"
 #include "support/temp_dir.h"
 
 using platform::File;
@@ -43,6 +45,13 @@ TEST(File, ReadReportsShortCountsAndRefusesFolders)
 
     File folder;
     EXPECT_FALSE(folder.Open(dir.Path(), OpenMode::Read));
+    // A FIFO would block until a writer came, a device never end.
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    File special;
+    EXPECT_FALSE(special.Open(dir / "fifo", OpenMode::Read));
+    EXPECT_FALSE(special.Open("/dev/zero", OpenMode::Read));
+    ASSERT_EQ(::symlink((dir / "f").c_str(), (dir / "link").c_str()), 0);
+    EXPECT_TRUE(special.Open(dir / "link", OpenMode::Read));
     File missing;
     EXPECT_FALSE(missing.Open(dir / "missing", OpenMode::Read));
     EXPECT_EQ(missing.LastOpenError(), platform::OpenError::Other);
@@ -110,4 +119,53 @@ TEST(Folders, DocumentsFolderFollowsXdg)
     ::unsetenv("XDG_CONFIG_HOME");
     if (oldHome)
         ::setenv("HOME", savedHome.c_str(), 1);
+}
+
+TEST(PendingFile, AppearsUnderItsNameOnlyWhenComplete)
+{
+    TempDir dir;
+    std::vector<std::string> told;
+    platform::SetPendingFileListener([&](bool created, const std::string& temp) {
+        told.push_back((created ? "+" : "-") + temp.substr(temp.rfind('/') + 1));
+    });
+    // A leftover of a killed run keeps its name; the new file takes the next.
+    WriteFileBytes(dir / ".a.wav.part", "leftover");
+    platform::PendingFile a;
+    ASSERT_TRUE(a.Create(dir / "a.wav"));
+    ASSERT_TRUE(a.Out().Write("abc", 3));
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{".a.wav.1.part", ".a.wav.part"}));
+    EXPECT_EQ(a.MoveInto(), platform::MoveOutcome::Moved);
+    EXPECT_EQ(ReadFileBytes(dir / "a.wav"), "abc");
+
+    // A name taken meanwhile is never replaced; the file waits for another.
+    platform::PendingFile b;
+    ASSERT_TRUE(b.Create(dir / "b.wav"));
+    WriteFileBytes(dir / "b.wav", "mine");
+    EXPECT_EQ(b.MoveInto(), platform::MoveOutcome::NameTaken);
+    EXPECT_EQ(b.MoveInto(dir / "b2.wav"), platform::MoveOutcome::Moved);
+    EXPECT_EQ(ReadFileBytes(dir / "b.wav"), "mine");
+    EXPECT_FALSE(platform::PendingFile().Create(dir / "b.wav")) << "an existing name is no output";
+
+    // Replacing is only for a file the user chose to overwrite.
+    platform::PendingFile c;
+    ASSERT_TRUE(c.Create(dir / "b.wav", true));
+    ASSERT_TRUE(c.Out().Write("new", 3));
+    EXPECT_EQ(c.MoveInto(), platform::MoveOutcome::Moved);
+    EXPECT_EQ(ReadFileBytes(dir / "b.wav"), "new");
+
+    // What a signal handler removes, and what going out of scope removes.
+    {
+        platform::PendingFile d;
+        ASSERT_TRUE(d.Create(dir / "d.wav"));
+        platform::PendingFile e;
+        ASSERT_TRUE(e.Create(dir / "e.wav"));
+        platform::RemovePendingFiles();
+        EXPECT_EQ(dir.List(), (std::vector<std::string>{".a.wav.part", "a.wav", "b.wav", "b2.wav"}));
+        ASSERT_TRUE(e.Create(dir / "e.wav"));
+    }
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{".a.wav.part", "a.wav", "b.wav", "b2.wav"}));
+    platform::SetPendingFileListener({});
+    EXPECT_EQ(told, (std::vector<std::string>{"+.a.wav.1.part", "-.a.wav.1.part", "+.b.wav.part", "-.b.wav.part",
+                                              "+.b.wav.part", "-.b.wav.part", "+.d.wav.part", "+.e.wav.part",
+                                              "-.e.wav.part", "+.e.wav.part", "-.e.wav.part", "-.d.wav.part"}));
 }

@@ -1,0 +1,174 @@
+#include "platform/pending_file.h"
+
+#include <array>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+// Names a signal handler may have to delete. Plain C strings in atomic slots,
+// so the handler reads them without locks or allocation; more pending files
+// than slots at once only go untracked.
+std::array<std::atomic<char*>, 256> g_pending{};
+
+std::mutex g_listenerLock;
+std::function<void(bool, const std::string&)> g_listener;
+
+void Tell(bool created, const std::string& temp)
+{
+    std::lock_guard<std::mutex> lock(g_listenerLock);
+    if (g_listener)
+        g_listener(created, temp);
+}
+
+int Track(const std::string& temp)
+{
+    char* copy = ::strdup(temp.c_str());
+    if (!copy)
+        return -1;
+    for (size_t i = 0; i < g_pending.size(); ++i) {
+        char* expected = nullptr;
+        if (g_pending[i].compare_exchange_strong(expected, copy))
+            return static_cast<int>(i);
+    }
+    std::free(copy);
+    return -1;
+}
+
+void Untrack(int slot)
+{
+    if (slot >= 0)
+        std::free(g_pending[static_cast<size_t>(slot)].exchange(nullptr));
+}
+
+std::string TempCandidate(const std::string& folder, const std::string& name, unsigned n, bool shortForm)
+{
+    if (shortForm)
+        return folder + ".orvellin." + std::to_string(n) + ".part";
+    return folder + "." + name + (n ? "." + std::to_string(n) : std::string()) + ".part";
+}
+
+}  // namespace
+
+PendingFile::~PendingFile()
+{
+    Discard();
+}
+
+PendingFile::PendingFile(PendingFile&& other) noexcept
+    : m_file(std::move(other.m_file)), m_final(std::move(other.m_final)), m_temp(std::move(other.m_temp)),
+      m_replacing(other.m_replacing), m_slot(other.m_slot)
+{
+    other.m_temp.clear();
+    other.m_slot = -1;
+}
+
+PendingFile& PendingFile::operator=(PendingFile&& other) noexcept
+{
+    if (this != &other) {
+        Discard();
+        m_file = std::move(other.m_file);
+        m_final = std::move(other.m_final);
+        m_temp = std::move(other.m_temp);
+        m_replacing = other.m_replacing;
+        m_slot = other.m_slot;
+        other.m_temp.clear();
+        other.m_slot = -1;
+    }
+    return *this;
+}
+
+bool PendingFile::Create(const std::string& finalPath, bool replacing)
+{
+    Discard();
+    struct stat st {};
+    if (!replacing && ::lstat(finalPath.c_str(), &st) == 0)
+        return false;
+    const size_t slash = finalPath.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : finalPath.substr(0, slash + 1);
+    const std::string name = finalPath.substr(folder.size());
+    if (name.empty())
+        return false;
+    // A leftover of a killed run keeps its name; this file takes the next one.
+    bool shortForm = false;
+    for (unsigned n = 0; n < 1000; ++n) {
+        const std::string candidate = TempCandidate(folder, name, n, shortForm);
+        if (m_file.Open(candidate, OpenMode::CreateNew)) {
+            m_final = finalPath;
+            m_temp = candidate;
+            m_replacing = replacing;
+            m_slot = Track(candidate);
+            Tell(true, candidate);
+            return true;
+        }
+        if (m_file.LastOpenError() == OpenError::NameTooLong && !shortForm) {
+            shortForm = true;
+            n = static_cast<unsigned>(-1);
+            continue;
+        }
+        if (m_file.LastOpenError() != OpenError::AlreadyExists)
+            return false;
+    }
+    return false;
+}
+
+void PendingFile::Forget()
+{
+    Untrack(m_slot);
+    m_slot = -1;
+    Tell(false, m_temp);
+    m_temp.clear();
+}
+
+MoveOutcome PendingFile::MoveInto(const std::string& path)
+{
+    const bool replace = m_replacing;
+    if (!IsPending())
+        return MoveOutcome::Failed;
+    if (!m_file.Close()) {
+        Discard();
+        return MoveOutcome::Failed;
+    }
+    const std::string& target = path.empty() ? m_final : path;
+    if (replace ? RenameReplacing(m_temp, target) : RenameNoReplace(m_temp, target)) {
+        Forget();
+        return MoveOutcome::Moved;
+    }
+    // Anything under that name counts, a dangling link included.
+    struct stat st {};
+    if (!replace && ::lstat(target.c_str(), &st) == 0)
+        return MoveOutcome::NameTaken;
+    Discard();
+    return MoveOutcome::Failed;
+}
+
+void PendingFile::Discard()
+{
+    if (!IsPending())
+        return;
+    m_file.Close();
+    DeleteFile(m_temp);
+    Forget();
+}
+
+void RemovePendingFiles()
+{
+    for (auto& slot : g_pending) {
+        if (const char* temp = slot.load())
+            ::unlink(temp);
+    }
+}
+
+void SetPendingFileListener(std::function<void(bool created, const std::string& temp)> listener)
+{
+    std::lock_guard<std::mutex> lock(g_listenerLock);
+    g_listener = std::move(listener);
+}
+
+}  // namespace platform

@@ -1,0 +1,256 @@
+#include "platform/process.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "platform/pending_file.h"
+
+namespace platform {
+
+namespace {
+
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+volatile sig_atomic_t g_noted = 0;
+int g_notePipe[2] = {-1, -1};
+
+void RemoveAndEnd(int signal)
+{
+    RemovePendingFiles();
+    std::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+void Note(int signal)
+{
+    const int saved = errno;
+    g_noted = signal;
+    const char byte = static_cast<char>(signal);
+    [[maybe_unused]] const ssize_t n = ::write(g_notePipe[1], &byte, 1);
+    errno = saved;
+}
+
+void Install(void (*handler)(int))
+{
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    for (int s : kEndingSignals)
+        sigaddset(&action.sa_mask, s);
+    for (int s : kEndingSignals)
+        ::sigaction(s, &action, nullptr);
+}
+
+}  // namespace
+
+void RemovePendingFilesOnSignals()
+{
+    Install(RemoveAndEnd);
+}
+
+int NoteInterruptSignals()
+{
+    if (g_notePipe[0] < 0 && ::pipe2(g_notePipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return -1;
+    Install(Note);
+    return g_notePipe[0];
+}
+
+int TakeInterruptSignal()
+{
+    char drain[16];
+    while (g_notePipe[0] >= 0 && ::read(g_notePipe[0], drain, sizeof drain) > 0) {
+    }
+    return g_noted;
+}
+
+void EndBySignal(int signal)
+{
+    std::signal(signal, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signal);
+    ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    ::raise(signal);
+    ::_exit(128 + signal);
+}
+
+Child::~Child()
+{
+    Release();
+}
+
+void Child::Release()
+{
+    if (m_pid > 0) {
+        Signal(SIGKILL);
+        Wait();
+    }
+    CloseFd();
+}
+
+Child::Child(Child&& other) noexcept : m_pid(other.m_pid), m_fd(other.m_fd)
+{
+    other.m_pid = -1;
+    other.m_fd = -1;
+}
+
+Child& Child::operator=(Child&& other) noexcept
+{
+    if (this != &other) {
+        Release();
+        m_pid = other.m_pid;
+        m_fd = other.m_fd;
+        other.m_pid = -1;
+        other.m_fd = -1;
+    }
+    return *this;
+}
+
+bool Child::Start(const std::function<int(int fd)>& work)
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return false;
+    // Until the child has its own handlers, an ending signal must neither run
+    // the parent's (which would write to the parent's note pipe) nor be lost.
+    sigset_t ending;
+    sigset_t before;
+    sigemptyset(&ending);
+    for (int s : kEndingSignals)
+        sigaddset(&ending, s);
+    ::sigprocmask(SIG_BLOCK, &ending, &before);
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        for (int s : kEndingSignals)
+            std::signal(s, SIG_DFL);
+        for (int& fd : g_notePipe) {
+            if (fd >= 0)
+                ::close(fd);
+            fd = -1;
+        }
+        // A worker whose parent is gone (killed outright) is told to stop, so
+        // that it removes its temporary files instead of running on alone.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent)
+            ::_exit(1);
+        ::sigprocmask(SIG_SETMASK, &before, nullptr);
+        ::close(fds[0]);
+        const int status = work(fds[1]);
+        ::close(fds[1]);
+        ::_exit(status);
+    }
+    ::sigprocmask(SIG_SETMASK, &before, nullptr);
+    ::close(fds[1]);
+    if (pid < 0) {
+        ::close(fds[0]);
+        return false;
+    }
+    // Read without blocking: the parent serves many children from one loop.
+    ::fcntl(fds[0], F_SETFL, ::fcntl(fds[0], F_GETFL) | O_NONBLOCK);
+    m_pid = pid;
+    m_fd = fds[0];
+    return true;
+}
+
+void Child::CloseFd()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+bool Child::ReadAvailable(std::string& out)
+{
+    if (m_fd < 0)
+        return false;
+    char buffer[16384];
+    for (;;) {
+        const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+        if (n > 0) {
+            out.append(buffer, static_cast<size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return true;
+        CloseFd();
+        return false;
+    }
+}
+
+void Child::Signal(int signal)
+{
+    if (m_pid > 0)
+        ::kill(m_pid, signal);
+}
+
+ChildEnd Child::Wait()
+{
+    ChildEnd end;
+    if (m_pid <= 0)
+        return end;
+    int status = 0;
+    pid_t got;
+    do {
+        got = ::waitpid(m_pid, &status, 0);
+    } while (got < 0 && errno == EINTR);
+    m_pid = -1;
+    if (got > 0 && WIFEXITED(status)) {
+        end.exited = true;
+        end.code = WEXITSTATUS(status);
+    } else if (got > 0 && WIFSIGNALED(status)) {
+        end.code = WTERMSIG(status);
+    }
+    return end;
+}
+
+std::vector<bool> WaitReadable(const std::vector<int>& fds, int timeoutMs)
+{
+    std::vector<pollfd> polled;
+    polled.reserve(fds.size());
+    for (int fd : fds)
+        polled.push_back(pollfd{fd, POLLIN, 0});
+    std::vector<bool> ready(fds.size(), false);
+    const int n = ::poll(polled.data(), polled.size(), timeoutMs);
+    if (n <= 0)
+        return ready;
+    for (size_t i = 0; i < polled.size(); ++i)
+        ready[i] = polled[i].fd >= 0 && (polled[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+    return ready;
+}
+
+bool WriteAll(int fd, const void* data, size_t size)
+{
+    const auto* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, p, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+unsigned ProcessorCount()
+{
+    cpu_set_t set;
+    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return static_cast<unsigned>(CPU_COUNT(&set));
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+}  // namespace platform

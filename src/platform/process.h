@@ -1,0 +1,73 @@
+// Worker processes and the signals that end a run.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace platform {
+
+// Makes SIGINT, SIGTERM and SIGHUP delete this process's pending files
+// (pending_file.h) and then end it as the signal would have.
+void RemovePendingFilesOnSignals();
+
+// Makes SIGINT, SIGTERM and SIGHUP only note the signal, for a process that
+// ends its workers first. The returned descriptor becomes readable when one
+// has arrived; TakeInterruptSignal tells which (0 for none). -1 on failure.
+int NoteInterruptSignals();
+int TakeInterruptSignal();
+// Ends the process as the signal would have, default handling restored.
+[[noreturn]] void EndBySignal(int signal);
+
+struct ChildEnd {
+    bool exited = false;  // by _exit/exit; otherwise killed by a signal
+    int code = 0;         // exit status, or the signal number
+};
+
+// A copy of this process, forked, that runs one function and reports to the
+// parent through a pipe. Forking is safe only while this process runs a
+// single thread; the child starts with the parent's state, libraries
+// included, as it was at the fork.
+class Child {
+public:
+    Child() = default;
+    ~Child();  // kills and reaps a child still running
+    Child(Child&& other) noexcept;
+    Child& operator=(Child&& other) noexcept;
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    // In the child, work(fd) runs with fd the writing end of the pipe and its
+    // result is the exit status; the parent's exit handlers never run there.
+    bool Start(const std::function<int(int fd)>& work);
+    bool Running() const { return m_pid > 0; }
+    pid_t Pid() const { return m_pid; }
+    // The reading end of the pipe, -1 once it reached its end.
+    int Fd() const { return m_fd; }
+    // Appends what the pipe holds now to out; false once the pipe has ended.
+    bool ReadAvailable(std::string& out);
+    void Signal(int signal);
+    // Waits for the child to end and reaps it.
+    ChildEnd Wait();
+
+private:
+    void Release();
+    void CloseFd();
+
+    pid_t m_pid = -1;
+    int m_fd = -1;
+};
+
+// Waits until one of the descriptors can be read (or has ended), or
+// timeoutMs milliseconds pass (-1: no limit). The flags tell which are ready.
+std::vector<bool> WaitReadable(const std::vector<int>& fds, int timeoutMs);
+
+// Writes all bytes to a descriptor (a worker's pipe); false on failure.
+bool WriteAll(int fd, const void* data, size_t size);
+
+// Processors this process may run on.
+unsigned ProcessorCount();
+
+}  // namespace platform
