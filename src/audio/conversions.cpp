@@ -86,10 +86,8 @@ bool ConvertWavToMp3(const std::string& wavPath, const std::string& mp3Path,
         encoder.Discard();
         return false;
     }
-    if (!encoder.Close()) {
-        platform::DeleteFile(mp3Path);
+    if (!encoder.Close())
         return false;
-    }
     if (frames)
         *frames = static_cast<uint32_t>(total);
     if (outRate)
@@ -125,9 +123,5 @@ bool ConvertMp3ToWav(const std::string& mp3Path, const std::string& wavPath)
         }
     }
     decoder.Close();
-    if (!writer.Close()) {
-        platform::DeleteFile(wavPath);
-        return false;
-    }
-    return true;
+    return writer.Close();
 }

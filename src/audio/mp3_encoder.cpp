@@ -33,9 +33,8 @@ bool CMp3Encoder::Open(const std::string& path)
     Close();
     m_failed = false;
     m_initialized = false;
-    if (!m_file.Open(path, platform::OpenMode::CreateNew))
+    if (!m_file.Create(path))
         return false;
-    m_path = path;
     {
         std::lock_guard<std::mutex> setup(LameLock());
         m_lame.reset(lame_init());
@@ -96,7 +95,7 @@ bool CMp3Encoder::WriteOut(int bytes)
 {
     if (bytes < 0 || static_cast<size_t>(bytes) > m_buffer.size())
         return false;
-    return bytes == 0 || m_file.Write(m_buffer.data(), static_cast<size_t>(bytes));
+    return bytes == 0 || m_file.Out().Write(m_buffer.data(), static_cast<size_t>(bytes));
 }
 
 bool CMp3Encoder::Encode(const int16_t* left, const int16_t* right, size_t count)
@@ -119,7 +118,7 @@ bool CMp3Encoder::Encode(const int16_t* left, const int16_t* right, size_t count
 
 bool CMp3Encoder::Close()
 {
-    if (!m_lame && !m_file.IsOpen())
+    if (!m_lame && !m_file.IsPending())
         return true;
     bool ok = !m_failed && m_initialized;
     if (ok) {
@@ -128,8 +127,8 @@ bool CMp3Encoder::Close()
         ok = WriteOut(bytes);
     }
     m_lame.reset();
-    if (!m_file.Close())
-        ok = false;
+    ok = ok && m_file.MoveInto() == platform::MoveOutcome::Moved;
+    m_file.Discard();
     m_initialized = false;
     m_failed = false;
     return ok;
@@ -137,13 +136,8 @@ bool CMp3Encoder::Close()
 
 void CMp3Encoder::Discard()
 {
-    if (!m_lame && !m_file.IsOpen())
-        return;
     m_lame.reset();
-    const bool hadFile = m_file.IsOpen();
-    m_file.Close();
-    if (hadFile)
-        platform::DeleteFile(m_path);
+    m_file.Discard();
     m_initialized = false;
     m_failed = false;
 }

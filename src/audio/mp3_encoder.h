@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/file.h"
+#include "platform/pending_file.h"
 
 struct lame_global_struct;
 
@@ -22,8 +22,9 @@ public:
     CMp3Encoder(const CMp3Encoder&) = delete;
     CMp3Encoder& operator=(const CMp3Encoder&) = delete;
 
-    // Creates the output file (never replacing an existing one) and a fresh
-    // encoder context. A context still open is closed first.
+    // Starts the output file (never replacing an existing one; it is written
+    // under a temporary name and takes its own at Close) and a fresh encoder
+    // context. A context still open is closed first.
     bool Open(const std::string& path);
 
     // Settings; only between Open and InitParams.
@@ -40,8 +41,9 @@ public:
     // False when the library fails or a write comes up short.
     bool Encode(const int16_t* left, const int16_t* right, size_t count);
 
-    // Flushes the last frames, writes them and closes the file. False if the
-    // flush, any write or the close failed. Harmless when nothing is open.
+    // Flushes the last frames, writes them, closes the file and moves it under
+    // its name. False (and no file) if the flush, any write, the close or the
+    // move failed. Harmless when nothing is open.
     bool Close();
 
     // Gives up: releases the context and deletes the file this encoder made.
@@ -54,8 +56,7 @@ private:
 
     bool WriteOut(int bytes);
 
-    std::string m_path;
-    platform::File m_file;
+    platform::PendingFile m_file;
     std::unique_ptr<lame_global_struct, ContextDeleter> m_lame;
     bool m_initialized = false;
     bool m_failed = false;

@@ -1,13 +1,8 @@
 #include "audio/wave_writer.h"
 
-#include <limits>
-
 #include "audio/wave_format.h"
 
 namespace {
-
-// Both length fields are 32-bit; the RIFF one counts 36 header bytes as well.
-constexpr uint64_t kMaxDataBytes = std::numeric_limits<uint32_t>::max() - 36u;
 
 void PutSample(uint8_t* p, int16_t v)
 {
@@ -28,14 +23,13 @@ bool CWaveWriter::Open(const std::string& path, bool stereo, uint16_t bitsPerSam
     Close();
     if (bitsPerSample != 16 || sampleRate == 0)
         return false;
-    if (!m_file.Open(path, platform::OpenMode::CreateNew))
+    if (!m_file.Create(path))
         return false;
-    m_path = path;
     m_channels = stereo ? 2 : 1;
     m_dataBytes = 0;
     m_failed = false;
     const auto header = MakeWaveHeader(m_channels, bitsPerSample, sampleRate);
-    if (!m_file.Write(header.data(), header.size())) {
+    if (!m_file.Out().Write(header.data(), header.size())) {
         Discard();
         return false;
     }
@@ -44,12 +38,12 @@ bool CWaveWriter::Open(const std::string& path, bool stereo, uint16_t bitsPerSam
 
 bool CWaveWriter::Write(const int16_t* left, const int16_t* right, size_t count)
 {
-    if (!m_file.IsOpen() || m_failed)
+    if (!m_file.IsPending() || m_failed)
         return false;
     if (count == 0)
         return true;
     const size_t bytes = count * m_channels * 2;
-    if (m_dataBytes + bytes > kMaxDataBytes) {
+    if (m_dataBytes + bytes > kMaxWaveDataBytes) {
         m_failed = true;
         return false;
     }
@@ -64,7 +58,7 @@ bool CWaveWriter::Write(const int16_t* left, const int16_t* right, size_t count)
             p += 2;
         }
     }
-    if (!m_file.Write(m_buffer.data(), bytes)) {
+    if (!m_file.Out().Write(m_buffer.data(), bytes)) {
         m_failed = true;
         return false;
     }
@@ -74,14 +68,11 @@ bool CWaveWriter::Write(const int16_t* left, const int16_t* right, size_t count)
 
 bool CWaveWriter::Close()
 {
-    if (!m_file.IsOpen())
+    if (!m_file.IsPending())
         return true;
-    bool ok = !m_failed;
     // No fsync: every source this program deletes can be made again from its movie.
-    if (ok)
-        ok = PatchWaveLengths(m_file);
-    if (!m_file.Close())
-        ok = false;
+    bool ok = !m_failed && PatchWaveLengths(m_file.Out()) && m_file.MoveInto() == platform::MoveOutcome::Moved;
+    m_file.Discard();
     m_failed = false;
     m_buffer.clear();
     m_buffer.shrink_to_fit();
@@ -90,9 +81,6 @@ bool CWaveWriter::Close()
 
 void CWaveWriter::Discard()
 {
-    if (!m_file.IsOpen())
-        return;
-    m_file.Close();
-    platform::DeleteFile(m_path);
+    m_file.Discard();
     m_failed = false;
 }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/file.h"
+#include "platform/pending_file.h"
 
 class CWaveWriter {
 public:
@@ -16,11 +16,12 @@ public:
     CWaveWriter(const CWaveWriter&) = delete;
     CWaveWriter& operator=(const CWaveWriter&) = delete;
 
-    // Creates a new file (an existing file is never replaced) and writes the
-    // header with placeholder lengths. Samples are always 16-bit, so any other
+    // Starts a new file (an existing file is never replaced) and writes the
+    // header with placeholder lengths. The file is written under a temporary
+    // name and takes its own at Close. Samples are always 16-bit, so any other
     // width is refused rather than written into a header that would lie.
     bool Open(const std::string& path, bool stereo, uint16_t bitsPerSample, uint32_t sampleRate);
-    bool IsOpen() const { return m_file.IsOpen(); }
+    bool IsOpen() const { return m_file.IsPending(); }
     uint16_t Channels() const { return m_channels; }
 
     // Appends count frames: left[i] (and right[i] when stereo; right is not
@@ -28,16 +29,16 @@ public:
     // outgrow the 32-bit lengths of the format.
     bool Write(const int16_t* left, const int16_t* right, size_t count);
 
-    // Flushes, patches the lengths and closes. False if any write, the patch,
-    // the flush or the close failed. Harmless when nothing is open.
+    // Patches the lengths, closes and moves the file under its name. False
+    // (and no file) if any write, the patch, the close or the move failed.
+    // Harmless when nothing is open.
     bool Close();
 
-    // Gives up: closes and deletes the file this writer created.
+    // Gives up: closes and deletes the file this writer started.
     void Discard();
 
 private:
-    platform::File m_file;
-    std::string m_path;
+    platform::PendingFile m_file;
     uint16_t m_channels = 0;
     uint64_t m_dataBytes = 0;
     bool m_failed = false;

@@ -1,6 +1,7 @@
 #include "merge/merge.h"
 
 #include "platform/file.h"
+#include "platform/pending_file.h"
 #include "util/paths.h"
 
 bool IsOneOfInputs(const std::vector<std::string>& inputs, const std::string& output)
@@ -18,21 +19,13 @@ bool MergeFiles(const std::vector<std::string>& inputs, const std::string& outpu
         if (platform::SameFile(in, output))
             return false;
     }
-    platform::File out;
-    std::string temp;
-    if (!platform::CreateTempBeside(output, out, temp))
+    platform::PendingFile out;
+    if (!out.Create(output, true))
         return false;
-    bool ok = true;
     for (const std::string& path : inputs) {
         platform::File in;
-        if (!in.Open(path, platform::OpenMode::Read) || !out.AppendFrom(in)) {
-            ok = false;
-            break;
-        }
+        if (!in.Open(path, platform::OpenMode::Read) || !out.Out().AppendFrom(in))
+            return false;
     }
-    ok = out.Close() && ok;
-    if (ok && platform::RenameReplacing(temp, output))
-        return true;
-    platform::DeleteFile(temp);
-    return false;
+    return out.MoveInto() == platform::MoveOutcome::Moved;
 }

@@ -222,12 +222,16 @@ TEST(Mp3Encoder, UsageErrorsFailCleanly)
     EXPECT_FALSE(encoder.Close()) << "never initialised, so nothing was encoded";
     EXPECT_TRUE(encoder.Close());
 
-    // Reopening closes the earlier context; Discard removes only its own file.
+    // Reopening gives up the earlier file, which never got a frame; Discard
+    // removes its own. Neither leaves a file behind, temporary or not.
+    WriteFileBytes(dir / "mine.mp3", "mine");
     ASSERT_TRUE(encoder.Open(dir / "b.mp3"));
     ASSERT_TRUE(encoder.Open(dir / "c.mp3"));
+    EXPECT_FALSE(encoder.Open(dir / "mine.mp3")) << "an existing file is never the output";
+    ASSERT_TRUE(encoder.Open(dir / "d.mp3"));
     encoder.Discard();
-    EXPECT_TRUE(std::ifstream(dir / "b.mp3").good());
-    EXPECT_FALSE(std::ifstream(dir / "c.mp3"));
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"mine.mp3"});
+    EXPECT_EQ(ReadFileBytes(dir / "mine.mp3"), "mine");
 }
 
 TEST(Mp3Encoder, ModesAndLongBlocks)
