@@ -1,7 +1,9 @@
 #include "swf/adpcm_decoder.h"
 
-#include "swf/swf_movie.h"
+#include <algorithm>
+#include <vector>
 
+#include "swf/swf_movie.h"
 
 namespace {
 
@@ -13,6 +15,8 @@ const int kIndex5[16] = {-1, -1, -1, -1, -1, -1, -1, -1, 1, 2, 4, 6, 8, 10, 13, 
 const int* const kIndexTables[4] = {kIndex2, kIndex3, kIndex4, kIndex5};
 
 constexpr uint32_t kPacketFrames = 4096;
+// Packets per piece of a long sound: 256 KiB of 16-bit stereo at most.
+constexpr uint32_t kPiecePackets = 16;
 
 // MSB-first bits straight from the body, zero past its end: the movie's own
 // reader costs a call per field, which dominates long streams.
@@ -140,9 +144,29 @@ void DecodeAs(BitSource& bits, uint32_t frames, bool stereo, bool is16Bit, uint8
 
 }  // namespace
 
-uint64_t CAdpcmDecoder::MinimumBits(uint64_t frames, bool stereo)
+uint32_t CAdpcmDecoder::FramesThatFit(uint32_t declared, uint64_t availableBits, int codeBits, bool stereo,
+                                      bool is16Bit)
 {
-    return 2 + frames * (stereo ? 4 : 2);
+    const uint64_t channels = stereo ? 2 : 1;
+    const uint64_t headerBits = channels * ((is16Bit ? 16 : 8) + 6);
+    const uint64_t codeBitsPerFrame = channels * static_cast<uint64_t>(codeBits);
+    const auto bitsFor = [&](uint64_t frames) -> uint64_t {
+        if (frames == 0)
+            return 0;
+        const uint64_t packets = (frames + 4095) / 4096;
+        return 2 + packets * headerBits + (frames - packets) * codeBitsPerFrame;
+    };
+    constexpr uint64_t kOverrunFrames = 2;
+    const uint64_t limit = availableBits + kOverrunFrames * codeBitsPerFrame;
+    if (bitsFor(declared) <= limit)
+        return declared;
+    uint64_t lo = 0;  // fits
+    uint64_t hi = declared;  // does not
+    while (hi - lo > 1) {
+        const uint64_t mid = lo + (hi - lo) / 2;
+        (bitsFor(mid) <= limit ? lo : hi) = mid;
+    }
+    return static_cast<uint32_t>(lo);
 }
 
 void CAdpcmDecoder::Decode(uint32_t frames, bool stereo, bool is16Bit, uint8_t* output)
@@ -157,4 +181,31 @@ void CAdpcmDecoder::Decode(uint32_t frames, bool stereo, bool is16Bit, uint8_t* 
     default: DecodeAs<5>(bits, frames, stereo, is16Bit, output); break;
     }
     m_movie.SeekBits(bits.Position());
+}
+
+bool CAdpcmDecoder::DecodeInPieces(uint32_t frames, bool stereo, bool is16Bit,
+                                   const std::function<bool(const uint8_t*, size_t)>& sink)
+{
+    if (frames == 0)
+        return true;
+    const size_t frameBytes = (stereo ? 2u : 1u) * (is16Bit ? 2u : 1u);
+    const uint32_t pieceFrames = kPacketFrames * kPiecePackets;
+    std::vector<uint8_t> piece(static_cast<size_t>(std::min(frames, pieceFrames)) * frameBytes);
+    BitSource bits(m_movie.Body(), m_movie.BodyLength(), m_movie.BitPosition());
+    const uint32_t codeSize = bits.Get(2);
+    // Packets restart the predictor, so pieces of whole packets decode as one.
+    for (uint32_t done = 0; done < frames;) {
+        const uint32_t n = std::min(pieceFrames, frames - done);
+        switch (codeSize) {
+        case 0: DecodeAs<2>(bits, n, stereo, is16Bit, piece.data()); break;
+        case 1: DecodeAs<3>(bits, n, stereo, is16Bit, piece.data()); break;
+        case 2: DecodeAs<4>(bits, n, stereo, is16Bit, piece.data()); break;
+        default: DecodeAs<5>(bits, n, stereo, is16Bit, piece.data()); break;
+        }
+        if (!sink(piece.data(), n * frameBytes))
+            return false;
+        done += n;
+    }
+    m_movie.SeekBits(bits.Position());
+    return true;
 }

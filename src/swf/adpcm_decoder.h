@@ -2,7 +2,9 @@
 // frames that restart from an explicit sample and step index.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 
 class CSwfMovie;
 
@@ -23,11 +25,17 @@ public:
     // output (frames x channels x 2 bytes for 16-bit, x 1 for 8-bit; stereo
     // interleaved). Reads nothing when frames is 0 or output is null.
     void Decode(uint32_t frames, bool stereo, bool is16Bit, uint8_t* output);
+    // The same, handing the samples to sink in pieces of whole packets, so a
+    // long sound needs no buffer of its size. False when sink refuses one.
+    bool DecodeInPieces(uint32_t frames, bool stereo, bool is16Bit,
+                        const std::function<bool(const uint8_t*, size_t)>& sink);
 
-    // Bits the smallest possible encoding of frames needs, without its packet
-    // headers: a sound that declares more frames than its data could ever hold
-    // is refused by the callers.
-    static uint64_t MinimumBits(uint64_t frames, bool stereo);
+    // How many of the declared frames data of availableBits bits can hold,
+    // codes of codeBits bits with their packet headers. Movies made by Flash
+    // run a frame or two past their data, which is allowed; a count that
+    // needs far more bits than there are is damage, and decoding it would
+    // only write zeros out of nothing.
+    static uint32_t FramesThatFit(uint32_t declared, uint64_t availableBits, int codeBits, bool stereo, bool is16Bit);
 
 private:
     CSwfMovie& m_movie;

@@ -26,7 +26,7 @@ bool CSwfMovie::Extract(const std::string& swfPath)
     // The output-base probe used up numbers.
     m_nextNumber = 1;
     const bool walked = WalkTags(false);
-    if (m_stream.open)
+    if (m_stream.counted)
         FinishStream();
     return walked;
 }
@@ -100,7 +100,10 @@ void CSwfMovie::ConvertAllToWav()
 
 void CSwfMovie::DropSingleNumber()
 {
-    if (m_sounds.size() != 1)
+    // A movie of several sounds keeps its numbers when only one of them
+    // could be written, so that a later run's files don't read as another
+    // movie's.
+    if (m_sounds.size() != 1 || m_found != 1)
         return;
     CSoundElement& sound = m_sounds.front();
     // Only the number that ends the file name goes; a "_001" elsewhere in the
@@ -123,11 +126,13 @@ bool ConvertSwfFile(const std::string& swfPath, long* extracted, long* total,
     auto movie = std::make_unique<CSwfMovie>();
     if (!movie->Run(swfPath, toMp3))
         return false;
-    const long count = static_cast<long>(movie->Sounds().size());
+    // Sounds found and none of them written anywhere: the movie failed.
+    if (movie->FoundCount() > 0 && movie->Sounds().empty())
+        return false;
     if (extracted)
-        *extracted = count;
+        *extracted = static_cast<long>(movie->ExtractedCount());
     if (total)
-        *total = count;
+        *total = static_cast<long>(movie->FoundCount());
     if (paths) {
         for (const CSoundElement& sound : movie->Sounds())
             paths->push_back(sound.path);

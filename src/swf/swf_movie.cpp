@@ -1,5 +1,6 @@
 #include "swf/swf_movie.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <zlib.h>
@@ -11,7 +12,7 @@ CSwfMovie::CSwfMovie()
 
 CSwfMovie::~CSwfMovie()
 {
-    if (m_stream.open)
+    if (m_stream.counted)
         FinishStream();
 }
 
@@ -29,11 +30,12 @@ void CSwfMovie::Reset()
     m_version = 0;
     m_cursor = m_firstTag = 0;
     DiscardBits();
-    if (m_stream.open)
+    if (m_stream.counted)
         FinishStream();
     m_nextNumber = 1;
     m_outputBase.clear();
     m_sounds.clear();
+    m_found = m_lost = 0;
     m_toMp3 = true;
     m_stream = StreamState{};
 }
@@ -129,9 +131,7 @@ bool CSwfMovie::LoadCompressed(platform::File& file, bool headerOnly)
     if (fileSize < 8)
         return false;
     const uint64_t room = headerOnly ? kHeaderOnlyBody : m_bodyLength - 8ull;
-    // A body larger than the compressed bytes could ever inflate to is a lie;
-    // refuse it before allocating for it.
-    if (room > (static_cast<uint64_t>(fileSize) - 8) * kMaxInflateRatio + 64)
+    if (room > std::max(kAlwaysInflatable, (static_cast<uint64_t>(fileSize) - 8) * kMaxInflateRatio))
         return false;
     m_bufferSize = static_cast<size_t>(room) + 10;
     m_body.reset(Allocate(m_bufferSize));

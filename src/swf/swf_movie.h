@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/pending_file.h"
 
 // One catalogued sound and the file that holds it.
 struct CSoundElement {
@@ -18,6 +19,7 @@ struct CSoundElement {
     uint32_t sampleCount = 0;  // sample frames
     uint32_t isMp3 = 0;        // 1: the file is MP3, 0: WAV
     std::string path;
+    bool cut = false;          // the file holds only the start: WAV files end at 4 GiB
 };
 
 struct SwfHeaderInfo {
@@ -35,15 +37,20 @@ struct StreamState {
     int32_t is16Bit = 0;
     int32_t isStereo = 0;
     int32_t samplesPerBlock = 0;
-    bool open = false;   // exactly when output is open
+    bool counted = false;  // a stream this program extracts, open or not: FinishStream ends it
+    bool open = false;   // exactly when output is pending
     bool failed = false; // a block could not be written: the file goes at the end
-    platform::File output;
+    uint64_t dataBytes = 0;  // sample bytes in a WAV output
+    platform::PendingFile output;
     CSoundElement pending;
 };
 
-// Largest uncompressed body a compressed movie may declare per compressed
-// byte; zlib can't expand data by more than about 1032:1.
-constexpr uint64_t kMaxInflateRatio = 1032;
+// Largest body a compressed movie may inflate to, per compressed byte. Real
+// movies stay below 15:1; a body far beyond that is a bomb meant to take the
+// memory, and is refused before anything is allocated for it. Small bodies
+// are allowed whatever their ratio.
+constexpr uint64_t kMaxInflateRatio = 40;
+constexpr uint64_t kAlwaysInflatable = 16u << 20;
 
 class CSwfMovie {
 public:
@@ -81,8 +88,7 @@ public:
     // --- writers and naming ---
     void PickOutputBase(const std::string& swfPath);
     std::string NextOutputName(const char* extension);
-    bool OpenWaveOutput(platform::File& file, std::string& path, bool stereo, int bits, uint32_t rate);
-    static bool PatchWaveLengths(platform::File& file);
+    bool OpenWaveOutput(platform::PendingFile& file, std::string& path, bool stereo, int bits, uint32_t rate);
     bool WriteMp3Sound(int rateIndex, bool is16Bit, bool stereo, uint32_t sampleCount);
     bool WriteAdpcmSound(int rateIndex, bool is16Bit, bool stereo, uint32_t sampleCount);
     bool WritePcmSound(int rateIndex, bool is16Bit, bool stereo, uint32_t sampleCount);
@@ -97,14 +103,16 @@ public:
 
     // --- what callers read ---
     const std::list<CSoundElement>& Sounds() const { return m_sounds; }
+    // Sounds the movie holds, and how many of them are in the catalogue
+    // whole: a sound that could not be written, or only in part, is lost.
+    uint32_t FoundCount() const { return m_found; }
+    uint32_t ExtractedCount() const { return m_found - m_lost; }
     SwfHeaderInfo HeaderInfo() const;
     uint32_t BodyLength() const { return m_bodyLength; }
     size_t BufferSize() const { return m_bufferSize; }
     uint64_t Cursor() const { return m_cursor; }
     uint64_t FirstTag() const { return m_firstTag; }
     const std::string& OutputBase() const { return m_outputBase; }
-    int NextNumber() const { return m_nextNumber; }
-    void SetNextNumber(int n) { m_nextNumber = n; }
 
 private:
     void ReleaseBody();
@@ -115,13 +123,19 @@ private:
     }
     // Bytes from the cursor to tag end, or 0 when the cursor has passed it.
     uint32_t BytesLeftInTag() const;
-    // Appends the bytes from the cursor to tag end to a file.
+    // Appends the bytes from the cursor to tag end to a file; as many as a
+    // WAV file may still hold when wave is set (cut tells they were fewer).
     bool CopyTagRest(platform::File& file);
-    // Creates the next free output name exclusively; false when no file can be created.
-    bool CreateOutput(const char* extension, platform::File& file, std::string& path);
+    bool CopyTagRestToWave(platform::File& file, uint64_t& dataBytes, int blockAlign, bool& cut);
+    // Takes the next free output name and starts its file under a temporary
+    // name; false when no file can be created.
+    bool CreateOutput(const char* extension, platform::PendingFile& file, std::string& path);
+    // Moves a finished output under its name, or the next free one if another
+    // program took it meanwhile. False (and the file gone) on failure.
+    bool CommitOutput(platform::PendingFile& file, std::string& path, const char* extension);
     bool TryOutputBase(const std::string& base);
     bool AppendRecord(int rateIndex, bool is16Bit, bool stereo, uint32_t sampleCount, bool mp3,
-                      const std::string& path);
+                      const std::string& path, bool cut = false);
     bool LoadPlain(platform::File& file, const uint8_t* header, bool headerOnly);
     bool LoadCompressed(platform::File& file, bool headerOnly);
     void ParseMovieHeader();
@@ -147,8 +161,9 @@ private:
 
     // Catalogue and walk.
     std::list<CSoundElement> m_sounds;
+    uint32_t m_found = 0;
+    uint32_t m_lost = 0;
     bool m_toMp3 = true;
-    uint64_t m_tagStart = 0;
     uint64_t m_tagEnd = 0;
     uint32_t m_tagLength = 0;
     uint64_t m_walkLimit = 0;  // end of the timeline being walked: body or sprite tag
@@ -162,6 +177,9 @@ private:
     int m_nextNumber = 1;
 };
 
-// Converts one movie; the command line's entry point. Every out pointer may be null.
+// Converts one movie; the command line's entry point. extracted receives the
+// sounds written whole, total the sounds found. False when the movie can't be
+// read, or when it has sounds and none could be written. Every out pointer
+// may be null.
 bool ConvertSwfFile(const std::string& swfPath, long* extracted, long* total,
                     std::list<std::string>* paths, bool toMp3);

@@ -1,5 +1,6 @@
 #include "swf/swf_movie.h"
 
+#include "audio/wave_format.h"
 #include "swf/adpcm_decoder.h"
 
 namespace {
@@ -33,6 +34,19 @@ bool CSwfMovie::CopyTagRest(platform::File& file)
     return n == 0 || file.Write(m_body.get() + m_cursor, n);
 }
 
+bool CSwfMovie::CopyTagRestToWave(platform::File& file, uint64_t& dataBytes, int blockAlign, bool& cut)
+{
+    DiscardBits();
+    uint64_t n = BytesLeftInTag();
+    const uint64_t room = kMaxWaveDataBytes - dataBytes;
+    if (n > room) {
+        n = room - room % static_cast<uint64_t>(blockAlign > 0 ? blockAlign : 1);
+        cut = true;
+    }
+    dataBytes += n;
+    return n == 0 || file.Write(m_body.get() + m_cursor, static_cast<size_t>(n));
+}
+
 bool CSwfMovie::WalkTags(bool inSprite)
 {
     const uint64_t outerLimit = m_walkLimit;
@@ -47,7 +61,6 @@ bool CSwfMovie::WalkTags(bool inSprite)
     const uint64_t limit = m_walkLimit;
     bool ended = false;
     while (!ended && m_cursor < limit) {
-        m_tagStart = m_cursor;
         const uint16_t header = ReadUI16();
         const uint32_t code = header >> 6;
         uint32_t length = header & 0x3F;
@@ -78,7 +91,7 @@ bool CSwfMovie::WalkTags(bool inSprite)
                 m_streamStack.push_front(std::move(m_stream));
                 m_stream = StreamState{};
                 WalkTags(true);
-                if (m_stream.open)
+                if (m_stream.counted)
                     FinishStream();
                 m_stream = std::move(m_streamStack.front());
                 m_streamStack.pop_front();
@@ -107,23 +120,27 @@ void CSwfMovie::OnDefineSound()
     const bool is16 = ReadBits(1) != 0;
     const bool stereo = ReadBits(1) != 0;
     const uint32_t count = ReadUI32();
+    bool written = false;
     switch (format) {
     case 0:
     case 3:
-        WritePcmSound(rateIndex, is16, stereo, count);
+        written = WritePcmSound(rateIndex, is16, stereo, count);
         break;
     case 1:
-        WriteAdpcmSound(rateIndex, is16, stereo, count);
+        written = WriteAdpcmSound(rateIndex, is16, stereo, count);
         break;
     case 2:
         if (m_tagLength < 9)
             return;
         SkipBytes(2);
-        WriteMp3Sound(rateIndex, is16, stereo, count);
+        written = WriteMp3Sound(rateIndex, is16, stereo, count);
         break;
     default:
-        break;
+        return;
     }
+    ++m_found;
+    if (!written)
+        ++m_lost;
 }
 
 void CSwfMovie::OnSoundStreamHead()
@@ -132,7 +149,7 @@ void CSwfMovie::OnSoundStreamHead()
     if (m_tagLength < 4)
         return;
     SkipBytes(1);
-    if (m_stream.open)
+    if (m_stream.counted)
         FinishStream();
     StreamState& s = m_stream;
     s.format = static_cast<int32_t>(ReadBits(4));
@@ -141,6 +158,7 @@ void CSwfMovie::OnSoundStreamHead()
     s.isStereo = static_cast<int32_t>(ReadBits(1));
     s.samplesPerBlock = ReadUI16();
     s.failed = false;
+    s.dataBytes = 0;
     if (s.samplesPerBlock == 0 || s.format >= 4)
         return;
     CSoundElement& rec = s.pending;
@@ -148,6 +166,10 @@ void CSwfMovie::OnSoundStreamHead()
     rec.sampleRate = kRates[s.rateIndex];
     rec.bits = s.is16Bit ? 16 : 8;
     rec.channels = s.isStereo ? 2 : 1;
+    rec.cut = false;
+    // A stream whose file can't be made still counts its blocks, and is lost
+    // when it ends with samples.
+    s.counted = true;
     if (s.format == 2) {
         rec.isMp3 = 1;
         s.open = CreateOutput(".mp3", s.output, rec.path);
@@ -160,23 +182,38 @@ void CSwfMovie::OnSoundStreamHead()
 void CSwfMovie::OnSoundStreamBlock()
 {
     StreamState& s = m_stream;
+    // A cut stream's file is full: it takes no more samples.
+    if (s.pending.cut)
+        return;
+    const bool writing = s.open && !s.failed;
     switch (s.format) {
     case 0:
     case 3:
         s.pending.sampleCount += static_cast<uint32_t>(s.samplesPerBlock);
-        if (s.open && !s.failed && !CopyTagRest(s.output))
+        if (writing && !CopyTagRestToWave(s.output.Out(), s.dataBytes, s.pending.channels * s.pending.bits / 8,
+                                          s.pending.cut))
             s.failed = true;
         break;
     case 1: {
-        s.pending.sampleCount += static_cast<uint32_t>(s.samplesPerBlock);
-        if (!s.open || s.failed)
-            break;
         const bool stereo = s.pending.channels == 2;
         const bool is16 = s.pending.bits == 16;
-        const size_t size = static_cast<size_t>(s.samplesPerBlock) * (stereo ? 2 : 1) * (is16 ? 2 : 1);
+        // Only what the block's data can hold; no more than the file can take.
+        const int codeBits = (ByteAt(m_cursor) >> 6) + 2;
+        uint32_t frames = CAdpcmDecoder::FramesThatFit(static_cast<uint32_t>(s.samplesPerBlock),
+                                                       BytesLeftInTag() * 8ull, codeBits, stereo, is16);
+        const uint64_t frameBytes = (stereo ? 2u : 1u) * (is16 ? 2u : 1u);
+        if (writing && s.dataBytes + frames * frameBytes > kMaxWaveDataBytes) {
+            frames = static_cast<uint32_t>((kMaxWaveDataBytes - s.dataBytes) / frameBytes);
+            s.pending.cut = true;
+        }
+        s.pending.sampleCount += frames;
+        if (!writing)
+            break;
+        const size_t size = static_cast<size_t>(frames * frameBytes);
         m_blockBuffer.resize(size);
-        CAdpcmDecoder(*this).Decode(static_cast<uint32_t>(s.samplesPerBlock), stereo, is16, m_blockBuffer.data());
-        if (!s.output.Write(m_blockBuffer.data(), size))
+        CAdpcmDecoder(*this).Decode(frames, stereo, is16, m_blockBuffer.data());
+        s.dataBytes += size;
+        if (!s.output.Out().Write(m_blockBuffer.data(), size))
             s.failed = true;
         break;
     }
@@ -186,7 +223,7 @@ void CSwfMovie::OnSoundStreamBlock()
             break;
         s.pending.sampleCount += ReadUI16();
         SkipBytes(2);
-        if (s.open && !s.failed && !CopyTagRest(s.output))
+        if (writing && !CopyTagRest(s.output.Out()))
             s.failed = true;
         break;
     }
@@ -198,13 +235,19 @@ void CSwfMovie::OnSoundStreamBlock()
 void CSwfMovie::FinishStream()
 {
     StreamState& s = m_stream;
-    bool ok = !s.failed;
-    if (s.pending.isMp3 == 0 && ok)
-        ok = PatchWaveLengths(s.output);
-    ok = s.output.Close() && ok;
-    if (ok && s.pending.sampleCount > 0)
+    const bool hasSamples = s.pending.sampleCount > 0;
+    bool ok = s.open && !s.failed && hasSamples;
+    if (ok && s.pending.isMp3 == 0)
+        ok = PatchWaveLengths(s.output.Out());
+    if (ok)
+        ok = CommitOutput(s.output, s.pending.path, s.pending.isMp3 ? ".mp3" : ".wav");
+    s.output.Discard();
+    if (s.counted && hasSamples) {
+        ++m_found;
+        if (!ok || s.pending.cut)
+            ++m_lost;
+    }
+    if (ok)
         m_sounds.push_back(s.pending);
-    else
-        platform::DeleteFile(s.pending.path);
     m_stream = StreamState{};
 }

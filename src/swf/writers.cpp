@@ -1,5 +1,4 @@
 #include <cstdio>
-#include <new>
 
 #include "audio/wave_format.h"
 #include "platform/folders.h"
@@ -33,42 +32,45 @@ std::string CSwfMovie::NextOutputName(const char* extension)
     }
 }
 
-bool CSwfMovie::CreateOutput(const char* extension, platform::File& file, std::string& path)
+bool CSwfMovie::CreateOutput(const char* extension, platform::PendingFile& file, std::string& path)
 {
-    // Creating exclusively is the test for a free name, so a file that appears
-    // between the test and the creation is never replaced.
     if (m_outputBase.empty())
         return false;
     for (int tries = 0; tries < kMaxNameTries; ++tries) {
         path = FormatOutputName(m_outputBase, m_nextNumber++, extension);
-        if (file.Open(path, platform::OpenMode::CreateNew))
-            return true;
-        if (file.LastOpenError() != platform::OpenError::AlreadyExists)
-            return false;
+        if (!FileExists(path))
+            return file.Create(path);
     }
     return false;
 }
 
-bool CSwfMovie::OpenWaveOutput(platform::File& file, std::string& path, bool stereo, int bits, uint32_t rate)
+bool CSwfMovie::CommitOutput(platform::PendingFile& file, std::string& path, const char* extension)
+{
+    for (int tries = 0; tries < kMaxNameTries; ++tries) {
+        switch (file.MoveInto(path)) {
+        case platform::MoveOutcome::Moved: return true;
+        case platform::MoveOutcome::Failed: return false;
+        case platform::MoveOutcome::NameTaken: path = NextOutputName(extension); break;
+        }
+    }
+    file.Discard();
+    return false;
+}
+
+bool CSwfMovie::OpenWaveOutput(platform::PendingFile& file, std::string& path, bool stereo, int bits, uint32_t rate)
 {
     if (!CreateOutput(".wav", file, path))
         return false;
     const auto header = MakeWaveHeader(stereo ? 2 : 1, static_cast<uint16_t>(bits), rate);
-    if (!file.Write(header.data(), header.size())) {
-        file.Close();
-        platform::DeleteFile(path);
+    if (!file.Out().Write(header.data(), header.size())) {
+        file.Discard();
         return false;
     }
     return true;
 }
 
-bool CSwfMovie::PatchWaveLengths(platform::File& file)
-{
-    return ::PatchWaveLengths(file);
-}
-
 bool CSwfMovie::AppendRecord(int rateIndex, bool is16Bit, bool stereo, uint32_t sampleCount, bool mp3,
-                             const std::string& path)
+                             const std::string& path, bool cut)
 {
     CSoundElement e;
     e.channels = stereo ? 2 : 1;
@@ -77,80 +79,67 @@ bool CSwfMovie::AppendRecord(int rateIndex, bool is16Bit, bool stereo, uint32_t 
     e.sampleCount = sampleCount;
     e.isMp3 = mp3 ? 1 : 0;
     e.path = path;
+    e.cut = cut;
+    if (cut)
+        ++m_lost;
     m_sounds.push_back(std::move(e));
     return true;
 }
 
-namespace {
-
-// Ends an output: a write that failed or a close that failed loses the file.
-bool Finish(platform::File& file, const std::string& path, bool ok)
-{
-    ok = file.Close() && ok;
-    if (!ok)
-        platform::DeleteFile(path);
-    return ok;
-}
-
-}  // namespace
-
 bool CSwfMovie::WriteMp3Sound(int rateIndex, bool is16Bit, bool stereo, uint32_t sampleCount)
 {
-    platform::File file;
+    platform::PendingFile file;
     std::string path;
-    if (!CreateOutput(".mp3", file, path))
-        return false;
-    if (!Finish(file, path, CopyTagRest(file)))
+    if (!CreateOutput(".mp3", file, path) || !CopyTagRest(file.Out()) || !CommitOutput(file, path, ".mp3"))
         return false;
     return AppendRecord(rateIndex, is16Bit, stereo, sampleCount, true, path);
 }
 
 bool CSwfMovie::WritePcmSound(int rateIndex, bool is16Bit, bool stereo, uint32_t sampleCount)
 {
-    platform::File file;
+    platform::PendingFile file;
     std::string path;
-    if (!OpenWaveOutput(file, path, stereo, is16Bit ? 16 : 8, kRates[rateIndex & 3]))
+    const int bits = is16Bit ? 16 : 8;
+    if (!OpenWaveOutput(file, path, stereo, bits, kRates[rateIndex & 3]))
         return false;
-    const bool ok = CopyTagRest(file) && PatchWaveLengths(file);
-    if (!Finish(file, path, ok))
+    uint64_t dataBytes = 0;
+    bool cut = false;
+    if (!CopyTagRestToWave(file.Out(), dataBytes, (stereo ? 2 : 1) * bits / 8, cut) ||
+        !PatchWaveLengths(file.Out()) || !CommitOutput(file, path, ".wav"))
         return false;
-    return AppendRecord(rateIndex, is16Bit, stereo, sampleCount, false, path);
+    return AppendRecord(rateIndex, is16Bit, stereo, sampleCount, false, path, cut);
 }
 
 bool CSwfMovie::WriteAdpcmSound(int rateIndex, bool is16Bit, bool stereo, uint32_t sampleCount)
 {
-    // A count the rest of the movie could not hold even at two bits a sample
-    // is a damaged field: refuse it rather than allocate and write gigabytes.
-    const uint64_t available = m_bodyLength > m_cursor ? (m_bodyLength - m_cursor) * 8ull : 0;
-    if (CAdpcmDecoder::MinimumBits(sampleCount, stereo) > available + 64)
-        return false;
-    const uint64_t size = static_cast<uint64_t>(sampleCount) * (stereo ? 2 : 1) * (is16Bit ? 2 : 1);
-    if (size != static_cast<size_t>(size))
-        return false;
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[size ? static_cast<size_t>(size) : 1]);
-    if (!buffer)
-        return false;
-    platform::File file;
+    // Only what the sound's data can hold is decoded, so a tiny tag can't
+    // declare gigabytes of output; and no more than a WAV file can describe.
+    const int codeBits = (ByteAt(m_cursor) >> 6) + 2;
+    uint32_t frames = CAdpcmDecoder::FramesThatFit(sampleCount, BytesLeftInTag() * 8ull, codeBits, stereo, is16Bit);
+    const uint64_t frameBytes = (stereo ? 2u : 1u) * (is16Bit ? 2u : 1u);
+    const bool cut = frames * frameBytes > kMaxWaveDataBytes;
+    if (cut)
+        frames = static_cast<uint32_t>(kMaxWaveDataBytes / frameBytes);
+    platform::PendingFile file;
     std::string path;
     if (!OpenWaveOutput(file, path, stereo, is16Bit ? 16 : 8, kRates[rateIndex & 3]))
         return false;
-    CAdpcmDecoder(*this).Decode(sampleCount, stereo, is16Bit, buffer.get());
-    const bool ok = file.Write(buffer.get(), static_cast<size_t>(size)) && PatchWaveLengths(file);
-    if (!Finish(file, path, ok))
+    platform::File& out = file.Out();
+    if (!CAdpcmDecoder(*this).DecodeInPieces(frames, stereo, is16Bit,
+                                            [&out](const uint8_t* data, size_t size) { return out.Write(data, size); }) ||
+        !PatchWaveLengths(out) || !CommitOutput(file, path, ".wav"))
         return false;
-    return AppendRecord(rateIndex, is16Bit, stereo, sampleCount, false, path);
+    return AppendRecord(rateIndex, is16Bit, stereo, frames, false, path, cut);
 }
 
 bool CSwfMovie::TryOutputBase(const std::string& base)
 {
+    // A temporary file tells whether the folder takes new files, and never
+    // shows under an output name even if the run is killed right then.
     m_outputBase = base;
-    platform::File probe;
+    platform::PendingFile probe;
     std::string path;
-    if (!CreateOutput(".mp3", probe, path))
-        return false;
-    probe.Close();
-    platform::DeleteFile(path);
-    return true;
+    return CreateOutput(".mp3", probe, path);
 }
 
 void CSwfMovie::PickOutputBase(const std::string& swfPath)

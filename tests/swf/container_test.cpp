@@ -129,6 +129,18 @@ TEST(Container, CompressedLengthChecks)
     SwfHeaderInfo info;
     EXPECT_TRUE(CSwfMovie::GetHeaderInfo(dir / "huge.swf", &info));
 
+    // An honest header over a body that inflates far beyond what real
+    // movies reach is a bomb: refused before anything is allocated. A small
+    // body may inflate as far as it likes.
+    for (const auto& [megabytes, loads] : {std::pair{17u, false}, std::pair{1u, true}}) {
+        const std::string silence(megabytes << 20, '\0');
+        SwfBuilder bomb;
+        bomb.Tag(kTagDefineSound, DefineSound(1, 0, 0, false, false, megabytes << 20, silence)).End();
+        WriteFileBytes(dir / "bomb.swf", bomb.Build(true));
+        EXPECT_EQ(m.Load(dir / "bomb.swf", false), loads) << megabytes << " MiB";
+        EXPECT_TRUE(CSwfMovie::GetHeaderInfo(dir / "bomb.swf", &info));
+    }
+
     // A damaged stream fails; so does a truncated one.
     std::string bad = SwfBuilder(b).Build(true);
     bad[8] = static_cast<char>(bad[8] ^ 0x55);  // zlib header: unknown method

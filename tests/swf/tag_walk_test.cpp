@@ -240,12 +240,35 @@ TEST(TagWalk, FailedWritesLoseTheSoundNotTheTruth)
         .Tag(kTagDefineSound, DefineSound(1, 0, 0, false, false, 3000, std::string(3000, 'e')))
         .End();
     b.WriteTo(dir / "f.swf");
-    // The disk fills up during the stream's second block and stays full.
+    // Room for less than the stream: its buffered blocks fail when it ends,
+    // after the event sound was refused too. Both are found and lost.
     platform::testing::SetWriteBudget(44 + 1000 + 10);
     CSwfMovie movie;
     const bool ok = movie.Extract(dir / "f.swf");
     platform::testing::SetWriteBudget(-1);
     EXPECT_TRUE(ok);
     EXPECT_TRUE(movie.Sounds().empty());
+    EXPECT_EQ(movie.FoundCount(), 2u);
+    EXPECT_EQ(movie.ExtractedCount(), 0u);
     EXPECT_EQ(dir.List(), (std::vector<std::string>{"f.swf"}));
+}
+
+TEST(TagWalk, OutputStaysInProportionToTheData)
+{
+    // 65535 frames declared per block and thousands of empty blocks: each
+    // block can hold none of them, so nothing comes out of nothing.
+    TempDir dir;
+    SwfBuilder b;
+    b.Tag(kTagSoundStreamHead, StreamHead(1, 3, true, true, 65535));
+    for (int i = 0; i < 3000; ++i)
+        b.Tag(kTagSoundStreamBlock, i % 100 ? "" : std::string(8, '\0'));
+    b.End();
+    CSwfMovie movie;
+    ASSERT_TRUE(movie.Extract(b.WriteTo(dir / "amp.swf", true)));
+    ASSERT_EQ(movie.Sounds().size(), 1u);
+    const std::string wav = ReadFileBytes(movie.Sounds().front().path);
+    // 30 blocks of 8 bytes: the packet header and a few codes each.
+    EXPECT_LT(wav.size(), 44u + 30 * 8 * 4 * 4);
+    EXPECT_EQ(U32At(wav, 40), wav.size() - 44);
+    EXPECT_EQ(movie.Sounds().front().sampleCount * 4, wav.size() - 44);
 }

@@ -27,7 +27,7 @@ TEST(Writers, WaveHeaderFields)
     TempDir dir;
     SwfBuilder b;
     b.Tag(kTagDefineSound, DefineSound(1, 0, 1, false, false, 1000, std::string(1000, '\x80')))
-        .Tag(kTagDefineSound, DefineSound(2, 1, 3, true, true, 10, std::string(3, '\0')))
+        .Tag(kTagDefineSound, DefineSound(2, 1, 3, true, true, 10, std::string(11, '\0')))
         .End();
     CSwfMovie movie;
     ASSERT_TRUE(movie.Extract(b.WriteTo(dir / "h.swf")));
@@ -45,7 +45,7 @@ TEST(Writers, WaveHeaderFields)
     EXPECT_EQ(U16At(mono, 34), 8u);
     EXPECT_EQ(U32At(mono, 40), 1000u);
 
-    // ADPCM decodes the declared count, whatever the tag holds.
+    // ADPCM decodes the declared count (its 84 bits fit in 11 bytes).
     const std::string stereo = ReadFileBytes(dir / "h_002.wav");
     ASSERT_EQ(stereo.size(), 44u + 40u);
     EXPECT_EQ(U32At(stereo, 28), 44100u * 4);
@@ -116,16 +116,36 @@ TEST(Writers, UnwritableFolderFallsBackToDocuments)
     EXPECT_TRUE(platform::PathExists(movie.Sounds().front().path));
 }
 
-TEST(Writers, AdpcmCountsNoDataCouldHoldAreRefused)
+TEST(Writers, AdpcmDecodesWhatItsDataCanHold)
 {
-    TempDir dir;
-    SwfBuilder b;
-    b.Tag(kTagDefineSound, DefineSound(1, 1, 3, true, true, 0xFFFFFFFFu, std::string(16, '\0')))
-        .Tag(kTagDefineSound, DefineSound(2, 1, 3, true, false, 60, std::string(16, '\0')))
-        .End();
-    CSwfMovie movie;
-    ASSERT_TRUE(movie.Extract(b.WriteTo(dir / "a.swf")));
-    // The absurd sound is gone without a file; the plausible one is written.
-    EXPECT_EQ(Paths(movie), (std::vector<std::string>{dir / "a_001.wav"}));
-    EXPECT_EQ(dir.List(), (std::vector<std::string>{"a.swf", "a_001.wav"}));
+    // 16-bit 2-bit-code ADPCM: 2 + 22 bits per channel for the first frame,
+    // then 2 bits per channel and frame; Flash overruns by a frame or two.
+    const struct {
+        bool stereo;
+        uint32_t declared;
+        size_t dataBytes;
+        uint32_t frames;
+    } cases[] = {
+        {false, 60, 18, 60},           // 142 bits fit in 18 bytes (144)
+        {false, 63, 18, 63},           // 148 bits: two frames past the data
+        {false, 64, 18, 63},           // three past: no more than two
+        {false, 60, 16, 55},           // what 128 bits hold, and two more
+        {true, 0xFFFFFFFFu, 16, 23},   // a count no data could hold
+        {true, 10, 0, 0},              // nothing at all
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        SwfBuilder()
+            .Tag(kTagDefineSound, DefineSound(1, 1, 3, true, c.stereo, c.declared, std::string(c.dataBytes, '\0')))
+            .End()
+            .WriteTo(dir / "a.swf");
+        CSwfMovie movie;
+        ASSERT_TRUE(movie.Extract(dir / "a.swf"));
+        ASSERT_EQ(movie.Sounds().size(), 1u) << c.declared << " in " << c.dataBytes;
+        EXPECT_EQ(movie.Sounds().front().sampleCount, c.frames) << c.declared << " in " << c.dataBytes;
+        EXPECT_EQ(movie.ExtractedCount(), 1u);
+        const std::string wav = ReadFileBytes(dir / "a_001.wav");
+        EXPECT_EQ(wav.size(), 44u + c.frames * (c.stereo ? 4u : 2u)) << c.declared << " in " << c.dataBytes;
+        EXPECT_EQ(U32At(wav, 40), wav.size() - 44);
+    }
 }
