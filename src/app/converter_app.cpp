@@ -11,6 +11,7 @@
 #include "app/batch.h"
 #include "app/settings.h"
 #include "app/version.h"
+#include "platform/process.h"
 #include "ui/run_window.h"
 
 namespace {
@@ -24,8 +25,9 @@ const char kUsage[] =
     "  /mp3, /wav   output type for the movies that follow (any letter case)\n"
     "  /m, /M       report the results when done (a message box on a desktop,\n"
     "               standard output without a display)\n"
-    "  --jobs=N     convert up to N movies at once (default: one per core;\n"
-    "               also ORVELLIN_JOBS)\n"
+    "  --jobs=N     convert up to N movies at once, each in a worker process\n"
+    "               of its own (default: one per processor; also ORVELLIN_JOBS)\n"
+    "  --timeout=S  stop a movie's worker after S seconds: that movie fails\n"
     "  --help       show this text\n"
     "  --version    show the version\n"
     "\n"
@@ -69,10 +71,7 @@ void ShowResults(int& argc, char** argv, const std::string& text)
 
 int CConverterApp::InitInstance(int& argc, char** argv)
 {
-    // The desktop entry starts "orvellin /m FILES..."; from the menu it gets no
-    // files, and a results box without a single line would be all it showed.
-    const bool menuStart = argc == 2 && (std::string(argv[1]) == "/m" || std::string(argv[1]) == "/M");
-    return argc < 2 || menuStart ? RunWindow(argc, argv) : RunBatchMode(argc, argv);
+    return argc < 2 ? RunWindow(argc, argv) : RunBatchMode(argc, argv);
 }
 
 int CConverterApp::RunWindow(int& argc, char** argv)
@@ -93,7 +92,15 @@ int CConverterApp::RunBatchMode(int& argc, char** argv)
         if (arg == "--version")
             return WriteOut("orvellin " ORVELLIN_VERSION " (build " ORVELLIN_BUILD ")\n") ? 0 : 1;
     }
-    const BatchOutcome outcome = RunBatch(args, ChooseJobs(args));
+    BatchOptions options;
+    std::string error;
+    if (!ParseBatchOptions(args, options, error)) {
+        std::fprintf(stderr, "orvellin: %s\n", error.c_str());
+        return 2;
+    }
+    const BatchOutcome outcome = RunBatch(args, options);
+    if (outcome.interruptedBy)
+        platform::EndBySignal(outcome.interruptedBy);
     if (outcome.showResults)
         ShowResults(argc, argv, outcome.results);
     return outcome.allConverted ? 0 : 1;

@@ -2,8 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <map>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 #include "support/media.h"
 #include "support/swf_builder.h"
@@ -36,15 +43,39 @@ Result RunProgram(const TempDir& dir, const std::string& args, const std::string
     return r;
 }
 
-// A movie with one 16-bit mono PCM sound.
-void PcmMovie(const std::string& path, size_t sounds = 1)
+// A movie with 16-bit mono PCM sounds of the given frame counts.
+void PcmMovie(const std::string& path, size_t sounds = 1, size_t frames = 2000)
 {
     SwfBuilder b;
-    const auto tone = TestTone(2000, false, 11025);
+    const auto tone = TestTone(frames, false, 11025);
     const std::string data(reinterpret_cast<const char*>(tone.data()), tone.size() * 2);
     for (size_t i = 0; i < sounds; ++i)
-        b.Tag(kTagDefineSound, DefineSound(static_cast<uint16_t>(i + 1), 3, 1, true, false, 2000, data));
+        b.Tag(kTagDefineSound, DefineSound(static_cast<uint16_t>(i + 1), 3, 1, true, false,
+                                           static_cast<uint32_t>(frames), data));
     b.End().WriteTo(path);
+}
+
+// Every file of the folder and below, by relative name, with its bytes.
+std::map<std::string, std::string> Snapshot(const std::string& root)
+{
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        if (entry.is_regular_file())
+            files[std::filesystem::relative(entry.path(), root).string()] = ReadFileBytes(entry.path().string());
+    }
+    return files;
+}
+
+bool IsTemporaryName(const std::string& name)
+{
+    const std::string base = name.substr(name.rfind('/') + 1);
+    return base[0] == '.' && base.size() > 5 && base.compare(base.size() - 5, 5, ".part") == 0;
+}
+
+// A WAV file whose length fields tell its real size.
+bool WholeWave(const std::string& bytes)
+{
+    return bytes.size() >= 44 && U32At(bytes, 4) == bytes.size() - 8 && U32At(bytes, 40) == bytes.size() - 44;
 }
 
 }  // namespace
@@ -85,15 +116,6 @@ TEST(CommandLine, SwitchSpellingsAndFailures)
     EXPECT_EQ(r.out, "Conversion results:\n\n");
 }
 
-TEST(CommandLine, MessageSwitchAloneOpensTheWindow)
-{
-    // As the desktop menu starts it: the window stays up until closed.
-    TempDir dir;
-    const Result r = RunProgram(dir, "/m", "QT_QPA_PLATFORM=offscreen timeout 3");
-    EXPECT_EQ(r.status, 124);
-    EXPECT_EQ(r.out, "");
-}
-
 TEST(CommandLine, HelpVersionAndUnreachableDisplay)
 {
     TempDir dir;
@@ -111,27 +133,233 @@ TEST(CommandLine, HelpVersionAndUnreachableDisplay)
     EXPECT_EQ(r.out, "Conversion results:\n\na.swf: 1/1 Extracted\n");
 }
 
-TEST(CommandLine, ParallelRunsNameAndReportLikeSerialOnes)
+TEST(CommandLine, ParallelRunsAreByteIdenticalToSerialOnes)
 {
-    std::string serialOut;
-    std::vector<std::string> serialFiles;
-    for (const char* jobs : {"--jobs=1", "--jobs=4"}) {
-        TempDir dir;
-        std::string args;
-        for (int i = 0; i < 8; ++i) {
-            const std::string name = "m" + std::to_string(i % 5) + (i >= 5 ? "b" : "") + ".swf";
-            PcmMovie(dir / name, static_cast<size_t>(1 + i % 3));
-            args += name + " " + (i % 2 ? "/wav " : "/mp3 ");
+    // Every kind of sound, MP3 decoding in several movies at once, and
+    // movies whose outputs take each other's names (clip_001.mp3 is both a
+    // numbered output of clip.swf and the single output of clip_001.swf).
+    const std::string stereo44 = Mp3Bytes(TestTone(352800, true, 44100), true, 44100);
+    const std::string mono22 = Mp3Bytes(TestTone(44100, false, 22050), false, 22050);
+    const auto adpcm = EncodeAdpcm(TestTone(30000, true, 22050), true, 4);
+    const auto makeMovies = [&](const TempDir& dir) {
+        for (int i = 1; i <= 4; ++i)
+            WriteFileBytes(dir / ("tone" + std::to_string(i) + ".swf"), Mp3SoundMovie(stereo44, 3, true, 352800));
+        WriteFileBytes(dir / "mono.swf", Mp3SoundMovie(mono22, 2, false, 44100));
+        SwfBuilder stream;
+        stream.Tag(kTagSoundStreamHead2, StreamHead(2, 2, true, false, 1152));
+        for (size_t at = 0; at < mono22.size(); at += 4000)
+            stream.Tag(kTagSoundStreamBlock, Mp3StreamBlock(1152, mono22.substr(at, 4000)));
+        stream.Tag(kTagDefineSound, DefineSound(1, 2, 3, true, true, 352800, U16(0) + stereo44)).End();
+        stream.WriteTo(dir / "stream.swf");
+        SwfBuilder().Tag(kTagDefineSound, DefineSound(1, 1, 2, true, true, 30000, adpcm.bytes)).End().WriteTo(dir / "adpcm.swf");
+        PcmMovie(dir / "pcm.swf", 2);
+        SwfBuilder()
+            .Tag(kTagDefineSound, DefineSound(1, 2, 3, true, true, 352800, U16(0) + stereo44))
+            .Tag(kTagDefineSound, DefineSound(2, 1, 2, true, true, 30000, adpcm.bytes))
+            .End()
+            .WriteTo(dir / "clip.swf");
+        WriteFileBytes(dir / "clip_001.swf", Mp3SoundMovie(mono22, 2, false, 44100));
+        PcmMovie(dir / "clip_001_002.swf");
+        return std::string("tone1.swf clip_001.swf tone2.swf mono.swf clip.swf stream.swf tone3.swf "
+                           "clip_001_002.swf adpcm.swf tone4.swf pcm.swf");
+    };
+    for (const char* type : {"/wav", "/mp3"}) {
+        Result serial;
+        std::map<std::string, std::string> serialFiles;
+        for (const char* jobs : {"--jobs=1", "--jobs=4", "--jobs=4", "--jobs=4"}) {
+            TempDir dir;
+            const std::string movies = makeMovies(dir);
+            const Result r = RunProgram(dir, std::string(type) + " " + movies + " /m " + jobs);
+            EXPECT_EQ(r.status, 0) << type << " " << jobs;
+            const auto files = Snapshot(dir.Path());
+            if (serialFiles.empty()) {
+                serial = r;
+                serialFiles = files;
+                continue;
+            }
+            EXPECT_EQ(r.out, serial.out) << type << " " << jobs;
+            ASSERT_EQ(files.size(), serialFiles.size()) << type;
+            for (const auto& [name, bytes] : serialFiles) {
+                ASSERT_TRUE(files.count(name)) << type << ": " << name;
+                EXPECT_TRUE(files.at(name) == bytes) << type << ": " << name << " differs";
+            }
         }
-        const Result r = RunProgram(dir, args + "/m " + jobs);
-        EXPECT_EQ(r.status, 0);
-        if (serialOut.empty()) {
-            serialOut = r.out;
-            serialFiles = dir.List();
-        } else {
-            EXPECT_EQ(r.out, serialOut);
-            EXPECT_EQ(dir.List(), serialFiles);
+        EXPECT_NE(serial.out.find("clip.swf: 2/2 Extracted\nstream.swf: 2/2 Extracted\n"), std::string::npos)
+            << serial.out;
+        const std::string ext = std::string(".") + (type + 1);
+        // clip_001.swf comes first and takes clip_001 for its single sound.
+        for (const char* name : {"clip_001", "clip_002", "clip_003", "clip_001_002"})
+            EXPECT_TRUE(serialFiles.count(name + ext)) << type << ": " << name;
+    }
+}
+
+TEST(CommandLine, AWorkerThatDiesOrOverrunsCostsItsMovieAlone)
+{
+    TempDir dir;
+    for (const char* name : {"a.swf", "b.swf", "c.swf"})
+        PcmMovie(dir / name);
+    // A minute of sound takes the encoder well past a tenth of a second.
+    PcmMovie(dir / "long.swf", 1, 11025 * 60);
+    Result r = RunProgram(dir, "a.swf b.swf c.swf /m --jobs=2", "ORVELLIN_TEST_ABORT_ON=b.swf");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Conversion results:\n\na.swf: 1/1 Extracted\nb.swf: Conversion failure\nc.swf: 1/1 Extracted\n");
+
+    r = RunProgram(dir, "long.swf a.swf /m --timeout=0.1");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Conversion results:\n\nlong.swf: Conversion failure\na.swf: 1/1 Extracted\n");
+    for (const auto& [name, bytes] : Snapshot(dir.Path())) {
+        EXPECT_FALSE(IsTemporaryName(name)) << name;
+        if (name.ends_with(".wav")) {
+            EXPECT_TRUE(WholeWave(bytes)) << name;
         }
     }
-    EXPECT_NE(serialOut.find("m1.swf: 2/2 Extracted\nm2.swf: 3/3 Extracted\n"), std::string::npos);
+    EXPECT_FALSE(Snapshot(dir.Path()).count("long.mp3"));
+
+    r = RunProgram(dir, "a.swf --timeout=soon");
+    EXPECT_EQ(r.status, 2);
+}
+
+TEST(CommandLine, LostSoundsAreCountedAndFailTheRun)
+{
+    // A file size limit stands for a full disk: the small sound fits, the
+    // large one (200 KB) can't be written.
+    TempDir dir;
+    SwfBuilder()
+        .Tag(kTagDefineSound, DefineSound(1, 0, 1, false, false, 1000, std::string(1000, '\x80')))
+        .Tag(kTagDefineSound, DefineSound(2, 0, 1, false, false, 200000, std::string(200000, '\x80')))
+        .End()
+        .WriteTo(dir / "m.swf");
+    SwfBuilder()
+        .Tag(kTagDefineSound, DefineSound(1, 0, 1, false, false, 200000, std::string(200000, '\x80')))
+        .End()
+        .WriteTo(dir / "big.swf");
+    PcmMovie(dir / "fine.swf");
+    const Result r = RunProgram(dir, "/wav m.swf big.swf fine.swf /m", "sh -c 'trap \"\" XFSZ; ulimit -f 200; exec \"$0\" \"$@\"'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Conversion results:\n\nm.swf: 1/2 Extracted\nbig.swf: Conversion failure\nfine.swf: 1/1 Extracted\n");
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"big.swf", "fine.swf", "fine.wav", "m.swf", "m_001.wav"}));
+}
+
+TEST(CommandLine, OddInputsGetClearOutcomes)
+{
+    TempDir dir;
+    PcmMovie(dir / "two\nlines.swf");
+    ASSERT_EQ(::mkfifo((dir / "pipe.swf").c_str(), 0600), 0);
+    ASSERT_EQ(::mkdir((dir / "folder.swf").c_str(), 0700), 0);
+    const struct {
+        const char* args;
+        int status;
+        const char* out;
+    } cases[] = {
+        // A name can't forge a line of its own.
+        {"'two\nlines.swf' /m", 0, "Conversion results:\n\ntwo\\nlines.swf: 1/1 Extracted\n"},
+        // Nothing that is no regular file is read, and a FIFO never blocks.
+        {"pipe.swf folder.swf /m", 1, "Conversion results:\n\npipe.swf: Conversion failure\nfolder.swf: Conversion failure\n"},
+        // Switches alone give the heading, with or without a display.
+        {"/m", 0, "Conversion results:\n\n"},
+    };
+    for (const auto& c : cases) {
+        const Result r = RunProgram(dir, c.args, "timeout 20");
+        EXPECT_EQ(r.status, c.status) << c.args;
+        EXPECT_EQ(r.out, c.out) << c.args;
+    }
+}
+
+namespace {
+
+// Starts the program in dir as the leader of a process group of its own, as
+// a shell starts a job, so that a signal can reach it and its workers.
+pid_t StartProgram(const TempDir& dir, const std::vector<std::string>& args)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setpgid(0, 0);
+        if (::chdir(dir.Path().c_str()) != 0)
+            ::_exit(127);
+        ::unsetenv("DISPLAY");
+        ::unsetenv("WAYLAND_DISPLAY");
+        ::setenv("HOME", dir.Path().c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (dir / ".config").c_str(), 1);
+        std::FILE* null = std::freopen("/dev/null", "w", stdout);
+        (void)null;
+        std::vector<char*> argv{const_cast<char*>(ORVELLIN_BINARY)};
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(ORVELLIN_BINARY, argv.data());
+        ::_exit(127);
+    }
+    ::setpgid(pid, pid);
+    return pid;
+}
+
+}  // namespace
+
+TEST(CommandLine, InterruptedRunsLeaveNoIncompleteOutput)
+{
+    const auto tone = TestTone(44100 * 20, true, 44100);
+    const std::string pcm(reinterpret_cast<const char*>(tone.data()), tone.size() * 2);
+    const std::string mp3 = Mp3Bytes(TestTone(44100 * 20, true, 44100), true, 44100);
+    const auto makeMovies = [&](const TempDir& dir) {
+        SwfBuilder().Tag(kTagDefineSound, DefineSound(1, 3, 3, true, true, 44100 * 20, pcm)).End().WriteTo(dir / "a.swf");
+        WriteFileBytes(dir / "b.swf", Mp3SoundMovie(mp3, 3, true, 44100 * 20));
+    };
+    const std::vector<std::string> args{"/mp3", "a.swf", "/wav", "b.swf", "--jobs=2"};
+
+    // What a whole run leaves, and every complete file a run passes through.
+    TempDir reference;
+    makeMovies(reference);
+    const auto started = std::chrono::steady_clock::now();
+    int status = 0;
+    ::waitpid(StartProgram(reference, args), &status, 0);
+    const auto runTime = std::chrono::steady_clock::now() - started;
+    auto complete = Snapshot(reference.Path());
+    ASSERT_TRUE(complete.count("a.mp3") && complete.count("b.wav"));
+    complete["a_001.wav"] = WaveBytes(tone, true, 44100);
+    complete["a_001.mp3"] = complete["a.mp3"];
+    complete["b_001.mp3"] = mp3;
+    complete["b_001.wav"] = complete["b.wav"];
+
+    const struct {
+        int signal;
+        bool wholeGroup;  // as Ctrl-C or a kill of the job; otherwise the program alone
+    } kills[] = {{SIGINT, true}, {SIGTERM, false}, {SIGKILL, true}};
+    for (const auto& kill : kills) {
+        for (const double moment : {0.1, 0.4, 0.7}) {
+            TempDir dir;
+            makeMovies(dir);
+            const pid_t pid = StartProgram(dir, args);
+            std::this_thread::sleep_for(std::chrono::duration_cast<std::chrono::microseconds>(runTime * moment));
+            ::kill(kill.wholeGroup ? -pid : pid, kill.signal);
+            ::waitpid(pid, &status, 0);
+            // Killed workers are not waited for: give them a moment to end.
+            for (int i = 0; i < 100 && ::kill(-pid, 0) == 0; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            const std::string at = strsignal(kill.signal) + std::string(" at ") + std::to_string(moment);
+            std::vector<std::string> leftovers;
+            for (const auto& [name, bytes] : Snapshot(dir.Path())) {
+                if (IsTemporaryName(name)) {
+                    leftovers.push_back(name);
+                    continue;
+                }
+                if (name.ends_with(".swf"))
+                    continue;
+                ASSERT_TRUE(complete.count(name)) << at << ": " << name;
+                EXPECT_TRUE(bytes == complete.at(name)) << at << ": " << name << " is incomplete";
+            }
+            if (kill.signal != SIGKILL) {
+                EXPECT_EQ(leftovers, std::vector<std::string>{}) << at;
+                continue;
+            }
+            // A later run takes the leftovers for nothing: they stay as they
+            // are, and the run converts as if they weren't there.
+            const auto before = Snapshot(dir.Path());
+            const Result r = RunProgram(dir, "/mp3 a.swf /wav b.swf /m");
+            EXPECT_EQ(r.status, 0) << at;
+            EXPECT_EQ(r.out, "Conversion results:\n\na.swf: 1/1 Extracted\nb.swf: 1/1 Extracted\n") << at;
+            const auto after = Snapshot(dir.Path());
+            for (const std::string& name : leftovers)
+                EXPECT_TRUE(after.count(name) && after.at(name) == before.at(name)) << at << ": " << name;
+        }
+    }
 }
