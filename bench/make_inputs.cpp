@@ -6,6 +6,7 @@
 #include <iterator>
 #include <stdexcept>
 #include <string>
+#include <zlib.h>
 
 #include "support/media.h"
 #include "support/swf_builder.h"
@@ -92,6 +93,55 @@ void HeaderMovies(int count, const std::string& dir)
     }
 }
 
+// A real zlib bomb: an honest header over a body that truly inflates to
+// about a gigabyte, held in one long tag of zeros.
+void Bomb(const std::string& out)
+{
+    constexpr uint32_t kBody = 1u << 30;
+    SwfBuilder b;
+    const std::string header = b.MovieHeader();
+    std::string tagHead = U16(static_cast<uint16_t>(2 << 6 | 0x3F)) + U32(kBody - static_cast<uint32_t>(header.size()) - 6);
+    std::ofstream file(out, std::ios::binary);
+    file.write("CWS\x08", 4);
+    const std::string length = U32(kBody + 8);
+    file.write(length.data(), 4);
+    z_stream z{};
+    if (deflateInit(&z, 9) != Z_OK)
+        throw std::runtime_error("deflateInit failed");
+    std::string chunk(1 << 20, '\0');
+    std::string packed(deflateBound(&z, chunk.size()) + 1024, '\0');
+    const auto feed = [&](const std::string& in, int flush) {
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+        z.avail_in = static_cast<uInt>(in.size());
+        do {
+            z.next_out = reinterpret_cast<Bytef*>(packed.data());
+            z.avail_out = static_cast<uInt>(packed.size());
+            deflate(&z, flush);
+            file.write(packed.data(), static_cast<std::streamsize>(packed.size() - z.avail_out));
+        } while (z.avail_out == 0);
+    };
+    feed(header + tagHead, Z_NO_FLUSH);
+    uint64_t left = kBody - header.size() - tagHead.size();
+    while (left > 0) {
+        if (left < chunk.size())
+            chunk.resize(left);
+        left -= chunk.size();
+        feed(chunk, left ? Z_NO_FLUSH : Z_FINISH);
+    }
+    deflateEnd(&z);
+}
+
+// Under a hundred bytes that once wrote gigabytes: an ADPCM stream declaring
+// 65535 frames per block, and thousands of empty blocks.
+void Amplifier(const std::string& out)
+{
+    SwfBuilder b;
+    b.Tag(kTagSoundStreamHead, StreamHead(1, 3, true, true, 65535));
+    for (int i = 0; i < 16000; ++i)
+        b.Tag(kTagSoundStreamBlock, "");
+    b.End().WriteTo(out, true);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -108,10 +158,15 @@ int main(int argc, char** argv)
             SmallMovies(std::stoi(argv[2]), argv[3]);
         else if (cmd == "headers" && argc == 4)
             HeaderMovies(std::stoi(argv[2]), argv[3]);
+        else if (cmd == "bomb" && argc == 3)
+            Bomb(argv[2]);
+        else if (cmd == "amplifier" && argc == 3)
+            Amplifier(argv[2]);
         else {
             std::fprintf(stderr,
                          "usage: make_inputs flv2swf IN.flv OUT.swf mono|stereo | wav2swf IN.wav OUT.swf |\n"
-                         "       mp32swf IN.mp3 OUT.swf | small N DIR | headers N DIR\n");
+                         "       mp32swf IN.mp3 OUT.swf | small N DIR | headers N DIR | bomb OUT.swf |\n"
+                         "       amplifier OUT.swf\n");
             return 2;
         }
     } catch (const std::exception& e) {

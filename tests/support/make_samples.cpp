@@ -1,7 +1,12 @@
-// Writes a few small sample movies into a folder: every kind of sound the
-// converter handles. Used by the demo script and as fuzzing seeds.
+// Writes a few sample movies into a folder: every kind of sound the converter
+// handles, for the demo script. With --seeds, small inputs for each fuzz
+// target instead: movies, WAV files and MP3 files under swf/, wav/ and mp3/.
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <string>
+
+#include "support/temp_dir.h"
 
 #include "support/media.h"
 #include "support/swf_builder.h"
@@ -21,16 +26,77 @@ std::string Pcm8(size_t frames)
     return out;
 }
 
+// Inputs under the fuzzers' 8 KiB: every tag the walk handles, each sound
+// kind, both containers, and the odd forms (long lengths, sprites in sprites).
+void WriteSeeds(const std::string& dir)
+{
+    namespace fs = std::filesystem;
+    for (const char* sub : {"swf", "wav", "mp3"})
+        fs::create_directories(dir + "/" + sub);
+    const auto tone = TestTone(600, false, 11025);
+    const auto stereo = TestTone(300, true, 11025);
+    const std::string mp3 = Mp3Bytes(TestTone(1152 * 3, false, 11025), false, 11025);
+    std::vector<std::pair<std::string, SwfBuilder>> movies;
+    const auto add = [&](const std::string& name) -> SwfBuilder& { return movies.emplace_back(name, SwfBuilder()).second; };
+    for (int bits = 2; bits <= 5; ++bits) {
+        add("adpcm" + std::to_string(bits))
+            .Tag(kTagDefineSound, DefineSound(1, 1, 1, bits != 3, bits % 2 == 1, 600,
+                                              EncodeAdpcm(bits % 2 ? stereo : tone, bits % 2 == 1, bits).bytes))
+            .End();
+    }
+    add("pcm").Tag(kTagDefineSound, DefineSound(1, 3, 1, true, false, 600, Pcm16(tone)))
+        .Tag(kTagDefineSound, DefineSound(2, 0, 0, false, true, 200, Pcm8(400)))
+        .End();
+    add("mp3_event").Tag(kTagDefineSound, DefineSound(1, 2, 1, true, false, 1152 * 3, U16(0) + mp3)).End();
+    SwfBuilder inner;
+    inner.Tag(kTagSoundStreamHead2, StreamHead(2, 1, true, false, 1152))
+        .Tag(kTagSoundStreamBlock, Mp3StreamBlock(1152, mp3.substr(0, mp3.size() / 2)))
+        .Tag(kTagSoundStreamBlock, Mp3StreamBlock(1152, mp3.substr(mp3.size() / 2)))
+        .End();
+    SwfBuilder nested;
+    nested.Sprite(3, inner).End();
+    add("streams").Tag(kTagSoundStreamHead, StreamHead(1, 1, true, false, 300))
+        .Tag(kTagSoundStreamBlock, EncodeAdpcm(std::vector<int16_t>(tone.begin(), tone.begin() + 300), false, 4).bytes)
+        .Sprite(2, nested)
+        .Tag(kTagSoundStreamBlock, EncodeAdpcm(std::vector<int16_t>(tone.begin() + 300, tone.end()), false, 4).bytes)
+        .Tag(kTagSoundStreamHead, StreamHead(3, 1, true, false, 150))
+        .Tag(kTagSoundStreamBlock, Pcm16(std::vector<int16_t>(tone.begin(), tone.begin() + 150)))
+        .End();
+    add("long_tags").Tag(kTagDefineSound, DefineSound(1, 0, 1, false, false, 40, Pcm8(40)), true)
+        .Tag(kTagStartSound, "\x01\x00\x00", true)
+        .Tag(9, "\xFF\xFF\xFF")
+        .End();
+    for (const auto& [name, movie] : movies) {
+        movie.WriteTo(dir + "/swf/" + name + ".swf");
+        movie.WriteTo(dir + "/swf/" + name + "_cws.swf", true);
+    }
+    WriteFileBytes(dir + "/wav/mono16.wav", WaveBytes(tone, false, 11025));
+    WriteFileBytes(dir + "/wav/stereo8.wav", WaveBytes8(std::vector<uint8_t>(400, 0x90), true, 5512));
+    // A longer format chunk and a fact chunk, which the reader skips.
+    std::string extended = WaveBytes(tone, false, 22050);
+    extended.replace(16, 4, U32(18));
+    extended.insert(36, std::string("\0\0", 2) + "fact" + U32(4) + U32(600));
+    WriteFileBytes(dir + "/wav/extended.wav", extended);
+    WriteFileBytes(dir + "/mp3/plain.mp3", mp3);
+    WriteFileBytes(dir + "/mp3/id3.mp3", std::string("ID3\x03\x00\x00\x00\x00\x00\x0A", 10) + std::string(10, '\0') + mp3);
+    WriteFileBytes(dir + "/mp3/aid.mp3", std::string("AiD\x01\x08\x00xy", 8) + mp3);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_samples FOLDER\n");
+    const bool seeds = argc == 3 && std::strcmp(argv[1], "--seeds") == 0;
+    if (argc != 2 && !seeds) {
+        std::fprintf(stderr, "usage: make_samples FOLDER | make_samples --seeds FOLDER\n");
         return 2;
     }
-    const std::string dir = argv[1];
+    const std::string dir = argv[argc - 1];
     try {
+        if (seeds) {
+            WriteSeeds(dir);
+            return 0;
+        }
         // ADPCM event sounds of every code size, mono and stereo.
         SwfBuilder adpcm;
         uint16_t id = 1;
