@@ -10,25 +10,7 @@
 
 #include "platform/file.h"
 #include "platform/pending_file.h"
-
-// One catalogued sound and the file that holds it.
-struct CSoundElement {
-    uint16_t channels = 0;     // 1 or 2
-    uint16_t bits = 0;         // 8 or 16
-    uint32_t sampleRate = 0;   // Hz
-    uint32_t sampleCount = 0;  // sample frames
-    uint32_t isMp3 = 0;        // 1: the file is MP3, 0: WAV
-    std::string path;
-    bool cut = false;          // the file holds only the start: WAV files end at 4 GiB
-};
-
-struct SwfHeaderInfo {
-    int32_t width = 0;      // pixels
-    int32_t height = 0;     // pixels
-    int32_t frameRate = 0;  // whole frames per second
-    int32_t frameCount = 0;
-    uint16_t version = 0;
-};
+#include "swf/swf_types.h"
 
 // Stream state of one timeline (the main one or a sprite's).
 struct StreamState {

@@ -18,8 +18,6 @@ enum : uint32_t {
 // allowed, a deep chain of them would only exhaust the stack.
 constexpr int kMaxSpriteDepth = 32;
 
-const uint32_t kRates[4] = {5512, 11025, 22050, 44100};
-
 }  // namespace
 
 uint32_t CSwfMovie::BytesLeftInTag() const
@@ -163,7 +161,7 @@ void CSwfMovie::OnSoundStreamHead()
         return;
     CSoundElement& rec = s.pending;
     rec.sampleCount = 0;
-    rec.sampleRate = kRates[s.rateIndex];
+    rec.sampleRate = SampleRateOfIndex(s.rateIndex);
     rec.bits = s.is16Bit ? 16 : 8;
     rec.channels = s.isStereo ? 2 : 1;
     rec.cut = false;

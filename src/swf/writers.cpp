@@ -8,7 +8,6 @@
 
 namespace {
 
-const uint32_t kRates[4] = {5512, 11025, 22050, 44100};
 constexpr const char* kFallbackFolder = "Orvellin_Files/";
 // Names tried for one output before giving up; only a folder holding this many
 // numbered files of the movie, or one that keeps refusing, gets there.
@@ -75,7 +74,7 @@ bool CSwfMovie::AppendRecord(int rateIndex, bool is16Bit, bool stereo, uint32_t 
     CSoundElement e;
     e.channels = stereo ? 2 : 1;
     e.bits = is16Bit ? 16 : 8;
-    e.sampleRate = kRates[rateIndex & 3];
+    e.sampleRate = SampleRateOfIndex(rateIndex);
     e.sampleCount = sampleCount;
     e.isMp3 = mp3 ? 1 : 0;
     e.path = path;
@@ -100,7 +99,7 @@ bool CSwfMovie::WritePcmSound(int rateIndex, bool is16Bit, bool stereo, uint32_t
     platform::PendingFile file;
     std::string path;
     const int bits = is16Bit ? 16 : 8;
-    if (!OpenWaveOutput(file, path, stereo, bits, kRates[rateIndex & 3]))
+    if (!OpenWaveOutput(file, path, stereo, bits, SampleRateOfIndex(rateIndex)))
         return false;
     uint64_t dataBytes = 0;
     bool cut = false;
@@ -122,7 +121,7 @@ bool CSwfMovie::WriteAdpcmSound(int rateIndex, bool is16Bit, bool stereo, uint32
         frames = static_cast<uint32_t>(kMaxWaveDataBytes / frameBytes);
     platform::PendingFile file;
     std::string path;
-    if (!OpenWaveOutput(file, path, stereo, is16Bit ? 16 : 8, kRates[rateIndex & 3]))
+    if (!OpenWaveOutput(file, path, stereo, is16Bit ? 16 : 8, SampleRateOfIndex(rateIndex)))
         return false;
     platform::File& out = file.Out();
     if (!CAdpcmDecoder(*this).DecodeInPieces(frames, stereo, is16Bit,

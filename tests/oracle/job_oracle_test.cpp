@@ -38,7 +38,6 @@ Probe ProbeFile(const std::string& path)
     return p;
 }
 
-const uint32_t kRates[4] = {5512, 11025, 22050, 44100};
 
 void ExpectProbeMatchesRecord(const CSoundElement& s)
 {
@@ -64,7 +63,7 @@ TEST(OracleJob, PcmAndAdpcmSoundsBecomeMp3Files)
         for (int rateIndex = 0; rateIndex < 4; ++rateIndex) {
             for (bool is16 : {false, true}) {
                 for (bool stereo : {false, true}) {
-                    const uint32_t frames = kRates[rateIndex];  // one second
+                    const uint32_t frames = SampleRateOfIndex(rateIndex);  // one second
                     const auto tone = TestTone(frames, stereo, static_cast<int>(frames), 8000);
                     std::string data;
                     if (format == 1) {
@@ -100,7 +99,7 @@ TEST(OracleJob, Mp3SoundsBecomeWavFiles)
     int n = 0;
     for (int rateIndex = 1; rateIndex < 4; ++rateIndex) {
         for (bool stereo : {false, true}) {
-            const uint32_t frames = kRates[rateIndex];
+            const uint32_t frames = SampleRateOfIndex(rateIndex);
             const std::string mp3 = Mp3Bytes(TestTone(frames, stereo, static_cast<int>(frames)), stereo, frames);
             const std::string path = dir / ("w" + std::to_string(n++) + ".swf");
             WriteFileBytes(path, Mp3SoundMovie(mp3, rateIndex, stereo, frames));
