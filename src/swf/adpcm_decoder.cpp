@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "swf/swf_movie.h"
+#include "swf/bit_reader.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ constexpr uint32_t kPacketFrames = 4096;
 // Packets per piece of a long sound: 256 KiB of 16-bit stereo at most.
 constexpr uint32_t kPiecePackets = 16;
 
-// MSB-first bits straight from the body, zero past its end: the movie's own
+// MSB-first bits straight from the body, zero past its end: the movie's
 // reader costs a call per field, which dominates long streams.
 class BitSource {
 public:
@@ -173,14 +173,14 @@ void CAdpcmDecoder::Decode(uint32_t frames, bool stereo, bool is16Bit, uint8_t* 
 {
     if (frames == 0 || !output)
         return;
-    BitSource bits(m_movie.Body(), m_movie.BodyLength(), m_movie.BitPosition());
+    BitSource bits(m_reader.Data(), m_reader.Size(), m_reader.BitPosition());
     switch (bits.Get(2)) {
     case 0: DecodeAs<2>(bits, frames, stereo, is16Bit, output); break;
     case 1: DecodeAs<3>(bits, frames, stereo, is16Bit, output); break;
     case 2: DecodeAs<4>(bits, frames, stereo, is16Bit, output); break;
     default: DecodeAs<5>(bits, frames, stereo, is16Bit, output); break;
     }
-    m_movie.SeekBits(bits.Position());
+    m_reader.SeekBits(bits.Position());
 }
 
 bool CAdpcmDecoder::DecodeInPieces(uint32_t frames, bool stereo, bool is16Bit,
@@ -191,7 +191,7 @@ bool CAdpcmDecoder::DecodeInPieces(uint32_t frames, bool stereo, bool is16Bit,
     const size_t frameBytes = (stereo ? 2u : 1u) * (is16Bit ? 2u : 1u);
     const uint32_t pieceFrames = kPacketFrames * kPiecePackets;
     std::vector<uint8_t> piece(static_cast<size_t>(std::min(frames, pieceFrames)) * frameBytes);
-    BitSource bits(m_movie.Body(), m_movie.BodyLength(), m_movie.BitPosition());
+    BitSource bits(m_reader.Data(), m_reader.Size(), m_reader.BitPosition());
     const uint32_t codeSize = bits.Get(2);
     // Packets restart the predictor, so pieces of whole packets decode as one.
     for (uint32_t done = 0; done < frames;) {
@@ -206,6 +206,6 @@ bool CAdpcmDecoder::DecodeInPieces(uint32_t frames, bool stereo, bool is16Bit,
             return false;
         done += n;
     }
-    m_movie.SeekBits(bits.Position());
+    m_reader.SeekBits(bits.Position());
     return true;
 }

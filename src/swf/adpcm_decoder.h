@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <functional>
 
-class CSwfMovie;
+class CBitReader;
 
 // The IMA ADPCM step sizes, indexed 0 to 88.
 inline constexpr int kAdpcmStepSizes[89] = {
@@ -19,9 +19,9 @@ inline constexpr int kAdpcmStepSizes[89] = {
 
 class CAdpcmDecoder {
 public:
-    explicit CAdpcmDecoder(CSwfMovie& movie) : m_movie(movie) {}
+    explicit CAdpcmDecoder(CBitReader& reader) : m_reader(reader) {}
 
-    // Decodes exactly frames sample frames from the movie's bit reader into
+    // Decodes exactly frames sample frames from the reader into
     // output (frames x channels x 2 bytes for 16-bit, x 1 for 8-bit; stereo
     // interleaved). Reads nothing when frames is 0 or output is null.
     void Decode(uint32_t frames, bool stereo, bool is16Bit, uint8_t* output);
@@ -38,5 +38,5 @@ public:
     static uint32_t FramesThatFit(uint32_t declared, uint64_t availableBits, int codeBits, bool stereo, bool is16Bit);
 
 private:
-    CSwfMovie& m_movie;
+    CBitReader& m_reader;
 };

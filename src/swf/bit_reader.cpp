@@ -1,6 +1,14 @@
-#include "swf/swf_movie.h"
+#include "swf/bit_reader.h"
 
-uint32_t CSwfMovie::ReadBits(int n)
+void CBitReader::Attach(const uint8_t* data, uint64_t size)
+{
+    m_data = data;
+    m_size = data ? size : 0;
+    m_cursor = 0;
+    DiscardBits();
+}
+
+uint32_t CBitReader::ReadBits(int n)
 {
     uint32_t result = 0;
     while (n > m_bitCount) {
@@ -15,7 +23,7 @@ uint32_t CSwfMovie::ReadBits(int n)
     return result;
 }
 
-int32_t CSwfMovie::ReadSignedBits(int n)
+int32_t CBitReader::ReadSignedBits(int n)
 {
     if (n <= 0)
         return 0;
@@ -25,13 +33,13 @@ int32_t CSwfMovie::ReadSignedBits(int n)
     return static_cast<int32_t>(v);
 }
 
-uint8_t CSwfMovie::ReadByte()
+uint8_t CBitReader::ReadByte()
 {
     DiscardBits();
     return ByteAt(m_cursor++);
 }
 
-uint16_t CSwfMovie::ReadUI16()
+uint16_t CBitReader::ReadUI16()
 {
     DiscardBits();
     const uint16_t v = static_cast<uint16_t>(ByteAt(m_cursor) | ByteAt(m_cursor + 1) << 8);
@@ -39,7 +47,7 @@ uint16_t CSwfMovie::ReadUI16()
     return v;
 }
 
-uint32_t CSwfMovie::ReadUI32()
+uint32_t CBitReader::ReadUI32()
 {
     DiscardBits();
     uint32_t v = 0;
@@ -49,13 +57,19 @@ uint32_t CSwfMovie::ReadUI32()
     return v;
 }
 
-void CSwfMovie::SkipBytes(uint32_t n)
+void CBitReader::SkipBytes(uint64_t n)
 {
     DiscardBits();
     m_cursor += n;
 }
 
-void CSwfMovie::SeekBits(uint64_t position)
+void CBitReader::SetCursor(uint64_t offset)
+{
+    DiscardBits();
+    m_cursor = offset;
+}
+
+void CBitReader::SeekBits(uint64_t position)
 {
     m_cursor = (position + 7) / 8;
     m_bitCount = static_cast<int32_t>(m_cursor * 8 - position);

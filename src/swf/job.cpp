@@ -3,6 +3,7 @@
 #include "audio/conversions.h"
 #include "platform/file.h"
 #include "swf/swf_movie.h"
+#include "swf/walk_state.h"
 #include "util/paths.h"
 
 namespace {
@@ -26,7 +27,7 @@ bool CSwfMovie::Extract(const std::string& swfPath)
     // The output-base probe used up numbers.
     m_nextNumber = 1;
     const bool walked = WalkTags(false);
-    if (m_stream.counted)
+    if (m_walk->stream.counted)
         FinishStream();
     return walked;
 }

@@ -5,14 +5,17 @@
 #include <new>
 #include <zlib.h>
 
-CSwfMovie::CSwfMovie()
+#include "platform/file.h"
+#include "swf/walk_state.h"
+
+CSwfMovie::CSwfMovie() : m_walk(std::make_unique<WalkState>())
 {
     Reset();
 }
 
 CSwfMovie::~CSwfMovie()
 {
-    if (m_stream.counted)
+    if (m_walk->stream.counted)
         FinishStream();
 }
 
@@ -21,6 +24,7 @@ void CSwfMovie::ReleaseBody()
     m_body.reset();
     m_bufferSize = 0;
     m_bodyLength = 0;
+    m_reader.Attach(nullptr, 0);
 }
 
 void CSwfMovie::Reset()
@@ -28,16 +32,15 @@ void CSwfMovie::Reset()
     ReleaseBody();
     m_width = m_height = m_frameRate = m_frameCount = 0;
     m_version = 0;
-    m_cursor = m_firstTag = 0;
-    DiscardBits();
-    if (m_stream.counted)
+    m_firstTag = 0;
+    if (m_walk->stream.counted)
         FinishStream();
     m_nextNumber = 1;
     m_outputBase.clear();
     m_sounds.clear();
     m_found = m_lost = 0;
     m_toMp3 = true;
-    m_stream = StreamState{};
+    m_walk->stream = StreamState{};
 }
 
 SwfHeaderInfo CSwfMovie::HeaderInfo() const
@@ -92,6 +95,7 @@ bool CSwfMovie::Load(const std::string& path, bool headerOnly)
         ReleaseBody();
         return false;
     }
+    m_reader.Attach(m_body.get(), m_bodyLength);
     ParseMovieHeader();
     if (headerOnly)
         ReleaseBody();
@@ -189,18 +193,18 @@ bool CSwfMovie::LoadCompressed(platform::File& file, bool headerOnly)
 
 void CSwfMovie::ParseMovieHeader()
 {
-    m_cursor = 8;
-    DiscardBits();
-    const int nbits = static_cast<int>(ReadBits(5));
-    const int32_t xmin = ReadSignedBits(nbits);
-    const int32_t xmax = ReadSignedBits(nbits);
-    const int32_t ymin = ReadSignedBits(nbits);
-    const int32_t ymax = ReadSignedBits(nbits);
+    m_reader.SetCursor(8);
+    m_reader.DiscardBits();
+    const int nbits = static_cast<int>(m_reader.ReadBits(5));
+    const int32_t xmin = m_reader.ReadSignedBits(nbits);
+    const int32_t xmax = m_reader.ReadSignedBits(nbits);
+    const int32_t ymin = m_reader.ReadSignedBits(nbits);
+    const int32_t ymax = m_reader.ReadSignedBits(nbits);
     // 64-bit differences: 31-bit extremes can't overflow.
     m_width = static_cast<int32_t>((static_cast<int64_t>(xmax) - xmin) / 20);
     m_height = static_cast<int32_t>((static_cast<int64_t>(ymax) - ymin) / 20);
-    SkipBytes(1);
-    m_frameRate = ReadByte();
-    m_frameCount = ReadUI16();
-    m_firstTag = m_cursor;
+    m_reader.SkipBytes(1);
+    m_frameRate = m_reader.ReadByte();
+    m_frameCount = m_reader.ReadUI16();
+    m_firstTag = m_reader.Cursor();
 }

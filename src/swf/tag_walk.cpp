@@ -2,6 +2,7 @@
 
 #include "audio/wave_format.h"
 #include "swf/adpcm_decoder.h"
+#include "swf/walk_state.h"
 
 namespace {
 
@@ -22,19 +23,19 @@ constexpr int kMaxSpriteDepth = 32;
 
 uint32_t CSwfMovie::BytesLeftInTag() const
 {
-    return m_cursor < m_tagEnd ? static_cast<uint32_t>(m_tagEnd - m_cursor) : 0;
+    return m_reader.Cursor() < m_tagEnd ? static_cast<uint32_t>(m_tagEnd - m_reader.Cursor()) : 0;
 }
 
 bool CSwfMovie::CopyTagRest(platform::File& file)
 {
-    DiscardBits();
+    m_reader.DiscardBits();
     const uint32_t n = BytesLeftInTag();
-    return n == 0 || file.Write(m_body.get() + m_cursor, n);
+    return n == 0 || file.Write(m_body.get() + m_reader.Cursor(), n);
 }
 
 bool CSwfMovie::CopyTagRestToWave(platform::File& file, uint64_t& dataBytes, int blockAlign, bool& cut)
 {
-    DiscardBits();
+    m_reader.DiscardBits();
     uint64_t n = BytesLeftInTag();
     const uint64_t room = kMaxWaveDataBytes - dataBytes;
     if (n > room) {
@@ -42,29 +43,29 @@ bool CSwfMovie::CopyTagRestToWave(platform::File& file, uint64_t& dataBytes, int
         cut = true;
     }
     dataBytes += n;
-    return n == 0 || file.Write(m_body.get() + m_cursor, static_cast<size_t>(n));
+    return n == 0 || file.Write(m_body.get() + m_reader.Cursor(), static_cast<size_t>(n));
 }
 
 bool CSwfMovie::WalkTags(bool inSprite)
 {
-    const uint64_t outerLimit = m_walkLimit;
+    const uint64_t outerLimit = m_walk->limit;
     if (inSprite) {
-        SkipBytes(4);
-        m_walkLimit = m_tagEnd;  // the sprite's own tag bounds its timeline
+        m_reader.SkipBytes(4);
+        m_walk->limit = m_tagEnd;  // the sprite's own tag bounds its timeline
     } else {
-        DiscardBits();
-        m_cursor = m_firstTag;
-        m_walkLimit = m_bodyLength;
+        m_reader.DiscardBits();
+        m_reader.SetCursor(m_firstTag);
+        m_walk->limit = m_bodyLength;
     }
-    const uint64_t limit = m_walkLimit;
+    const uint64_t limit = m_walk->limit;
     bool ended = false;
-    while (!ended && m_cursor < limit) {
-        const uint16_t header = ReadUI16();
+    while (!ended && m_reader.Cursor() < limit) {
+        const uint16_t header = m_reader.ReadUI16();
         const uint32_t code = header >> 6;
         uint32_t length = header & 0x3F;
         if (length == 0x3F)
-            length = ReadUI32();
-        const uint64_t tagEnd = m_cursor + length;
+            length = m_reader.ReadUI32();
+        const uint64_t tagEnd = m_reader.Cursor() + length;
         if (tagEnd > limit)
             break;
         m_tagEnd = tagEnd;
@@ -84,26 +85,26 @@ bool CSwfMovie::WalkTags(bool inSprite)
             OnSoundStreamBlock();
             break;
         case kDefineSprite:
-            if (m_spriteDepth < kMaxSpriteDepth) {
-                ++m_spriteDepth;
-                m_streamStack.push_front(std::move(m_stream));
-                m_stream = StreamState{};
+            if (m_walk->spriteDepth < kMaxSpriteDepth) {
+                ++m_walk->spriteDepth;
+                m_walk->outer.push_front(std::move(m_walk->stream));
+                m_walk->stream = StreamState{};
                 WalkTags(true);
-                if (m_stream.counted)
+                if (m_walk->stream.counted)
                     FinishStream();
-                m_stream = std::move(m_streamStack.front());
-                m_streamStack.pop_front();
-                --m_spriteDepth;
+                m_walk->stream = std::move(m_walk->outer.front());
+                m_walk->outer.pop_front();
+                --m_walk->spriteDepth;
             }
             break;
         default:
             break;
         }
-        m_cursor = tagEnd;
+        m_reader.SetCursor(tagEnd);
         m_tagEnd = tagEnd;
-        DiscardBits();
+        m_reader.DiscardBits();
     }
-    m_walkLimit = outerLimit;
+    m_walk->limit = outerLimit;
     return true;
 }
 
@@ -112,12 +113,12 @@ void CSwfMovie::OnDefineSound()
     // Id, format byte and sample count; MP3 adds the seek field.
     if (m_tagLength < 7)
         return;
-    SkipBytes(2);
-    const int format = static_cast<int>(ReadBits(4));
-    const int rateIndex = static_cast<int>(ReadBits(2));
-    const bool is16 = ReadBits(1) != 0;
-    const bool stereo = ReadBits(1) != 0;
-    const uint32_t count = ReadUI32();
+    m_reader.SkipBytes(2);
+    const int format = static_cast<int>(m_reader.ReadBits(4));
+    const int rateIndex = static_cast<int>(m_reader.ReadBits(2));
+    const bool is16 = m_reader.ReadBits(1) != 0;
+    const bool stereo = m_reader.ReadBits(1) != 0;
+    const uint32_t count = m_reader.ReadUI32();
     bool written = false;
     switch (format) {
     case 0:
@@ -130,7 +131,7 @@ void CSwfMovie::OnDefineSound()
     case 2:
         if (m_tagLength < 9)
             return;
-        SkipBytes(2);
+        m_reader.SkipBytes(2);
         written = WriteMp3Sound(rateIndex, is16, stereo, count);
         break;
     default:
@@ -146,15 +147,15 @@ void CSwfMovie::OnSoundStreamHead()
     // Playback byte, stream byte and samples per block.
     if (m_tagLength < 4)
         return;
-    SkipBytes(1);
-    if (m_stream.counted)
+    m_reader.SkipBytes(1);
+    if (m_walk->stream.counted)
         FinishStream();
-    StreamState& s = m_stream;
-    s.format = static_cast<int32_t>(ReadBits(4));
-    s.rateIndex = static_cast<int32_t>(ReadBits(2));
-    s.is16Bit = static_cast<int32_t>(ReadBits(1));
-    s.isStereo = static_cast<int32_t>(ReadBits(1));
-    s.samplesPerBlock = ReadUI16();
+    StreamState& s = m_walk->stream;
+    s.format = static_cast<int32_t>(m_reader.ReadBits(4));
+    s.rateIndex = static_cast<int32_t>(m_reader.ReadBits(2));
+    s.is16Bit = static_cast<int32_t>(m_reader.ReadBits(1));
+    s.isStereo = static_cast<int32_t>(m_reader.ReadBits(1));
+    s.samplesPerBlock = m_reader.ReadUI16();
     s.failed = false;
     s.dataBytes = 0;
     if (s.samplesPerBlock == 0 || s.format >= 4)
@@ -179,7 +180,7 @@ void CSwfMovie::OnSoundStreamHead()
 
 void CSwfMovie::OnSoundStreamBlock()
 {
-    StreamState& s = m_stream;
+    StreamState& s = m_walk->stream;
     // A cut stream's file is full: it takes no more samples.
     if (s.pending.cut)
         return;
@@ -196,7 +197,7 @@ void CSwfMovie::OnSoundStreamBlock()
         const bool stereo = s.pending.channels == 2;
         const bool is16 = s.pending.bits == 16;
         // Only what the block's data can hold; no more than the file can take.
-        const int codeBits = (ByteAt(m_cursor) >> 6) + 2;
+        const int codeBits = (m_reader.ByteAt(m_reader.Cursor()) >> 6) + 2;
         uint32_t frames = CAdpcmDecoder::FramesThatFit(static_cast<uint32_t>(s.samplesPerBlock),
                                                        BytesLeftInTag() * 8ull, codeBits, stereo, is16);
         const uint64_t frameBytes = (stereo ? 2u : 1u) * (is16 ? 2u : 1u);
@@ -208,10 +209,10 @@ void CSwfMovie::OnSoundStreamBlock()
         if (!writing)
             break;
         const size_t size = static_cast<size_t>(frames * frameBytes);
-        m_blockBuffer.resize(size);
-        CAdpcmDecoder(*this).Decode(frames, stereo, is16, m_blockBuffer.data());
+        m_walk->blockBuffer.resize(size);
+        CAdpcmDecoder(m_reader).Decode(frames, stereo, is16, m_walk->blockBuffer.data());
         s.dataBytes += size;
-        if (!s.output.Out().Write(m_blockBuffer.data(), size))
+        if (!s.output.Out().Write(m_walk->blockBuffer.data(), size))
             s.failed = true;
         break;
     }
@@ -219,8 +220,8 @@ void CSwfMovie::OnSoundStreamBlock()
         // Sample count and seek samples come before the frames.
         if (m_tagLength < 4)
             break;
-        s.pending.sampleCount += ReadUI16();
-        SkipBytes(2);
+        s.pending.sampleCount += m_reader.ReadUI16();
+        m_reader.SkipBytes(2);
         if (writing && !CopyTagRest(s.output.Out()))
             s.failed = true;
         break;
@@ -232,7 +233,7 @@ void CSwfMovie::OnSoundStreamBlock()
 
 void CSwfMovie::FinishStream()
 {
-    StreamState& s = m_stream;
+    StreamState& s = m_walk->stream;
     const bool hasSamples = s.pending.sampleCount > 0;
     bool ok = s.open && !s.failed && hasSamples;
     if (ok && s.pending.isMp3 == 0)
@@ -247,5 +248,5 @@ void CSwfMovie::FinishStream()
     }
     if (ok)
         m_sounds.push_back(s.pending);
-    m_stream = StreamState{};
+    m_walk->stream = StreamState{};
 }

@@ -4,6 +4,7 @@
 #include "platform/folders.h"
 #include "swf/adpcm_decoder.h"
 #include "swf/swf_movie.h"
+#include "swf/walk_state.h"
 #include "util/paths.h"
 
 namespace {
@@ -113,7 +114,7 @@ bool CSwfMovie::WriteAdpcmSound(int rateIndex, bool is16Bit, bool stereo, uint32
 {
     // Only what the sound's data can hold is decoded, so a tiny tag can't
     // declare gigabytes of output; and no more than a WAV file can describe.
-    const int codeBits = (ByteAt(m_cursor) >> 6) + 2;
+    const int codeBits = (m_reader.ByteAt(m_reader.Cursor()) >> 6) + 2;
     uint32_t frames = CAdpcmDecoder::FramesThatFit(sampleCount, BytesLeftInTag() * 8ull, codeBits, stereo, is16Bit);
     const uint64_t frameBytes = (stereo ? 2u : 1u) * (is16Bit ? 2u : 1u);
     const bool cut = frames * frameBytes > kMaxWaveDataBytes;
@@ -124,7 +125,7 @@ bool CSwfMovie::WriteAdpcmSound(int rateIndex, bool is16Bit, bool stereo, uint32
     if (!OpenWaveOutput(file, path, stereo, is16Bit ? 16 : 8, SampleRateOfIndex(rateIndex)))
         return false;
     platform::File& out = file.Out();
-    if (!CAdpcmDecoder(*this).DecodeInPieces(frames, stereo, is16Bit,
+    if (!CAdpcmDecoder(m_reader).DecodeInPieces(frames, stereo, is16Bit,
                                             [&out](const uint8_t* data, size_t size) { return out.Write(data, size); }) ||
         !PatchWaveLengths(out) || !CommitOutput(file, path, ".wav"))
         return false;

@@ -5,36 +5,34 @@
 #include "support/swf_builder.h"
 #include "support/temp_dir.h"
 #include "swf/adpcm_decoder.h"
-#include "swf/swf_movie.h"
+#include "swf/bit_reader.h"
 
 namespace {
 
-// Loads a movie whose tag area is exactly the given bits, cursor on them.
+// A reader over exactly the given bytes, at their start.
 class RawMovie {
 public:
-    explicit RawMovie(const std::string& bytes)
+    explicit RawMovie(std::string bytes) : m_bytes(std::move(bytes))
     {
-        // Zero padding keeps tiny movies above the shortest valid length.
-        WriteFileBytes(m_dir / "raw.swf", SwfBuilder().Stage(0, 0, 0, 0, 0).Raw(bytes + std::string(16, '\0')).Build());
-        EXPECT_TRUE(m_movie.Load(m_dir / "raw.swf", false));
+        m_reader.Attach(reinterpret_cast<const uint8_t*>(m_bytes.data()), m_bytes.size());
     }
     std::vector<int16_t> Decode16(uint32_t frames, bool stereo)
     {
         std::vector<int16_t> out(frames * (stereo ? 2 : 1));
-        CAdpcmDecoder(m_movie).Decode(frames, stereo, true, reinterpret_cast<uint8_t*>(out.data()));
+        CAdpcmDecoder(m_reader).Decode(frames, stereo, true, reinterpret_cast<uint8_t*>(out.data()));
         return out;
     }
     std::vector<uint8_t> Decode8(uint32_t frames, bool stereo)
     {
         std::vector<uint8_t> out(frames * (stereo ? 2 : 1));
-        CAdpcmDecoder(m_movie).Decode(frames, stereo, false, out.data());
+        CAdpcmDecoder(m_reader).Decode(frames, stereo, false, out.data());
         return out;
     }
-    CSwfMovie& Movie() { return m_movie; }
+    CBitReader& Movie() { return m_reader; }
 
 private:
-    TempDir m_dir;
-    CSwfMovie m_movie;
+    std::string m_bytes;
+    CBitReader m_reader;
 };
 
 std::string Bits(std::initializer_list<std::pair<uint32_t, int>> fields)

@@ -5,6 +5,7 @@
 
 #include "support/media.h"
 #include "support/swf_builder.h"
+#include "platform/file.h"
 #include "support/temp_dir.h"
 #include "support/tools.h"
 #include "swf/swf_movie.h"
