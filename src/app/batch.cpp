@@ -98,10 +98,7 @@ void Settle(Movie& movie, const WorkerOutcome& outcome)
 
 std::string OrderKey(const std::string& path)
 {
-    std::string name(FileNamePart(path));
-    const size_t dot = name.rfind('.');
-    if (dot != std::string::npos)
-        name.resize(dot);
+    std::string name(FileNamePart(WithoutExtension(path)));
     for (char& c : name)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     // Numbers are written with at least three digits.

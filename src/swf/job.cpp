@@ -11,10 +11,7 @@ namespace {
 // The path with everything from the file name's last '.' replaced by extension.
 std::string WithExtension(const std::string& path, const char* extension)
 {
-    const std::string_view name = FileNamePart(path);
-    const size_t dot = name.rfind('.');
-    const size_t keep = dot == std::string_view::npos ? path.size() : path.size() - name.size() + dot;
-    return path.substr(0, keep) + extension;
+    return std::string(WithoutExtension(path)) + extension;
 }
 
 }  // namespace
@@ -109,12 +106,11 @@ void CSwfMovie::DropSingleNumber()
     CSoundElement& sound = m_sounds.front();
     // Only the number that ends the file name goes; a "_001" elsewhere in the
     // path is part of a folder or of the movie's own name.
-    const std::string_view name = FileNamePart(sound.path);
-    const std::string_view stem = name.substr(0, name.rfind('.'));
+    const std::string_view stem = WithoutExtension(sound.path);
     static constexpr std::string_view kSuffix = "_001";
-    if (!stem.ends_with(kSuffix))
+    if (!FileNamePart(stem).ends_with(kSuffix))
         return;
-    const size_t at = sound.path.size() - name.size() + stem.size() - kSuffix.size();
+    const size_t at = stem.size() - kSuffix.size();
     std::string shorter = sound.path;
     shorter.erase(at, kSuffix.size());
     if (platform::RenameNoReplace(sound.path, shorter))

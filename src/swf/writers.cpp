@@ -145,11 +145,7 @@ bool CSwfMovie::TryOutputBase(const std::string& base)
 void CSwfMovie::PickOutputBase(const std::string& swfPath)
 {
     // Cut the extension off the file name only, never inside a folder name.
-    const std::string_view name = FileNamePart(swfPath);
-    const size_t dot = name.rfind('.');
-    const std::string stem = dot == std::string_view::npos
-                                 ? swfPath
-                                 : swfPath.substr(0, swfPath.size() - name.size() + dot);
+    const std::string stem(WithoutExtension(swfPath));
     if (TryOutputBase(stem))
         return;
     const std::string movieName(FileNamePart(stem));

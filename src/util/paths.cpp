@@ -19,6 +19,13 @@ std::string_view FileExtension(std::string_view path)
     return dot == std::string_view::npos ? std::string_view{} : name.substr(dot);
 }
 
+std::string_view WithoutExtension(std::string_view path)
+{
+    const std::string_view name = FileNamePart(path);
+    const size_t dot = name.rfind('.');
+    return dot == std::string_view::npos ? path : path.substr(0, path.size() - name.size() + dot);
+}
+
 bool GetModuleFolder(std::string& folder)
 {
     std::string exe = platform::ProgramPath();

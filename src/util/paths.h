@@ -16,6 +16,10 @@ std::string_view FileExtension(std::string_view path);
 // The program file's folder, ending in '/'. False when it cannot be had.
 bool GetModuleFolder(std::string& folder);
 
+// The path without the extension of its file name: up to the last '.' after
+// the last '/', or the whole path when the file name holds no '.'.
+std::string_view WithoutExtension(std::string_view path);
+
 // True for anything that exists at the path, folders included.
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);

@@ -13,6 +13,10 @@ TEST(Paths, FileNamePartAndExtension)
     // A dot in a folder name is no extension, and a bare name has none.
     EXPECT_EQ(FileExtension("/a.b/name"), "");
     EXPECT_EQ(FileExtension("intro.swf"), "");
+
+    EXPECT_EQ(WithoutExtension("/movies/intro.swf"), "/movies/intro");
+    EXPECT_EQ(WithoutExtension("/a.b/name"), "/a.b/name");
+    EXPECT_EQ(WithoutExtension("intro.tar.gz"), "intro.tar");
 }
 
 TEST(Paths, ViewsPointIntoTheCallersString)
