@@ -11,6 +11,8 @@
 bool ConvertWavToMp3(const std::string& wavPath, const std::string& mp3Path,
                      uint32_t* frames, uint32_t* outRate);
 
-// Decodes an MP3 file to a 16-bit WAV file. A decoder error, or any failed
-// write, fails the conversion and leaves no WAV file behind.
+// Decodes an MP3 file to a 16-bit WAV file. A file without a frame to
+// decode, a read error or any failed write fails the conversion and leaves no
+// WAV file behind; damaged frames inside a stream are skipped by the library,
+// which finds the next frame and decodes on.
 bool ConvertMp3ToWav(const std::string& mp3Path, const std::string& wavPath);
