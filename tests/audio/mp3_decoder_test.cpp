@@ -11,6 +11,7 @@
 #include "audio/mp3_encoder.h"
 #include "audio/wave_reader.h"
 #include "platform/file.h"
+#include "support/media.h"
 #include "support/swf_builder.h"
 #include "support/temp_dir.h"
 
@@ -19,73 +20,6 @@ namespace {
 struct BudgetGuard {
     ~BudgetGuard() { platform::testing::SetWriteBudget(-1); }
 };
-
-// Encodes the test tone with the library and returns the MP3 bytes.
-std::string MakeMp3(const std::string& scratch, size_t frames, bool stereo, int rate)
-{
-    const std::vector<int16_t> tone = TestTone(frames, stereo, rate);
-    std::vector<int16_t> l, r;
-    for (size_t i = 0; i < frames; ++i) {
-        l.push_back(tone[stereo ? 2 * i : i]);
-        r.push_back(stereo ? tone[2 * i + 1] : 0);
-    }
-    {
-        CMp3Encoder encoder;
-        EXPECT_TRUE(encoder.Open(scratch));
-        encoder.SetChannels(stereo ? 2 : 1);
-        encoder.SetSampleRate(rate);
-        encoder.SetWriteVbrTag(false);
-        if (!stereo)
-            encoder.SetMode(CMp3Encoder::kMono);
-        EXPECT_TRUE(encoder.InitParams());
-        EXPECT_TRUE(encoder.Encode(l.data(), r.data(), frames));
-        EXPECT_TRUE(encoder.Close());
-    }
-    std::string bytes = ReadFileBytes(scratch);
-    platform::DeleteFile(scratch);
-    return bytes;
-}
-
-struct Decoded {
-    uint16_t channels = 0;
-    uint16_t blockAlign = 0;
-    uint16_t bits = 0;
-    uint32_t rate = 0;
-    std::vector<int16_t> left, right;
-};
-
-// Reads a WAV file back, checking that its lengths match its size.
-Decoded ReadWav(const std::string& path)
-{
-    Decoded d;
-    const std::string bytes = ReadFileBytes(path);
-    EXPECT_GE(bytes.size(), 44u);
-    if (bytes.size() < 44)
-        return d;
-    const auto u32 = [&](size_t at) {
-        return static_cast<uint32_t>(static_cast<uint8_t>(bytes[at]) | (static_cast<uint8_t>(bytes[at + 1]) << 8) |
-                                     (static_cast<uint8_t>(bytes[at + 2]) << 16) |
-                                     (static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 3])) << 24));
-    };
-    EXPECT_EQ(u32(4), bytes.size() - 8);
-    EXPECT_EQ(u32(40), bytes.size() - 44);
-    CWaveReader reader;
-    EXPECT_TRUE(reader.Open(path));
-    d.channels = reader.Format().channels;
-    d.blockAlign = reader.Format().blockAlign;
-    d.bits = reader.Format().bitsPerSample;
-    d.rate = reader.Format().samplesPerSec;
-    std::vector<int16_t> l(kWaveBlockFrames), r(kWaveBlockFrames);
-    bool end = false;
-    while (!end) {
-        size_t count = 0;
-        EXPECT_TRUE(reader.Read(l.data(), r.data(), count, end));
-        d.left.insert(d.left.end(), l.begin(), l.begin() + static_cast<long>(count));
-        if (d.channels == 2)
-            d.right.insert(d.right.end(), r.begin(), r.begin() + static_cast<long>(count));
-    }
-    return d;
-}
 
 double Rms(const std::vector<int16_t>& s)
 {
@@ -137,10 +71,10 @@ TEST_F(Mp3ToWav, StereoAndMonoKeepTheirChannels)
     } cases[] = {{true, 44100}, {false, 44100}, {true, 22050}, {false, 11025}, {false, 8000}};
     for (const auto& c : cases) {
         const size_t frames = static_cast<size_t>(c.rate);  // one second
-        const std::string mp3 = Put("in.mp3", MakeMp3(dir / "enc.mp3", frames, c.stereo, c.rate));
+        const std::string mp3 = Put("in.mp3", Mp3Bytes(TestTone(frames, c.stereo, c.rate), c.stereo, c.rate));
         const std::string wav = dir / "out.wav";
         ASSERT_TRUE(ConvertMp3ToWav(mp3, wav)) << c.rate;
-        const Decoded d = ReadWav(wav);
+        const WaveContents d = ReadWave(wav);
         EXPECT_EQ(d.channels, c.stereo ? 2 : 1);
         EXPECT_EQ(d.blockAlign, c.stereo ? 4 : 2);
         EXPECT_EQ(d.bits, 16);
@@ -163,9 +97,9 @@ TEST_F(Mp3ToWav, StereoAndMonoKeepTheirChannels)
 
 TEST_F(Mp3ToWav, SkipsLeadingTagsAndGarbage)
 {
-    const std::string plain = MakeMp3(dir / "enc.mp3", 20000, true, 22050);
+    const std::string plain = Mp3Bytes(TestTone(20000, true, 22050), true, 22050);
     ASSERT_TRUE(ConvertMp3ToWav(Put("plain.mp3", plain), dir / "plain.wav"));
-    const Decoded reference = ReadWav(dir / "plain.wav");
+    const WaveContents reference = ReadWave(dir / "plain.wav");
     ASSERT_GT(reference.left.size(), 20000u);
 
     // A 300-byte ID3v2 tag body whose size is synchsafe (0x02 0x2C = 300).
@@ -187,7 +121,7 @@ TEST_F(Mp3ToWav, SkipsLeadingTagsAndGarbage)
     for (const auto& c : cases) {
         const std::string wav = dir / (std::string(c.name) + ".wav");
         ASSERT_TRUE(ConvertMp3ToWav(Put(std::string(c.name) + ".mp3", c.bytes), wav)) << c.name;
-        const Decoded d = ReadWav(wav);
+        const WaveContents d = ReadWave(wav);
         EXPECT_EQ(d.left, reference.left) << c.name;
         EXPECT_EQ(d.right, reference.right) << c.name;
     }
@@ -195,7 +129,7 @@ TEST_F(Mp3ToWav, SkipsLeadingTagsAndGarbage)
 
 TEST_F(Mp3ToWav, FilesWithoutAStreamFailAndLeaveNoWav)
 {
-    const std::string good = MakeMp3(dir / "enc.mp3", 5000, false, 22050);
+    const std::string good = Mp3Bytes(TestTone(5000, false, 22050), false, 22050);
     const struct {
         const char* name;
         std::string bytes;
@@ -218,13 +152,13 @@ TEST_F(Mp3ToWav, FilesWithoutAStreamFailAndLeaveNoWav)
 
 TEST_F(Mp3ToWav, TruncatedAndDamagedStreamsStaySane)
 {
-    const std::string good = MakeMp3(dir / "enc.mp3", 44100, true, 44100);
+    const std::string good = Mp3Bytes(TestTone(44100, true, 44100), true, 44100);
     ASSERT_TRUE(ConvertMp3ToWav(Put("good.mp3", good), dir / "good.wav"));
-    const size_t full = ReadWav(dir / "good.wav").left.size();
+    const size_t full = ReadWave(dir / "good.wav").left.size();
 
     // Cut in the middle of a frame: the complete frames before it decode.
     ASSERT_TRUE(ConvertMp3ToWav(Put("cut.mp3", good.substr(0, good.size() / 2 + 77)), dir / "cut.wav"));
-    const size_t cut = ReadWav(dir / "cut.wav").left.size();
+    const size_t cut = ReadWave(dir / "cut.wav").left.size();
     EXPECT_GT(cut, full / 2 - 3 * 1152);
     EXPECT_LT(cut, full);
     EXPECT_EQ(cut % 1152, 0u);
@@ -235,14 +169,14 @@ TEST_F(Mp3ToWav, TruncatedAndDamagedStreamsStaySane)
     for (size_t i = damaged.size() / 3; i < damaged.size() / 3 + 700; ++i)
         damaged[i] = static_cast<char>((i * 7919) & 0xFF);
     ASSERT_TRUE(ConvertMp3ToWav(Put("damaged.mp3", damaged), dir / "damaged.wav"));
-    const size_t n = ReadWav(dir / "damaged.wav").left.size();
+    const size_t n = ReadWave(dir / "damaged.wav").left.size();
     EXPECT_GT(n, full * 3 / 4);
     EXPECT_LE(n, full);
 }
 
 TEST_F(Mp3ToWav, NeverReplacesAnExistingWav)
 {
-    const std::string mp3 = Put("in.mp3", MakeMp3(dir / "enc.mp3", 5000, true, 44100));
+    const std::string mp3 = Put("in.mp3", Mp3Bytes(TestTone(5000, true, 44100), true, 44100));
     const std::string wav = Put("out.wav", "mine");
     EXPECT_FALSE(ConvertMp3ToWav(mp3, wav));
     EXPECT_EQ(ReadFileBytes(wav), "mine");
@@ -251,7 +185,7 @@ TEST_F(Mp3ToWav, NeverReplacesAnExistingWav)
 TEST_F(Mp3ToWav, FailedWriteLeavesNoWav)
 {
     BudgetGuard guard;
-    const std::string mp3 = Put("in.mp3", MakeMp3(dir / "enc.mp3", 30000, true, 44100));
+    const std::string mp3 = Put("in.mp3", Mp3Bytes(TestTone(30000, true, 44100), true, 44100));
     for (const int64_t budget : {int64_t{20}, int64_t{44 + 10000}}) {
         platform::testing::SetWriteBudget(budget);
         EXPECT_FALSE(ConvertMp3ToWav(mp3, dir / "out.wav")) << budget;
@@ -263,10 +197,10 @@ TEST_F(Mp3ToWav, FailedWriteLeavesNoWav)
 TEST_F(Mp3ToWav, HeaderFollowedByNoFrameDataGivesAnEmptyWav)
 {
     // A lone frame header padded to pass probing, with no room for samples.
-    const std::string good = MakeMp3(dir / "enc.mp3", 5000, true, 44100);
+    const std::string good = Mp3Bytes(TestTone(5000, true, 44100), true, 44100);
     const std::string wav = dir / "out.wav";
     ASSERT_TRUE(ConvertMp3ToWav(Put("short.mp3", good.substr(0, 4) + std::string(300, '\0')), wav));
-    const Decoded d = ReadWav(wav);
+    const WaveContents d = ReadWave(wav);
     EXPECT_EQ(d.channels, 2);
     EXPECT_LE(d.left.size(), 1152u);
 }
@@ -274,8 +208,8 @@ TEST_F(Mp3ToWav, HeaderFollowedByNoFrameDataGivesAnEmptyWav)
 TEST(Mp3Decoder, TwoDecodersRunAtOnce)
 {
     TempDir dir;
-    WriteFileBytes(dir / "a.mp3", MakeMp3(dir / "enc.mp3", 20000, true, 44100));
-    WriteFileBytes(dir / "b.mp3", MakeMp3(dir / "enc.mp3", 9000, false, 16000));
+    WriteFileBytes(dir / "a.mp3", Mp3Bytes(TestTone(20000, true, 44100), true, 44100));
+    WriteFileBytes(dir / "b.mp3", Mp3Bytes(TestTone(9000, false, 16000), false, 16000));
 
     const std::vector<int16_t> a = DecodeAlone(dir / "a.mp3");
     const std::vector<int16_t> b = DecodeAlone(dir / "b.mp3");
@@ -326,8 +260,8 @@ TEST(Mp3Decoder, DecodersOnSeveralThreadsMatchASerialRun)
     // The library decodes through one buffer shared by the process; without
     // the lock, decoders on other threads overwrite each other's samples.
     TempDir dir;
-    WriteFileBytes(dir / "a.mp3", MakeMp3(dir / "enc.mp3", 88200, true, 44100));
-    WriteFileBytes(dir / "b.mp3", MakeMp3(dir / "enc.mp3", 44100, false, 22050));
+    WriteFileBytes(dir / "a.mp3", Mp3Bytes(TestTone(88200, true, 44100), true, 44100));
+    WriteFileBytes(dir / "b.mp3", Mp3Bytes(TestTone(44100, false, 22050), false, 22050));
     const std::vector<int16_t> serial[2] = {DecodeAlone(dir / "a.mp3"), DecodeAlone(dir / "b.mp3")};
     for (int round = 0; round < 3; ++round) {
         std::vector<std::vector<int16_t>> parallel(4);

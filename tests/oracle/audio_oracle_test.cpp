@@ -9,6 +9,7 @@
 
 #include "audio/conversions.h"
 #include "audio/wave_writer.h"
+#include "support/media.h"
 #include "support/swf_builder.h"
 #include "support/temp_dir.h"
 #include "support/tools.h"
@@ -32,44 +33,6 @@ std::string ToneWav(size_t frames, int channels, uint32_t rate, int bits)
     return "RIFF" + U32(static_cast<uint32_t>(36 + data.size())) + "WAVEfmt " + U32(16) + U16(1) +
            U16(static_cast<uint16_t>(channels)) + U32(rate) + U32(rate * blockAlign) + U16(blockAlign) +
            U16(static_cast<uint16_t>(bits)) + "data" + U32(static_cast<uint32_t>(data.size())) + data;
-}
-
-struct Pcm {
-    int channels = 0;
-    uint32_t rate = 0;
-    std::vector<int16_t> left;  // the first channel only
-    size_t frames = 0;
-};
-
-// Reads a 16-bit PCM WAV by walking its chunks, so the list chunk ffmpeg
-// writes is no obstacle.
-Pcm ReadPcm(const std::string& path)
-{
-    Pcm pcm;
-    const std::string b = ReadFileBytes(path);
-    if (b.size() < 12 || b.compare(0, 4, "RIFF") != 0 || b.compare(8, 4, "WAVE") != 0) {
-        ADD_FAILURE() << path << " is no WAV file";
-        return pcm;
-    }
-    size_t at = 12;
-    while (at + 8 <= b.size()) {
-        const std::string id = b.substr(at, 4);
-        const size_t length = std::min<size_t>(U32At(b, at + 4), b.size() - at - 8);
-        if (id == "fmt ") {
-            pcm.channels = static_cast<uint8_t>(b[at + 10]);
-            pcm.rate = U32At(b, at + 12);
-        } else if (id == "data" && pcm.channels > 0) {
-            pcm.frames = length / (2 * static_cast<size_t>(pcm.channels));
-            for (size_t i = 0; i < pcm.frames; ++i) {
-                const size_t p = at + 8 + i * 2 * static_cast<size_t>(pcm.channels);
-                pcm.left.push_back(static_cast<int16_t>(static_cast<uint8_t>(b[p]) | (static_cast<uint8_t>(b[p + 1]) << 8)));
-            }
-            return pcm;
-        }
-        at += 8 + length + (length & 1);
-    }
-    ADD_FAILURE() << path << " has no data chunk";
-    return pcm;
 }
 
 // Best normalised correlation of the start of a against b shifted by up to
@@ -165,17 +128,17 @@ TEST(FfmpegOracle, DecodingMatchesFfmpeg)
         ASSERT_TRUE(ConvertMp3ToWav(mp3, ours)) << name;
         ASSERT_EQ(RunQuiet("ffmpeg -nostdin -v error -i " + ShellQuote(mp3) + " -f wav " + ShellQuote(theirs)), 0)
             << name;
-        const Pcm a = ReadPcm(ours);
-        const Pcm b = ReadPcm(theirs);
+        const WaveContents a = ReadWave(ours);
+        const WaveContents b = ReadWave(theirs, false);
         EXPECT_EQ(a.channels, f.channels) << name;
         EXPECT_EQ(b.channels, f.channels) << name;
         EXPECT_EQ(a.rate, outRate) << name;
         EXPECT_EQ(b.rate, outRate) << name;
-        EXPECT_LE(std::abs(static_cast<long>(a.frames) - static_cast<long>(b.frames)), 1152) << name;
+        EXPECT_LE(std::abs(static_cast<long>(a.left.size()) - static_cast<long>(b.left.size())), 1152) << name;
         int lag = 0;
         const double c = BestCorrelation(a.left, b.left, 1152, &lag);
         EXPECT_GT(c, 0.99) << name << " at lag " << lag;
-        RecordProperty(name + "_frames", std::to_string(a.frames) + "/" + std::to_string(b.frames));
+        RecordProperty(name + "_frames", std::to_string(a.left.size()) + "/" + std::to_string(b.left.size()));
         RecordProperty(name + "_lag", lag);
         RecordProperty(name + "_correlation", std::to_string(c));
     }

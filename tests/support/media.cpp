@@ -1,7 +1,10 @@
 #include "support/media.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
+
+#include <gtest/gtest.h>
 
 #include "audio/conversions.h"
 #include "audio/wave_format.h"
@@ -32,6 +35,44 @@ std::string WaveBytes(const std::vector<int16_t>& interleaved, bool stereo, uint
 std::string WaveBytes8(const std::vector<uint8_t>& interleaved, bool stereo, uint32_t rate)
 {
     return Wave(interleaved.data(), interleaved.size(), 8, stereo, rate);
+}
+
+WaveContents ReadWave(const std::string& path, bool ownLayout)
+{
+    WaveContents w;
+    const std::string b = ReadFileBytes(path);
+    if (b.size() < 12 || b.compare(0, 4, "RIFF") != 0 || b.compare(8, 4, "WAVE") != 0) {
+        ADD_FAILURE() << path << " is no WAV file";
+        return w;
+    }
+    if (ownLayout) {
+        EXPECT_EQ(b.size() >= 44 ? b.substr(36, 4) : "", "data") << path;
+        EXPECT_EQ(U32At(b, 4), b.size() - 8) << path;
+        EXPECT_EQ(b.size() >= 44 ? U32At(b, 40) : 0, b.size() - 44) << path;
+    }
+    for (size_t at = 12; at + 8 <= b.size();) {
+        const std::string id = b.substr(at, 4);
+        const size_t length = std::min<size_t>(U32At(b, at + 4), b.size() - at - 8);
+        if (id == "fmt " && length >= 16) {
+            w.channels = U16At(b, at + 10);
+            w.rate = U32At(b, at + 12);
+            w.blockAlign = U16At(b, at + 20);
+            w.bits = U16At(b, at + 22);
+        } else if (id == "data") {
+            w.data = b.substr(at + 8, length);
+            if (w.bits == 16 && (w.channels == 1 || w.channels == 2)) {
+                for (size_t i = 0; i + 2 * w.channels <= w.data.size(); i += 2 * w.channels) {
+                    w.left.push_back(static_cast<int16_t>(U16At(w.data, i)));
+                    if (w.channels == 2)
+                        w.right.push_back(static_cast<int16_t>(U16At(w.data, i + 2)));
+                }
+            }
+            return w;
+        }
+        at += 8 + length + (length & 1);
+    }
+    ADD_FAILURE() << path << " has no data chunk";
+    return w;
 }
 
 std::string Mp3Bytes(const std::vector<int16_t>& interleaved, bool stereo, uint32_t rate)

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "support/media.h"
 #include "support/swf_builder.h"
 #include "support/temp_dir.h"
 #include "swf/swf_movie.h"
@@ -21,18 +22,6 @@ std::vector<CSoundElement> Extract(const std::string& path)
     CSwfMovie movie;
     EXPECT_TRUE(movie.Extract(path));
     return {movie.Sounds().begin(), movie.Sounds().end()};
-}
-
-std::string WaveData(const std::string& path)
-{
-    const std::string bytes = ReadFileBytes(path);
-    EXPECT_GE(bytes.size(), 44u);
-    EXPECT_EQ(bytes.substr(0, 4), "RIFF");
-    EXPECT_EQ(U32At(bytes, 4), bytes.size() - 8);
-    EXPECT_EQ(bytes.substr(8, 8), "WAVEfmt ");
-    EXPECT_EQ(bytes.substr(36, 4), "data");
-    EXPECT_EQ(U32At(bytes, 40), bytes.size() - 44);
-    return bytes.substr(44);
 }
 
 std::string Pcm(size_t n, char seed)
@@ -79,14 +68,14 @@ TEST(TagWalk, EverySoundKindWithStreamsInMovieAndSprite)
     EXPECT_EQ(sounds[3].path, dir / "intro_005.wav");
     EXPECT_EQ(sounds[4].path, dir / "intro_001.mp3");
 
-    EXPECT_EQ(WaveData(sounds[0].path), pcm);
+    EXPECT_EQ(ReadWave(sounds[0].path).data, pcm);
     EXPECT_EQ(sounds[0].channels, 1);
     EXPECT_EQ(sounds[0].bits, 8);
     EXPECT_EQ(sounds[0].sampleRate, 11025u);
     EXPECT_EQ(sounds[0].sampleCount, 400u);
     EXPECT_EQ(sounds[0].isMp3, 0u);
 
-    const std::string decoded = WaveData(sounds[1].path);
+    const std::string decoded = ReadWave(sounds[1].path).data;
     ASSERT_EQ(decoded.size(), 300u * 4);
     EXPECT_EQ(std::memcmp(decoded.data(), adpcm.predicted.data(), decoded.size()), 0);
     EXPECT_EQ(sounds[1].channels, 2);
@@ -98,7 +87,7 @@ TEST(TagWalk, EverySoundKindWithStreamsInMovieAndSprite)
     EXPECT_EQ(sounds[2].sampleCount, 576u);
 
     // The sprite's stream: every block decoded afresh.
-    const std::string spriteData = WaveData(sounds[3].path);
+    const std::string spriteData = ReadWave(sounds[3].path).data;
     ASSERT_EQ(spriteData.size(), 400u);
     EXPECT_EQ(std::memcmp(spriteData.data(), block.predicted.data(), 200), 0);
     EXPECT_EQ(std::memcmp(spriteData.data() + 200, block.predicted.data(), 200), 0);
@@ -130,8 +119,8 @@ TEST(TagWalk, StreamBoundaries)
         .End();
     const auto sounds = Extract(b.WriteTo(dir / "s.swf"));
     ASSERT_EQ(sounds.size(), 2u);
-    EXPECT_EQ(WaveData(sounds[0].path), std::string(10, 'x'));
-    EXPECT_EQ(WaveData(sounds[1].path), std::string(10, 'y'));
+    EXPECT_EQ(ReadWave(sounds[0].path).data, std::string(10, 'x'));
+    EXPECT_EQ(ReadWave(sounds[1].path).data, std::string(10, 'y'));
     EXPECT_EQ(sounds[1].sampleCount, 5u);
     EXPECT_EQ(dir.List(), (std::vector<std::string>{"s.swf", "s_001.wav", "s_002.wav"}));
 }
@@ -146,9 +135,9 @@ TEST(TagWalk, TagLengthForms)
         .End();
     const auto sounds = Extract(b.WriteTo(dir / "t.swf"));
     ASSERT_EQ(sounds.size(), 3u);
-    EXPECT_EQ(WaveData(sounds[0].path), Pcm(55, 1));
-    EXPECT_EQ(WaveData(sounds[1].path), Pcm(56, 2));
-    EXPECT_EQ(WaveData(sounds[2].path), Pcm(3, 3));
+    EXPECT_EQ(ReadWave(sounds[0].path).data, Pcm(55, 1));
+    EXPECT_EQ(ReadWave(sounds[1].path).data, Pcm(56, 2));
+    EXPECT_EQ(ReadWave(sounds[2].path).data, Pcm(3, 3));
 }
 
 TEST(TagWalk, SkippedAndTruncatedTags)
@@ -198,8 +187,8 @@ TEST(TagWalk, SpriteWalkIsBoundedByItsTag)
     b.Sprite(5, inner).Tag(kTagDefineSound, DefineSound(2, 0, 0, false, false, 3, "out")).End();
     const auto sounds = Extract(b.WriteTo(dir / "p.swf"));
     ASSERT_EQ(sounds.size(), 2u);
-    EXPECT_EQ(WaveData(sounds[0].path), "in");
-    EXPECT_EQ(WaveData(sounds[1].path), "out");
+    EXPECT_EQ(ReadWave(sounds[0].path).data, "in");
+    EXPECT_EQ(ReadWave(sounds[1].path).data, "out");
 }
 
 TEST(TagWalk, DeeplyNestedSpritesDoNotExhaustTheStack)
