@@ -45,7 +45,11 @@ const AVCodec* FindDecoder(CodedFormat format)
     case CodedFormat::Nellymoser:
         return avcodec_find_decoder(AV_CODEC_ID_NELLYMOSER);
     case CodedFormat::Speex:
-        return avcodec_find_decoder(AV_CODEC_ID_SPEEX);
+        // Only the wrapper of the Speex library itself: it follows one bit
+        // stream across any number of frames. The library's own decoder
+        // (FFmpeg 5.1) decodes one frame a packet, losing the second frame of
+        // every two-frame packet microphones write.
+        return avcodec_find_decoder_by_name("libspeex");
     case CodedFormat::ALaw:
         return avcodec_find_decoder(AV_CODEC_ID_PCM_ALAW);
     case CodedFormat::MuLaw:
@@ -120,6 +124,12 @@ struct CSoundDecoder::Context {
 bool CSoundDecoder::Available(CodedFormat format)
 {
     return FindDecoder(format) != nullptr;
+}
+
+const char* CSoundDecoder::DecoderName(CodedFormat format)
+{
+    const AVCodec* codec = FindDecoder(format);
+    return codec ? codec->name : "";
 }
 
 bool CSoundDecoder::Open(CodedFormat format, uint32_t sampleRate, int channels)
@@ -261,6 +271,11 @@ struct CSoundDecoder::Context {};
 bool CSoundDecoder::Available(CodedFormat)
 {
     return false;
+}
+
+const char* CSoundDecoder::DecoderName(CodedFormat)
+{
+    return "";
 }
 
 bool CSoundDecoder::Open(CodedFormat, uint32_t, int)

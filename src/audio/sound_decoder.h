@@ -38,8 +38,11 @@ public:
     CSoundDecoder& operator=(const CSoundDecoder&) = delete;
 
     // False when the program was built without the codec library or the
-    // library lacks this decoder; such sounds are skipped.
+    // library lacks this decoder (Speex needs the one over libspeex); such
+    // sounds are skipped.
     static bool Available(CodedFormat format);
+    // The library's name of the decoder used for the format ("" when none).
+    static const char* DecoderName(CodedFormat format);
 
     // Sets up a fresh decoder context (closing any open one). Channels must be
     // 1, or 2 for G.711; sampleRate must be positive. False when the format
