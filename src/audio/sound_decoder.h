@@ -17,6 +17,9 @@
 // Output never exceeds 512 samples per input byte (Speex at its smallest
 // frames), 4 for Nellymoser and 1 for G.711.
 //
+// Neither Nellymoser nor Speex blocks decode on their own: both carry state
+// from frame to frame, so a stream keeps one object from head to end.
+//
 // Errors: data the decoder refuses is skipped and counted in LostBytes(); the
 // call that lost bytes returns false, and every sample that could be decoded,
 // before and after the damage, is still appended. Nothing is sized by a field
@@ -55,8 +58,10 @@ public:
     // interleaved samples to out. Stream blocks go to the same object one
     // after another: the decoder keeps its state between them, and a
     // Nellymoser block or G.711 sample cut by a block boundary is completed
-    // by the next call. False when bytes were lost (see above) or nothing is
-    // open.
+    // by the next call. The Speex decoder hands out a frame per packet and
+    // the rest with the next call, so the samples of a block of several
+    // frames may come out a call late; Flush delivers the last. False when
+    // bytes were lost (see above) or nothing is open.
     bool Decode(const uint8_t* data, size_t size, std::vector<int16_t>& out);
 
     // Ends the sound: appends what the decoder still holds, and counts a
