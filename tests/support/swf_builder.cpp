@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
+#include <lzma.h>
 #include <zlib.h>
 
 void BitWriter::Put(uint32_t value, int bits)
@@ -83,6 +84,34 @@ std::string SwfBuilder::Build(bool compressed) const
                   reinterpret_cast<const Bytef*>(body.data()), static_cast<uLong>(body.size()), 9) != Z_OK)
         throw std::runtime_error("compress failed");
     packed.resize(size);
+    return out + packed;
+}
+
+std::string SwfBuilder::BuildZws(bool endMarker) const
+{
+    const std::string body = MovieHeader() + m_tags;
+    const uint32_t length = m_declaredSet ? m_declared : static_cast<uint32_t>(body.size() + 8);
+    lzma_options_lzma options;
+    if (lzma_lzma_preset(&options, 6))
+        throw std::runtime_error("lzma preset failed");
+    options.dict_size = 1u << 16;
+    options.ext_flags = endMarker ? LZMA_LZMA1EXT_ALLOW_EOPM : 0;
+    options.ext_size_low = options.ext_size_high = 0;
+    lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+    uint8_t props[5];
+    lzma_filter plain = {LZMA_FILTER_LZMA1, &options};
+    if (lzma_properties_encode(&plain, props) != LZMA_OK)
+        throw std::runtime_error("lzma properties failed");
+    std::string packed(body.size() + body.size() / 2 + 1024, '\0');
+    size_t used = 0;
+    if (lzma_raw_buffer_encode(filters, nullptr, reinterpret_cast<const uint8_t*>(body.data()), body.size(),
+                               reinterpret_cast<uint8_t*>(packed.data()), &used, packed.size()) != LZMA_OK)
+        throw std::runtime_error("lzma compression failed");
+    packed.resize(used);
+    std::string out = "ZWS";
+    out.push_back(static_cast<char>(m_version));
+    out += U32(length) + U32(static_cast<uint32_t>(packed.size()));
+    out.append(reinterpret_cast<const char*>(props), sizeof props);
     return out + packed;
 }
 

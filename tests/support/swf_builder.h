@@ -43,6 +43,8 @@ public:
     std::string MovieHeader() const;
     const std::string& Tags() const { return m_tags; }
     std::string Build(bool compressed = false) const;
+    // The movie as 'ZWS': LZMA-compressed, with or without the end marker.
+    std::string BuildZws(bool endMarker) const;
     // Writes the movie to a file and returns the path.
     std::string WriteTo(const std::string& path, bool compressed = false) const;
 
