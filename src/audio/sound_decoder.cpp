@@ -72,10 +72,11 @@ int16_t FloatToS16(float x)
     return static_cast<int16_t>(std::lrintf(v));
 }
 
-// Appends one decoded frame, interleaved; false for a sample layout this
+// One decoded frame, interleaved, into out; false for a sample layout this
 // program does not expect from these decoders.
-bool AppendFrame(const AVFrame* frame, int channels, std::vector<int16_t>& out)
+bool ConvertFrame(const AVFrame* frame, int channels, std::vector<int16_t>& out)
 {
+    out.clear();
     if (frame->nb_samples <= 0)
         return true;
     if (frame->ch_layout.nb_channels != channels)
@@ -84,22 +85,21 @@ bool AppendFrame(const AVFrame* frame, int channels, std::vector<int16_t>& out)
     const size_t ch = static_cast<size_t>(channels);
     const auto format = static_cast<AVSampleFormat>(frame->format);
     const bool planar = av_sample_fmt_is_planar(format) != 0;
-    const size_t base = out.size();
     switch (av_get_packed_sample_fmt(format)) {
     case AV_SAMPLE_FMT_S16:
-        out.resize(base + n * ch);
+        out.resize(n * ch);
         for (size_t c = 0; c < ch; ++c) {
             const auto* src = reinterpret_cast<const int16_t*>(frame->extended_data[planar ? c : 0]);
             for (size_t i = 0; i < n; ++i)
-                out[base + i * ch + c] = planar ? src[i] : src[i * ch + c];
+                out[i * ch + c] = planar ? src[i] : src[i * ch + c];
         }
         return true;
     case AV_SAMPLE_FMT_FLT:
-        out.resize(base + n * ch);
+        out.resize(n * ch);
         for (size_t c = 0; c < ch; ++c) {
             const auto* src = reinterpret_cast<const float*>(frame->extended_data[planar ? c : 0]);
             for (size_t i = 0; i < n; ++i)
-                out[base + i * ch + c] = FloatToS16(planar ? src[i] : src[i * ch + c]);
+                out[i * ch + c] = FloatToS16(planar ? src[i] : src[i * ch + c]);
         }
         return true;
     default:
@@ -177,7 +177,7 @@ void CSoundDecoder::Close()
     m_lostBytes = 0;
 }
 
-bool CSoundDecoder::ReceiveFrames(std::vector<int16_t>& out)
+bool CSoundDecoder::ReceiveFrames(const SampleSink& sink)
 {
     bool ok = true;
     for (;;) {
@@ -186,13 +186,16 @@ bool CSoundDecoder::ReceiveFrames(std::vector<int16_t>& out)
             return ok;
         if (rc < 0)
             return false;  // the rest of the packet is dropped by the library
-        if (!AppendFrame(m_context->frame, m_channels, out))
-            ok = false;
+        const bool converted = ConvertFrame(m_context->frame, m_channels, m_samples);
         av_frame_unref(m_context->frame);
+        if (!converted)
+            ok = false;
+        else if (!m_samples.empty() && !sink(m_samples.data(), m_samples.size()))
+            return false;
     }
 }
 
-bool CSoundDecoder::SendPacket(const uint8_t* data, size_t size, std::vector<int16_t>& out)
+bool CSoundDecoder::SendPacket(const uint8_t* data, size_t size, const SampleSink& sink)
 {
     if (size == 0)
         return true;
@@ -206,14 +209,14 @@ bool CSoundDecoder::SendPacket(const uint8_t* data, size_t size, std::vector<int
     const int rc = avcodec_send_packet(m_context->codec, m_context->packet);
     av_packet_unref(m_context->packet);
     const bool sent = rc >= 0 || rc == AVERROR(EAGAIN);
-    const bool received = ReceiveFrames(out);
+    const bool received = ReceiveFrames(sink);
     if (sent && received)
         return true;
     m_lostBytes += size;
     return false;
 }
 
-bool CSoundDecoder::Decode(const uint8_t* data, size_t size, std::vector<int16_t>& out)
+bool CSoundDecoder::Decode(const uint8_t* data, size_t size, const SampleSink& sink)
 {
     if (!m_context)
         return false;
@@ -222,7 +225,7 @@ bool CSoundDecoder::Decode(const uint8_t* data, size_t size, std::vector<int16_t
     if (!data)
         return false;
     if (m_unit == 0)
-        return SendPacket(data, size, out);
+        return SendPacket(data, size, sink);
     bool ok = true;
     if (!m_carry.empty()) {
         const size_t take = std::min(m_unit - m_carry.size(), size);
@@ -231,7 +234,7 @@ bool CSoundDecoder::Decode(const uint8_t* data, size_t size, std::vector<int16_t
         size -= take;
         if (m_carry.size() < m_unit)
             return true;
-        ok = SendPacket(m_carry.data(), m_carry.size(), out);
+        ok = SendPacket(m_carry.data(), m_carry.size(), sink);
         m_carry.clear();
     }
     // Nellymoser goes block by block, as the format frames it; G.711 in
@@ -239,7 +242,7 @@ bool CSoundDecoder::Decode(const uint8_t* data, size_t size, std::vector<int16_t
     const size_t step = m_format == CodedFormat::Nellymoser ? m_unit : kPcmPacket - kPcmPacket % m_unit;
     while (size >= m_unit) {
         const size_t n = std::min(step, size - size % m_unit);
-        ok = SendPacket(data, n, out) && ok;
+        ok = SendPacket(data, n, sink) && ok;
         data += n;
         size -= n;
     }
@@ -247,7 +250,7 @@ bool CSoundDecoder::Decode(const uint8_t* data, size_t size, std::vector<int16_t
     return ok;
 }
 
-bool CSoundDecoder::Flush(std::vector<int16_t>& out)
+bool CSoundDecoder::Flush(const SampleSink& sink)
 {
     if (!m_context)
         return false;
@@ -258,7 +261,7 @@ bool CSoundDecoder::Flush(std::vector<int16_t>& out)
         ok = false;
     }
     if (avcodec_send_packet(m_context->codec, nullptr) >= 0)
-        ok = ReceiveFrames(out) && ok;
+        ok = ReceiveFrames(sink) && ok;
     // Ready for another sound.
     avcodec_flush_buffers(m_context->codec);
     return ok;
@@ -299,22 +302,22 @@ void CSoundDecoder::Close()
     m_lostBytes = 0;
 }
 
-bool CSoundDecoder::SendPacket(const uint8_t*, size_t, std::vector<int16_t>&)
+bool CSoundDecoder::SendPacket(const uint8_t*, size_t, const SampleSink&)
 {
     return false;
 }
 
-bool CSoundDecoder::ReceiveFrames(std::vector<int16_t>&)
+bool CSoundDecoder::ReceiveFrames(const SampleSink&)
 {
     return false;
 }
 
-bool CSoundDecoder::Decode(const uint8_t*, size_t, std::vector<int16_t>&)
+bool CSoundDecoder::Decode(const uint8_t*, size_t, const SampleSink&)
 {
     return false;
 }
 
-bool CSoundDecoder::Flush(std::vector<int16_t>&)
+bool CSoundDecoder::Flush(const SampleSink&)
 {
     return false;
 }

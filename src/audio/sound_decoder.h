@@ -15,7 +15,8 @@
 //   A-law/µ-law 1 or 2 channels (interleaved) at the given rate; one sample
 //               per byte and channel.
 // Output never exceeds 512 samples per input byte (Speex at its smallest
-// frames), 4 for Nellymoser and 1 for G.711.
+// frames), 4 for Nellymoser and 1 for G.711; it reaches the caller frame by
+// frame.
 //
 // Neither Nellymoser nor Speex blocks decode on their own: both carry state
 // from frame to frame, so a stream keeps one object from head to end.
@@ -28,10 +29,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
 enum class CodedFormat { Nellymoser, Speex, ALaw, MuLaw };
+
+// Takes decoded samples as they come, interleaved (count = frames x
+// channels), so that no sound is held in memory whole. False stops decoding.
+using SampleSink = std::function<bool(const int16_t* samples, size_t count)>;
 
 class CSoundDecoder {
 public:
@@ -54,19 +60,20 @@ public:
     bool IsOpen() const;
 
     // Decodes the bytes of one DefineSound's sound data or of one
-    // SoundStreamBlock, exactly as the movie stores them, appending
-    // interleaved samples to out. Stream blocks go to the same object one
+    // SoundStreamBlock, exactly as the movie stores them, handing the
+    // samples to sink. Stream blocks go to the same object one
     // after another: the decoder keeps its state between them, and a
     // Nellymoser block or G.711 sample cut by a block boundary is completed
     // by the next call. The Speex decoder hands out a frame per packet and
     // the rest with the next call, so the samples of a block of several
     // frames may come out a call late; Flush delivers the last. False when
-    // bytes were lost (see above) or nothing is open.
-    bool Decode(const uint8_t* data, size_t size, std::vector<int16_t>& out);
+    // bytes were lost (see above), the sink refused samples, or nothing is
+    // open.
+    bool Decode(const uint8_t* data, size_t size, const SampleSink& sink);
 
-    // Ends the sound: appends what the decoder still holds, and counts a
+    // Ends the sound: hands over what the decoder still holds, and counts a
     // partial block or sample left over as lost (false then).
-    bool Flush(std::vector<int16_t>& out);
+    bool Flush(const SampleSink& sink);
 
     void Close();
 
@@ -81,8 +88,8 @@ private:
 
     // Sends one packet and appends every frame it yields; false if the
     // decoder refused the packet or a frame.
-    bool SendPacket(const uint8_t* data, size_t size, std::vector<int16_t>& out);
-    bool ReceiveFrames(std::vector<int16_t>& out);
+    bool SendPacket(const uint8_t* data, size_t size, const SampleSink& sink);
+    bool ReceiveFrames(const SampleSink& sink);
 
     std::unique_ptr<Context> m_context;
     CodedFormat m_format = CodedFormat::ALaw;
@@ -90,5 +97,6 @@ private:
     uint32_t m_sampleRate = 0;
     size_t m_unit = 0;                // bytes per packet unit (0: the whole call is one packet)
     std::vector<uint8_t> m_carry;     // a unit cut by a block boundary
+    std::vector<int16_t> m_samples;   // one decoded frame, interleaved
     uint64_t m_lostBytes = 0;
 };

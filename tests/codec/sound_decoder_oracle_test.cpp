@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "audio/sound_decoder.h"
+#include "support/media.h"
 #include "support/flv.h"
 #include "support/swf_builder.h"
 #include "support/temp_dir.h"
@@ -123,8 +124,8 @@ TEST(CodecOracle, DecodesAsFfmpegDoesSampleForSample)
         CSoundDecoder whole;
         ASSERT_TRUE(whole.Open(c.format, c.rate, c.channels));
         std::vector<int16_t> got;
-        EXPECT_TRUE(whole.Decode(reinterpret_cast<const uint8_t*>(all.data()), all.size(), got));
-        EXPECT_TRUE(whole.Flush(got));
+        EXPECT_TRUE(whole.Decode(reinterpret_cast<const uint8_t*>(all.data()), all.size(), AppendTo(got)));
+        EXPECT_TRUE(whole.Flush(AppendTo(got)));
         EXPECT_EQ(FirstDifference(got, ref), -1) << got.size() << " samples, ffmpeg " << ref.size();
 
         // As stream blocks hold it: one packet per block.
@@ -132,8 +133,8 @@ TEST(CodecOracle, DecodesAsFfmpegDoesSampleForSample)
         ASSERT_TRUE(blocks.Open(c.format, c.rate, c.channels));
         std::vector<int16_t> streamed;
         for (const auto& p : packets)
-            EXPECT_TRUE(blocks.Decode(reinterpret_cast<const uint8_t*>(p.data.data()), p.data.size(), streamed));
-        EXPECT_TRUE(blocks.Flush(streamed));
+            EXPECT_TRUE(blocks.Decode(reinterpret_cast<const uint8_t*>(p.data.data()), p.data.size(), AppendTo(streamed)));
+        EXPECT_TRUE(blocks.Flush(AppendTo(streamed)));
         EXPECT_EQ(FirstDifference(streamed, ref), -1) << streamed.size() << " samples, ffmpeg " << ref.size();
         EXPECT_EQ(blocks.LostBytes(), 0u);
         ++checked;

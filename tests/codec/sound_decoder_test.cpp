@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "audio/sound_decoder.h"
+#include "support/media.h"
 
 namespace {
 
@@ -24,8 +25,8 @@ std::vector<int16_t> DecodeInPieces(CodedFormat format, uint32_t rate, int chann
     EXPECT_TRUE(d.Open(format, rate, channels));
     std::vector<int16_t> out;
     for (size_t at = 0; at < data.size(); at += piece)
-        EXPECT_TRUE(d.Decode(data.data() + at, std::min(piece, data.size() - at), out));
-    const bool flushed = d.Flush(out);
+        EXPECT_TRUE(d.Decode(data.data() + at, std::min(piece, data.size() - at), AppendTo(out)));
+    const bool flushed = d.Flush(AppendTo(out));
     EXPECT_EQ(flushed, d.LostBytes() == 0);
     *lost = d.LostBytes();
     return out;
@@ -55,7 +56,7 @@ TEST(SoundDecoder, OpenChecksTheFormatsLayout)
         EXPECT_EQ(d.Open(c.format, c.rate, c.channels), c.opens) << static_cast<int>(c.format) << " " << c.channels;
         std::vector<int16_t> out;
         const uint8_t byte = 0;
-        EXPECT_EQ(d.Decode(&byte, 0, out), c.opens);  // nothing open: refused
+        EXPECT_EQ(d.Decode(&byte, 0, AppendTo(out)), c.opens);  // nothing open: refused
     }
     CSoundDecoder speex;
     if (speex.Open(CodedFormat::Speex, 5512, 1)) {
@@ -105,8 +106,8 @@ TEST(SoundDecoder, DamagedSpeexIsBounded)
         CSoundDecoder d;
         ASSERT_TRUE(d.Open(CodedFormat::Speex, 16000, 1));
         std::vector<int16_t> out;
-        const bool ok = d.Decode(data.data(), data.size(), out);
-        d.Flush(out);
+        const bool ok = d.Decode(data.data(), data.size(), AppendTo(out));
+        d.Flush(AppendTo(out));
         EXPECT_EQ(ok, d.LostBytes() == 0);
         EXPECT_LE(d.LostBytes(), data.size());
         EXPECT_LE(out.size(), 512 * data.size());

@@ -21,6 +21,15 @@ struct WaveContents {
 };
 WaveContents ReadWave(const std::string& path, bool ownLayout = true);
 
+// A sink for decoded samples that appends them to v.
+inline auto AppendTo(std::vector<int16_t>& v)
+{
+    return [&v](const int16_t* samples, size_t count) {
+        v.insert(v.end(), samples, samples + count);
+        return true;
+    };
+}
+
 // MP3 frames encoded from the samples with the program's own encoder.
 std::string Mp3Bytes(const std::vector<int16_t>& interleaved, bool stereo, uint32_t rate);
 // A movie holding exactly one DefineSound of MP3 frames (with its seek field).
