@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include "platform/file.h"
+#include "swf/lzma_body.h"
 #include "swf/walk_state.h"
 
 CSwfMovie::CSwfMovie() : m_walk(std::make_unique<WalkState>())
@@ -32,6 +33,8 @@ void CSwfMovie::Reset()
     ReleaseBody();
     m_width = m_height = m_frameRate = m_frameCount = 0;
     m_version = 0;
+    m_signature = 0;
+    m_declaredLength = 0;
     m_firstTag = 0;
     if (m_walk->stream.counted)
         FinishStream();
@@ -82,15 +85,17 @@ bool CSwfMovie::Load(const std::string& path, bool headerOnly)
     uint8_t header[8];
     if (file.Read(header, 8) != 8)
         return false;
-    if ((header[0] != 'F' && header[0] != 'C') || header[1] != 'W' || header[2] != 'S')
+    if ((header[0] != 'F' && header[0] != 'C' && header[0] != 'Z') || header[1] != 'W' || header[2] != 'S')
         return false;
+    m_signature = static_cast<char>(header[0]);
     m_version = header[3];
     const uint32_t declared = static_cast<uint32_t>(header[4]) | static_cast<uint32_t>(header[5]) << 8 |
                               static_cast<uint32_t>(header[6]) << 16 | static_cast<uint32_t>(header[7]) << 24;
     if (declared <= 20)
         return false;
-    m_bodyLength = declared;
-    const bool ok = header[0] == 'C' ? LoadCompressed(file, headerOnly) : LoadPlain(file, header, headerOnly);
+    m_declaredLength = m_bodyLength = declared;
+    const bool ok = header[0] == 'F' ? LoadPlain(file, header, headerOnly)
+                                     : LoadCompressed(file, headerOnly, header[0] == 'Z');
     if (!ok) {
         ReleaseBody();
         return false;
@@ -129,20 +134,12 @@ bool CSwfMovie::LoadPlain(platform::File& file, const uint8_t* header, bool head
     return true;
 }
 
-bool CSwfMovie::LoadCompressed(platform::File& file, bool headerOnly)
-{
-    const int64_t fileSize = file.Size();
-    if (fileSize < 8)
-        return false;
-    const uint64_t room = headerOnly ? kHeaderOnlyBody : m_bodyLength - 8ull;
-    if (room > std::max(kAlwaysInflatable, (static_cast<uint64_t>(fileSize) - 8) * kMaxInflateRatio))
-        return false;
-    m_bufferSize = static_cast<size_t>(room) + 10;
-    m_body.reset(Allocate(m_bufferSize));
-    if (!m_body)
-        return false;
-    std::memset(m_body.get(), 0, 8);
+namespace {
 
+// Inflates a zlib body into out as the compressed bytes arrive, and only
+// until the room is full: a header read stops after the first chunk.
+bool InflateBody(platform::File& file, uint8_t* out, size_t room, bool headerOnly)
+{
     struct Inflater {
         z_stream z{};
         bool ready = false;
@@ -155,14 +152,12 @@ bool CSwfMovie::LoadCompressed(platform::File& file, bool headerOnly)
     if (inflateInit(&inf.z) != Z_OK)
         return false;
     inf.ready = true;
-    inf.z.next_out = m_body.get() + 8;
-    size_t left = static_cast<size_t>(room);
+    inf.z.next_out = out;
+    size_t left = room;
     const size_t chunkSize = headerOnly ? kHeaderChunk : kCompressedChunk;
     std::unique_ptr<uint8_t[]> chunk(Allocate(chunkSize));
     if (!chunk)
         return false;
-    // Inflate as the compressed bytes arrive, and only until the room is full:
-    // a header read stops after the first chunk.
     while (left > 0) {
         const size_t got = file.Read(chunk.get(), chunkSize);
         if (file.Failed() || got == 0)
@@ -185,6 +180,29 @@ bool CSwfMovie::LoadCompressed(platform::File& file, bool headerOnly)
                 return false;
         }
     }
+    return true;
+}
+
+}  // namespace
+
+bool CSwfMovie::LoadCompressed(platform::File& file, bool headerOnly, bool lzma)
+{
+    const int64_t fileSize = file.Size();
+    const uint64_t before = 8 + (lzma ? kLzmaHeaderSize : 0);  // bytes ahead of the stream
+    if (fileSize < static_cast<int64_t>(before))
+        return false;
+    const uint64_t room = headerOnly ? kHeaderOnlyBody : m_bodyLength - 8ull;
+    if (room > std::max(kAlwaysInflatable, (static_cast<uint64_t>(fileSize) - before) * kMaxInflateRatio))
+        return false;
+    m_bufferSize = static_cast<size_t>(room) + 10;
+    m_body.reset(Allocate(m_bufferSize));
+    if (!m_body)
+        return false;
+    std::memset(m_body.get(), 0, 8);
+    uint8_t* out = m_body.get() + 8;
+    if (!(lzma ? DecodeLzmaBody(file, out, static_cast<size_t>(room), headerOnly)
+               : InflateBody(file, out, static_cast<size_t>(room), headerOnly)))
+        return false;
     m_bodyLength = static_cast<uint32_t>(room + 8);
     m_body[room + 8] = 0;
     m_body[room + 9] = 0;

@@ -41,6 +41,11 @@ public:
     uint32_t FoundCount() const { return m_found; }
     uint32_t ExtractedCount() const { return m_found - m_lost; }
     SwfHeaderInfo HeaderInfo() const;
+    // 'F', 'C' or 'Z': plain, zlib or LZMA body.
+    char Signature() const { return m_signature; }
+    // The length the file header declares, and the length of the body held
+    // (both counting the 8-byte file header).
+    uint32_t DeclaredLength() const { return m_declaredLength; }
     uint32_t BodyLength() const { return m_bodyLength; }
     size_t BufferSize() const { return m_bufferSize; }
     uint64_t FirstTag() const { return m_firstTag; }
@@ -52,7 +57,8 @@ private:
     // Container.
     void ReleaseBody();
     bool LoadPlain(platform::File& file, const uint8_t* header, bool headerOnly);
-    bool LoadCompressed(platform::File& file, bool headerOnly);
+    // A zlib ('CWS') or LZMA ('ZWS') body.
+    bool LoadCompressed(platform::File& file, bool headerOnly, bool lzma);
     void ParseMovieHeader();
 
     // Tag walk.
@@ -61,6 +67,9 @@ private:
     void OnSoundStreamHead();
     void OnSoundStreamBlock();
     void FinishStream();
+    // Writes decoded samples of a coded stream to its file; false once it
+    // can take no more.
+    bool AppendStreamSamples(const int16_t* samples, size_t count);
     // Bytes from the cursor to tag end, or 0 when the cursor has passed it.
     uint32_t BytesLeftInTag() const;
     // Appends the bytes from the cursor to tag end to a file; to a WAV file
@@ -79,11 +88,24 @@ private:
     // program took it meanwhile. False (and the file gone) on failure.
     bool CommitOutput(platform::PendingFile& file, std::string& path, const char* extension);
     bool OpenWaveOutput(platform::PendingFile& file, std::string& path, bool stereo, int bits, uint32_t rate);
-    bool WriteMp3Sound(int rateIndex, bool is16Bit, bool stereo, uint32_t sampleCount);
-    bool WriteAdpcmSound(int rateIndex, bool is16Bit, bool stereo, uint32_t sampleCount);
-    bool WritePcmSound(int rateIndex, bool is16Bit, bool stereo, uint32_t sampleCount);
-    bool AppendRecord(int rateIndex, bool is16Bit, bool stereo, uint32_t sampleCount, bool mp3,
-                      const std::string& path, bool cut = false);
+    // The fields of a DefineSound's sound header.
+    struct SoundHeader {
+        int format = 0;
+        int rateIndex = 0;
+        bool is16Bit = false;
+        bool stereo = false;
+        uint32_t sampleCount = 0;
+    };
+    // Each writes the DefineSound data from the cursor to tag end and
+    // catalogues the file; false when nothing could be written.
+    bool WriteMp3Sound(const SoundHeader& h);
+    bool WriteAdpcmSound(const SoundHeader& h);
+    bool WritePcmSound(const SoundHeader& h);
+    // Nellymoser, Speex and G.711, decoded to 16-bit WAV; false for formats
+    // without a decoder.
+    bool WriteCodedSound(const SoundHeader& h);
+    static CSoundElement RecordOf(const SoundHeader& h);
+    bool AppendRecord(CSoundElement record);
 
     // Conversion.
     void ConvertAllToMp3();
@@ -99,6 +121,8 @@ private:
     int32_t m_frameRate = 0;
     int32_t m_frameCount = 0;
     uint16_t m_version = 0;
+    char m_signature = 0;
+    uint32_t m_declaredLength = 0;
     std::unique_ptr<uint8_t[]> m_body;
     size_t m_bufferSize = 0;
     uint32_t m_bodyLength = 0;

@@ -13,6 +13,7 @@ struct CSoundElement {
     uint32_t isMp3 = 0;        // 1: the file is MP3, 0: WAV
     std::string path;
     bool cut = false;          // the file holds only the start: WAV files end at 4 GiB
+    uint8_t format = 0;        // the movie's sound format (see SoundFormatName)
 };
 
 struct SwfHeaderInfo {
@@ -29,3 +30,8 @@ constexpr uint32_t SampleRateOfIndex(int rateIndex)
     constexpr uint32_t kRates[4] = {5512, 11025, 22050, 44100};
     return kRates[rateIndex & 3];
 }
+
+// The sound formats of SWF sound headers, by name: "PCM" (0 and 3, native and
+// little-endian), "ADPCM", "MP3", "Nellymoser" (4 to 6), "A-law", "µ-law",
+// "Speex", or "" for a format no movie tool writes.
+const char* SoundFormatName(int format);

@@ -1,5 +1,7 @@
 #include "swf/swf_movie.h"
 
+#include <algorithm>
+
 #include "audio/wave_format.h"
 #include "swf/adpcm_decoder.h"
 #include "swf/walk_state.h"
@@ -20,6 +22,63 @@ enum : uint32_t {
 constexpr int kMaxSpriteDepth = 32;
 
 }  // namespace
+
+const char* SoundFormatName(int format)
+{
+    switch (format) {
+    case 0:
+    case 3: return "PCM";
+    case 1: return "ADPCM";
+    case 2: return "MP3";
+    case 4:
+    case 5:
+    case 6: return "Nellymoser";
+    case 7: return "A-law";
+    case 8: return "\xC2\xB5-law";
+    case 11: return "Speex";
+    default: return "";
+    }
+}
+
+bool CodedLayoutOf(int format, int rateIndex, bool stereo, CodedLayout& layout)
+{
+    switch (format) {
+    case 4: layout = {CodedFormat::Nellymoser, 16000, 1}; return true;
+    case 5: layout = {CodedFormat::Nellymoser, 8000, 1}; return true;
+    case 6: layout = {CodedFormat::Nellymoser, SampleRateOfIndex(rateIndex), 1}; return true;
+    case 7: layout = {CodedFormat::ALaw, SampleRateOfIndex(rateIndex), stereo ? 2 : 1}; return true;
+    case 8: layout = {CodedFormat::MuLaw, SampleRateOfIndex(rateIndex), stereo ? 2 : 1}; return true;
+    // Speex is wideband: the rate bits are ignored.
+    case 11: layout = {CodedFormat::Speex, 16000, 1}; return true;
+    default: return false;
+    }
+}
+
+bool AppendWaveSamples(platform::File& file, uint64_t& dataBytes, const int16_t* samples, size_t count,
+                       int channels, bool& cut)
+{
+    const uint64_t frameBytes = 2u * static_cast<uint64_t>(channels);
+    uint64_t bytes = static_cast<uint64_t>(count) * 2;
+    const uint64_t room = kMaxWaveDataBytes - dataBytes;
+    if (bytes > room) {
+        bytes = room - room % frameBytes;
+        cut = true;
+    }
+    uint8_t buffer[4096];
+    for (uint64_t done = 0; done < bytes;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(sizeof buffer, bytes - done));
+        for (size_t i = 0; i < n; i += 2) {
+            const auto v = static_cast<uint16_t>(samples[(done + i) / 2]);
+            buffer[i] = static_cast<uint8_t>(v);
+            buffer[i + 1] = static_cast<uint8_t>(v >> 8);
+        }
+        if (!file.Write(buffer, n))
+            return false;
+        done += n;
+    }
+    dataBytes += bytes;
+    return true;
+}
 
 uint32_t CSwfMovie::BytesLeftInTag() const
 {
@@ -114,28 +173,32 @@ void CSwfMovie::OnDefineSound()
     if (m_tagLength < 7)
         return;
     m_reader.SkipBytes(2);
-    const int format = static_cast<int>(m_reader.ReadBits(4));
-    const int rateIndex = static_cast<int>(m_reader.ReadBits(2));
-    const bool is16 = m_reader.ReadBits(1) != 0;
-    const bool stereo = m_reader.ReadBits(1) != 0;
-    const uint32_t count = m_reader.ReadUI32();
+    SoundHeader h;
+    h.format = static_cast<int>(m_reader.ReadBits(4));
+    h.rateIndex = static_cast<int>(m_reader.ReadBits(2));
+    h.is16Bit = m_reader.ReadBits(1) != 0;
+    h.stereo = m_reader.ReadBits(1) != 0;
+    h.sampleCount = m_reader.ReadUI32();
     bool written = false;
-    switch (format) {
+    switch (h.format) {
     case 0:
     case 3:
-        written = WritePcmSound(rateIndex, is16, stereo, count);
+        written = WritePcmSound(h);
         break;
     case 1:
-        written = WriteAdpcmSound(rateIndex, is16, stereo, count);
+        written = WriteAdpcmSound(h);
         break;
     case 2:
         if (m_tagLength < 9)
             return;
         m_reader.SkipBytes(2);
-        written = WriteMp3Sound(rateIndex, is16, stereo, count);
+        written = WriteMp3Sound(h);
         break;
     default:
-        return;
+        // Coded formats need their decoder; the rest (no tool writes them)
+        // are found and not extracted.
+        written = WriteCodedSound(h);
+        break;
     }
     ++m_found;
     if (!written)
@@ -158,7 +221,9 @@ void CSwfMovie::OnSoundStreamHead()
     s.samplesPerBlock = m_reader.ReadUI16();
     s.failed = false;
     s.dataBytes = 0;
-    if (s.samplesPerBlock == 0 || s.format >= 4)
+    s.blockBytes = 0;
+    s.decoder.reset();
+    if (s.samplesPerBlock == 0)
         return;
     CSoundElement& rec = s.pending;
     rec.sampleCount = 0;
@@ -166,15 +231,25 @@ void CSwfMovie::OnSoundStreamHead()
     rec.bits = s.is16Bit ? 16 : 8;
     rec.channels = s.isStereo ? 2 : 1;
     rec.cut = false;
-    // A stream whose file can't be made still counts its blocks, and is lost
-    // when it ends with samples.
+    rec.format = static_cast<uint8_t>(s.format);
+    // A stream whose file can't be made, or whose format can't be decoded,
+    // still counts its blocks, and is lost when it ends with data.
     s.counted = true;
+    CodedLayout coded{};
     if (s.format == 2) {
         rec.isMp3 = 1;
         s.open = CreateOutput(".mp3", s.output, rec.path);
-    } else {
+    } else if (s.format < 4) {
         rec.isMp3 = 0;
         s.open = OpenWaveOutput(s.output, rec.path, s.isStereo != 0, rec.bits, rec.sampleRate);
+    } else if (CodedLayoutOf(s.format, s.rateIndex, s.isStereo != 0, coded)) {
+        rec.isMp3 = 0;
+        rec.bits = 16;
+        rec.sampleRate = coded.rate;
+        rec.channels = static_cast<uint16_t>(coded.channels);
+        s.decoder = std::make_unique<CSoundDecoder>();
+        s.open = s.decoder->Open(coded.codec, coded.rate, coded.channels) &&
+                 OpenWaveOutput(s.output, rec.path, coded.channels == 2, 16, coded.rate);
     }
 }
 
@@ -226,16 +301,37 @@ void CSwfMovie::OnSoundStreamBlock()
             s.failed = true;
         break;
     }
-    default:
+    default: {
+        const uint32_t size = BytesLeftInTag();
+        s.blockBytes += size;
+        if (!writing || !s.decoder)
+            break;
+        // Damaged data the decoder skips costs what it held, not the stream.
+        s.decoder->Decode(m_body.get() + m_reader.Cursor(), size,
+                          [&](const int16_t* samples, size_t count) { return AppendStreamSamples(samples, count); });
         break;
     }
+    }
+}
+
+bool CSwfMovie::AppendStreamSamples(const int16_t* samples, size_t count)
+{
+    StreamState& s = m_walk->stream;
+    if (s.failed || s.pending.cut)
+        return false;
+    if (!AppendWaveSamples(s.output.Out(), s.dataBytes, samples, count, s.pending.channels, s.pending.cut))
+        s.failed = true;
+    s.pending.sampleCount = static_cast<uint32_t>(s.dataBytes / (2u * s.pending.channels));
+    return !s.failed && !s.pending.cut;
 }
 
 void CSwfMovie::FinishStream()
 {
     StreamState& s = m_walk->stream;
-    const bool hasSamples = s.pending.sampleCount > 0;
-    bool ok = s.open && !s.failed && hasSamples;
+    if (s.open && s.decoder)
+        s.decoder->Flush([&](const int16_t* samples, size_t count) { return AppendStreamSamples(samples, count); });
+    const bool hasSamples = s.pending.sampleCount > 0 || s.blockBytes > 0;
+    bool ok = s.open && !s.failed && s.pending.sampleCount > 0;
     if (ok && s.pending.isMp3 == 0)
         ok = PatchWaveLengths(s.output.Out());
     if (ok)

@@ -5,6 +5,9 @@
 #include <list>
 #include <vector>
 
+#include <memory>
+
+#include "audio/sound_decoder.h"
 #include "platform/pending_file.h"
 #include "swf/swf_movie.h"
 
@@ -19,9 +22,26 @@ struct StreamState {
     bool open = false;     // exactly when output is pending
     bool failed = false;   // a block could not be written: the file goes at the end
     uint64_t dataBytes = 0;  // sample bytes in a WAV output
+    uint64_t blockBytes = 0; // data of coded blocks: a stream that decodes to nothing is still found
+    std::unique_ptr<CSoundDecoder> decoder;  // coded formats: one decoder from head to end
     platform::PendingFile output;
     CSoundElement pending;
 };
+
+// What a coded format (Nellymoser, Speex, G.711) decodes to.
+struct CodedLayout {
+    CodedFormat codec;
+    uint32_t rate;
+    int channels;
+};
+// False for the formats this program copies or decodes itself, and for
+// those no movie tool writes.
+bool CodedLayoutOf(int format, int rateIndex, bool stereo, CodedLayout& layout);
+
+// Appends 16-bit samples to a WAV output as little-endian bytes, no more
+// than the file can describe: cut tells some were dropped.
+bool AppendWaveSamples(platform::File& file, uint64_t& dataBytes, const int16_t* samples, size_t count,
+                       int channels, bool& cut);
 
 struct CSwfMovie::WalkState {
     StreamState stream;                   // of the timeline being walked

@@ -69,67 +69,101 @@ bool CSwfMovie::OpenWaveOutput(platform::PendingFile& file, std::string& path, b
     return true;
 }
 
-bool CSwfMovie::AppendRecord(int rateIndex, bool is16Bit, bool stereo, uint32_t sampleCount, bool mp3,
-                             const std::string& path, bool cut)
+CSoundElement CSwfMovie::RecordOf(const SoundHeader& h)
 {
     CSoundElement e;
-    e.channels = stereo ? 2 : 1;
-    e.bits = is16Bit ? 16 : 8;
-    e.sampleRate = SampleRateOfIndex(rateIndex);
-    e.sampleCount = sampleCount;
-    e.isMp3 = mp3 ? 1 : 0;
-    e.path = path;
-    e.cut = cut;
-    if (cut)
+    e.channels = h.stereo ? 2 : 1;
+    e.bits = h.is16Bit ? 16 : 8;
+    e.sampleRate = SampleRateOfIndex(h.rateIndex);
+    e.sampleCount = h.sampleCount;
+    e.format = static_cast<uint8_t>(h.format);
+    return e;
+}
+
+bool CSwfMovie::AppendRecord(CSoundElement record)
+{
+    if (record.cut)
         ++m_lost;
-    m_sounds.push_back(std::move(e));
+    m_sounds.push_back(std::move(record));
     return true;
 }
 
-bool CSwfMovie::WriteMp3Sound(int rateIndex, bool is16Bit, bool stereo, uint32_t sampleCount)
+bool CSwfMovie::WriteMp3Sound(const SoundHeader& h)
 {
     platform::PendingFile file;
-    std::string path;
-    if (!CreateOutput(".mp3", file, path) || !CopyTagRest(file.Out()) || !CommitOutput(file, path, ".mp3"))
+    CSoundElement e = RecordOf(h);
+    e.isMp3 = 1;
+    if (!CreateOutput(".mp3", file, e.path) || !CopyTagRest(file.Out()) || !CommitOutput(file, e.path, ".mp3"))
         return false;
-    return AppendRecord(rateIndex, is16Bit, stereo, sampleCount, true, path);
+    return AppendRecord(std::move(e));
 }
 
-bool CSwfMovie::WritePcmSound(int rateIndex, bool is16Bit, bool stereo, uint32_t sampleCount)
+bool CSwfMovie::WritePcmSound(const SoundHeader& h)
 {
     platform::PendingFile file;
-    std::string path;
-    const int bits = is16Bit ? 16 : 8;
-    if (!OpenWaveOutput(file, path, stereo, bits, SampleRateOfIndex(rateIndex)))
+    CSoundElement e = RecordOf(h);
+    if (!OpenWaveOutput(file, e.path, h.stereo, e.bits, e.sampleRate))
         return false;
     uint64_t dataBytes = 0;
-    bool cut = false;
-    if (!CopyTagRestToWave(file.Out(), dataBytes, (stereo ? 2 : 1) * bits / 8, cut) ||
-        !PatchWaveLengths(file.Out()) || !CommitOutput(file, path, ".wav"))
+    if (!CopyTagRestToWave(file.Out(), dataBytes, e.channels * e.bits / 8, e.cut) || !PatchWaveLengths(file.Out()) ||
+        !CommitOutput(file, e.path, ".wav"))
         return false;
-    return AppendRecord(rateIndex, is16Bit, stereo, sampleCount, false, path, cut);
+    return AppendRecord(std::move(e));
 }
 
-bool CSwfMovie::WriteAdpcmSound(int rateIndex, bool is16Bit, bool stereo, uint32_t sampleCount)
+bool CSwfMovie::WriteAdpcmSound(const SoundHeader& h)
 {
     // Only what the sound's data can hold is decoded, so a tiny tag can't
     // declare gigabytes of output; and no more than a WAV file can describe.
+    CSoundElement e = RecordOf(h);
     const int codeBits = (m_reader.ByteAt(m_reader.Cursor()) >> 6) + 2;
-    uint32_t frames = CAdpcmDecoder::FramesThatFit(sampleCount, BytesLeftInTag() * 8ull, codeBits, stereo, is16Bit);
-    const uint64_t frameBytes = (stereo ? 2u : 1u) * (is16Bit ? 2u : 1u);
-    const bool cut = frames * frameBytes > kMaxWaveDataBytes;
-    if (cut)
+    uint32_t frames = CAdpcmDecoder::FramesThatFit(h.sampleCount, BytesLeftInTag() * 8ull, codeBits, h.stereo, h.is16Bit);
+    const uint64_t frameBytes = e.channels * e.bits / 8u;
+    e.cut = frames * frameBytes > kMaxWaveDataBytes;
+    if (e.cut)
         frames = static_cast<uint32_t>(kMaxWaveDataBytes / frameBytes);
+    e.sampleCount = frames;
     platform::PendingFile file;
-    std::string path;
-    if (!OpenWaveOutput(file, path, stereo, is16Bit ? 16 : 8, SampleRateOfIndex(rateIndex)))
+    if (!OpenWaveOutput(file, e.path, h.stereo, e.bits, e.sampleRate))
         return false;
     platform::File& out = file.Out();
-    if (!CAdpcmDecoder(m_reader).DecodeInPieces(frames, stereo, is16Bit,
+    if (!CAdpcmDecoder(m_reader).DecodeInPieces(frames, h.stereo, h.is16Bit,
                                             [&out](const uint8_t* data, size_t size) { return out.Write(data, size); }) ||
-        !PatchWaveLengths(out) || !CommitOutput(file, path, ".wav"))
+        !PatchWaveLengths(out) || !CommitOutput(file, e.path, ".wav"))
         return false;
-    return AppendRecord(rateIndex, is16Bit, stereo, frames, false, path, cut);
+    return AppendRecord(std::move(e));
+}
+
+bool CSwfMovie::WriteCodedSound(const SoundHeader& h)
+{
+    CodedLayout coded{};
+    if (!CodedLayoutOf(h.format, h.rateIndex, h.stereo, coded))
+        return false;
+    CSoundDecoder decoder;
+    if (!decoder.Open(coded.codec, coded.rate, coded.channels))
+        return false;
+    CSoundElement e = RecordOf(h);
+    e.bits = 16;
+    e.sampleRate = coded.rate;
+    e.channels = static_cast<uint16_t>(coded.channels);
+    // The file is made with the first samples: data that decodes to nothing
+    // takes no number.
+    platform::PendingFile file;
+    uint64_t dataBytes = 0;
+    bool failed = false;
+    const auto sink = [&](const int16_t* samples, size_t count) {
+        if (!file.IsPending() && !OpenWaveOutput(file, e.path, coded.channels == 2, 16, coded.rate))
+            failed = true;
+        failed = failed || !AppendWaveSamples(file.Out(), dataBytes, samples, count, coded.channels, e.cut);
+        return !failed && !e.cut;
+    };
+    // Damage the decoder skips costs what it held; the rest is written.
+    decoder.Decode(m_body.get() + m_reader.Cursor(), BytesLeftInTag(), sink);
+    decoder.Flush(sink);
+    e.sampleCount = static_cast<uint32_t>(dataBytes / (2u * e.channels));
+    if (failed || !file.IsPending() || !PatchWaveLengths(file.Out()) || !CommitOutput(file, e.path, ".wav"))
+        return false;
+    return AppendRecord(std::move(e));
 }
 
 bool CSwfMovie::TryOutputBase(const std::string& base)

@@ -8,11 +8,13 @@
 #include <vector>
 
 #include "audio/sound_decoder.h"
+#include "platform/file.h"
 #include "support/media.h"
 #include "support/flv.h"
 #include "support/swf_builder.h"
 #include "support/temp_dir.h"
 #include "support/tools.h"
+#include "swf/swf_movie.h"
 
 namespace {
 
@@ -22,23 +24,26 @@ struct OracleCase {
     const char* encoder;
     uint32_t rate;
     int channels;
+    int swfFormat;     // as a movie's sound header names it
+    int rateIndex;     // G.711 is made at 8 kHz, which no rate index names: its samples don't depend on it
     const char* options = "";
     int speexPad = 0;  // bits of padding at the end of each Speex packet
 };
 
 const OracleCase kCases[] = {
-    {"Nellymoser 8 kHz", CodedFormat::Nellymoser, "nellymoser", 8000, 1},
-    {"Nellymoser 16 kHz", CodedFormat::Nellymoser, "nellymoser", 16000, 1},
-    {"Nellymoser 22050 Hz", CodedFormat::Nellymoser, "nellymoser", 22050, 1},
-    {"Nellymoser 44100 Hz", CodedFormat::Nellymoser, "nellymoser", 44100, 1},
+    {"Nellymoser 8 kHz", CodedFormat::Nellymoser, "nellymoser", 8000, 1, 5, 0},
+    {"Nellymoser 16 kHz", CodedFormat::Nellymoser, "nellymoser", 16000, 1, 4, 0},
+    {"Nellymoser 22050 Hz", CodedFormat::Nellymoser, "nellymoser", 22050, 1, 6, 2},
+    {"Nellymoser 44100 Hz", CodedFormat::Nellymoser, "nellymoser", 44100, 1, 6, 3},
     // At quality 8 a wideband frame takes 556 bits: one frame a packet leaves
     // 4 bits of padding, two frames (as microphones write them) fill 139 bytes.
-    {"Speex", CodedFormat::Speex, "libspeex", 16000, 1, " -cbr_quality 8", 4},
-    {"Speex, two frames a packet", CodedFormat::Speex, "libspeex", 16000, 1, " -cbr_quality 8 -frames_per_packet 2", 0},
-    {"A-law mono", CodedFormat::ALaw, "pcm_alaw", 8000, 1},
-    {"A-law stereo", CodedFormat::ALaw, "pcm_alaw", 8000, 2},
-    {"mu-law mono", CodedFormat::MuLaw, "pcm_mulaw", 8000, 1},
-    {"mu-law stereo", CodedFormat::MuLaw, "pcm_mulaw", 8000, 2},
+    {"Speex", CodedFormat::Speex, "libspeex", 16000, 1, 11, 3, " -cbr_quality 8", 4},
+    {"Speex, two frames a packet", CodedFormat::Speex, "libspeex", 16000, 1, 11, 3,
+     " -cbr_quality 8 -frames_per_packet 2", 0},
+    {"A-law mono", CodedFormat::ALaw, "pcm_alaw", 8000, 1, 7, 1},
+    {"A-law stereo", CodedFormat::ALaw, "pcm_alaw", 8000, 2, 7, 1},
+    {"mu-law mono", CodedFormat::MuLaw, "pcm_mulaw", 8000, 1, 8, 1},
+    {"mu-law stereo", CodedFormat::MuLaw, "pcm_mulaw", 8000, 2, 8, 1},
 };
 
 bool HaveEncoder(const std::string& name)
@@ -137,6 +142,37 @@ TEST(CodecOracle, DecodesAsFfmpegDoesSampleForSample)
         EXPECT_TRUE(blocks.Flush(AppendTo(streamed)));
         EXPECT_EQ(FirstDifference(streamed, ref), -1) << streamed.size() << " samples, ffmpeg " << ref.size();
         EXPECT_EQ(blocks.LostBytes(), 0u);
+
+        // The same data in a movie, as a DefineSound and as a stream.
+        const size_t frames = ref.size() / static_cast<size_t>(c.channels);
+        SwfBuilder movie;
+        movie.Tag(kTagDefineSound, DefineSound(1, c.swfFormat, c.rateIndex, true, c.channels == 2,
+                                               static_cast<uint32_t>(frames), all))
+            .Tag(kTagSoundStreamHead, StreamHead(c.swfFormat, c.rateIndex, true, c.channels == 2, 256));
+        for (const auto& p : packets)
+            movie.Tag(kTagSoundStreamBlock, p.data);
+        movie.End();
+        CSwfMovie extractor;
+        ASSERT_TRUE(extractor.Extract(movie.WriteTo(dir / "coded.swf")));
+        ASSERT_EQ(extractor.Sounds().size(), 2u);
+        EXPECT_EQ(extractor.ExtractedCount(), 2u);
+        const uint32_t rate = c.format == CodedFormat::Speex ? 16000 : c.swfFormat == 4 ? 16000 : c.swfFormat == 5 ? 8000
+                                                                                     : SampleRateOfIndex(c.rateIndex);
+        for (const CSoundElement& sound : extractor.Sounds()) {
+            const WaveContents w = ReadWave(sound.path);
+            EXPECT_EQ(w.rate, rate);
+            EXPECT_EQ(w.channels, c.channels);
+            EXPECT_EQ(sound.sampleCount, frames);
+            EXPECT_STREQ(SoundFormatName(sound.format), SoundFormatName(c.swfFormat));
+            std::vector<int16_t> interleaved;
+            for (size_t i = 0; i < w.left.size(); ++i) {
+                interleaved.push_back(w.left[i]);
+                if (c.channels == 2)
+                    interleaved.push_back(w.right[i]);
+            }
+            EXPECT_EQ(FirstDifference(interleaved, ref), -1) << sound.path;
+            platform::DeleteFile(sound.path);
+        }
         ++checked;
     }
     if (checked == 0)

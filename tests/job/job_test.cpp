@@ -1,6 +1,8 @@
 // The whole job: extraction, conversion to the chosen type, and naming.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "platform/file.h"
 #include "platform/folders.h"
 #include "support/media.h"
@@ -180,4 +182,45 @@ TEST_F(JobTest, ConvertSwfFileCountsAndPaths)
     EXPECT_EQ(extracted, 3);
     EXPECT_EQ(total, 3);
     EXPECT_EQ(paths, (std::list<std::string>{m_dir / "three_001.wav", m_dir / "three_002.wav", m_dir / "three_003.wav"}));
+}
+
+TEST(Containers, TheSameMovieAsFwsCwsAndZwsGivesTheSameFiles)
+{
+    const auto tone = TestTone(6000, true, 22050);
+    const std::string pcm(reinterpret_cast<const char*>(tone.data()), tone.size() * 2);
+    SwfBuilder b;
+    b.Tag(kTagSoundStreamHead, StreamHead(1, 2, true, true, 4096))
+        .Tag(kTagDefineSound, DefineSound(1, 3, 2, true, true, 6000, pcm))
+        .Tag(kTagSoundStreamBlock, EncodeAdpcm(std::vector<int16_t>(tone.begin(), tone.begin() + 8192), true, 4).bytes)
+        .Tag(kTagDefineSound, DefineSound(2, 2, 2, true, false, 11025,
+                                          U16(0) + Mp3Bytes(TestTone(11025, false, 22050), false, 22050)))
+        .End();
+    const std::string forms[] = {b.Build(false), b.Build(true), b.BuildZws(true), b.BuildZws(false)};
+    for (const bool toMp3 : {true, false}) {
+        std::map<std::string, std::string> first;
+        for (const std::string& bytes : forms) {
+            TempDir dir;
+            WriteFileBytes(dir / "m.swf", bytes);
+            CSwfMovie movie;
+            ASSERT_TRUE(movie.Run(dir / "m.swf", toMp3)) << bytes.substr(0, 3);
+            EXPECT_EQ(movie.ExtractedCount(), 3u);
+            std::map<std::string, std::string> files;
+            for (const std::string& name : dir.List())
+                files[name] = ReadFileBytes(dir / name);
+            files.erase("m.swf");
+            if (first.empty())
+                first = files;
+            EXPECT_EQ(files.size(), 3u);
+            EXPECT_TRUE(files == first) << bytes.substr(0, 3) << (toMp3 ? " to MP3" : " to WAV");
+        }
+    }
+    // A ZWS movie declaring more than its stream holds fails; its header
+    // still reads.
+    TempDir dir;
+    WriteFileBytes(dir / "lie.swf", SwfBuilder(b).DeclaredLength(static_cast<uint32_t>(forms[0].size() + 50)).BuildZws(true));
+    CSwfMovie movie;
+    EXPECT_FALSE(movie.Load(dir / "lie.swf", false));
+    SwfHeaderInfo info;
+    EXPECT_TRUE(CSwfMovie::GetHeaderInfo(dir / "lie.swf", &info));
+    EXPECT_EQ(info.width, 550);
 }

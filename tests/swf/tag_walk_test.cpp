@@ -144,10 +144,12 @@ TEST(TagWalk, SkippedAndTruncatedTags)
 {
     TempDir dir;
     {
-        // Codes 15 and 46+ are passed over; format 6 takes no number.
+        // Codes 15 and 46+ are passed over; format 9, which no tool writes,
+        // takes no number, nor does Nellymoser data too short for a block.
         SwfBuilder b;
         b.Tag(kTagStartSound, DefineSound(1, 0, 0, false, false, 4, "abcd"))
             .Tag(60, DefineSound(1, 0, 0, false, false, 4, "abcd"))
+            .Tag(kTagDefineSound, DefineSound(1, 9, 0, false, false, 4, "abcd"))
             .Tag(kTagDefineSound, DefineSound(1, 6, 0, false, false, 4, "abcd"))
             .Tag(kTagDefineSound, DefineSound(2, 0, 0, false, false, 4, "wxyz"))
             .End();
@@ -260,4 +262,23 @@ TEST(TagWalk, OutputStaysInProportionToTheData)
     EXPECT_LT(wav.size(), 44u + 30 * 8 * 4 * 4);
     EXPECT_EQ(U32At(wav, 40), wav.size() - 44);
     EXPECT_EQ(movie.Sounds().front().sampleCount * 4, wav.size() - 44);
+}
+
+TEST(TagWalk, SoundsOfNoKnownFormatAreFoundNotExtracted)
+{
+    // A format no tool writes, as a sound and as a stream with data, and
+    // Nellymoser too short for a single block: found, and none written.
+    TempDir dir;
+    SwfBuilder b;
+    b.Tag(kTagDefineSound, DefineSound(1, 9, 0, false, false, 4, "abcd"))
+        .Tag(kTagSoundStreamHead, StreamHead(12, 1, true, false, 100))
+        .Tag(kTagSoundStreamBlock, std::string(50, 'z'))
+        .Tag(kTagDefineSound, DefineSound(2, 6, 1, true, false, 256, std::string(20, 'n')))
+        .Tag(kTagDefineSound, DefineSound(3, 0, 1, false, false, 3, "pcm"))
+        .End();
+    CSwfMovie movie;
+    ASSERT_TRUE(movie.Extract(b.WriteTo(dir / "odd.swf")));
+    EXPECT_EQ(movie.FoundCount(), 4u);
+    EXPECT_EQ(movie.ExtractedCount(), 1u);
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"odd.swf", "odd_001.wav"}));
 }
