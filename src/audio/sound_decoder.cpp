@@ -12,6 +12,9 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 #include <mutex>
+#include <optional>
+
+#include "platform/process.h"
 #endif
 
 namespace {
@@ -206,6 +209,12 @@ bool CSoundDecoder::SendPacket(const uint8_t* data, size_t size, const SampleSin
     }
     // A packet of our own: decoders read ahead into the zeroed padding after it.
     std::memcpy(m_context->packet->data, data, size);
+    // The Speex library prints a notification on standard error for every
+    // packet over 2000 bytes (a DefineSound of more than half a second) and
+    // for every damaged frame, and offers no way to stop it.
+    std::optional<platform::QuietStandardError> quiet;
+    if (m_format == CodedFormat::Speex)
+        quiet.emplace();
     const int rc = avcodec_send_packet(m_context->codec, m_context->packet);
     av_packet_unref(m_context->packet);
     const bool sent = rc >= 0 || rc == AVERROR(EAGAIN);
@@ -260,6 +269,9 @@ bool CSoundDecoder::Flush(const SampleSink& sink)
         m_carry.clear();
         ok = false;
     }
+    std::optional<platform::QuietStandardError> quiet;
+    if (m_format == CodedFormat::Speex)
+        quiet.emplace();
     if (avcodec_send_packet(m_context->codec, nullptr) >= 0)
         ok = ReceiveFrames(sink) && ok;
     // Ready for another sound.

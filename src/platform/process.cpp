@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <mutex>
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
@@ -243,6 +245,39 @@ bool WriteAll(int fd, const void* data, size_t size)
         size -= static_cast<size_t>(n);
     }
     return true;
+}
+
+namespace {
+
+std::mutex g_quietLock;
+int g_quietDepth = 0;
+int g_savedStderr = -1;
+
+}  // namespace
+
+QuietStandardError::QuietStandardError()
+{
+    std::lock_guard<std::mutex> lock(g_quietLock);
+    if (g_quietDepth++ > 0)
+        return;
+    std::fflush(stderr);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    g_savedStderr = null >= 0 ? ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3) : -1;
+    if (g_savedStderr >= 0)
+        ::dup2(null, STDERR_FILENO);
+    if (null >= 0)
+        ::close(null);
+}
+
+QuietStandardError::~QuietStandardError()
+{
+    std::lock_guard<std::mutex> lock(g_quietLock);
+    if (--g_quietDepth > 0 || g_savedStderr < 0)
+        return;
+    std::fflush(stderr);
+    ::dup2(g_savedStderr, STDERR_FILENO);
+    ::close(g_savedStderr);
+    g_savedStderr = -1;
 }
 
 unsigned ProcessorCount()

@@ -67,6 +67,17 @@ std::vector<bool> WaitReadable(const std::vector<int>& fds, int timeoutMs);
 // Writes all bytes to a descriptor (a worker's pipe); false on failure.
 bool WriteAll(int fd, const void* data, size_t size);
 
+// While one lives, what the process writes to standard error is dropped: for
+// a library that prints where it has no way to be told not to. Process-wide;
+// guards on several threads nest.
+class QuietStandardError {
+public:
+    QuietStandardError();
+    ~QuietStandardError();
+    QuietStandardError(const QuietStandardError&) = delete;
+    QuietStandardError& operator=(const QuietStandardError&) = delete;
+};
+
 // Processors this process may run on.
 unsigned ProcessorCount();
 

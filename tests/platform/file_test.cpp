@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/file.h"
 #include "platform/folders.h"
 #include "platform/pending_file.h"
+#include "platform/process.h"
 #include "support/temp_dir.h"
 
 using platform::File;
@@ -168,4 +171,27 @@ TEST(PendingFile, AppearsUnderItsNameOnlyWhenComplete)
     EXPECT_EQ(told, (std::vector<std::string>{"+.a.wav.1.part", "-.a.wav.1.part", "+.b.wav.part", "-.b.wav.part",
                                               "+.b.wav.part", "-.b.wav.part", "+.d.wav.part", "+.e.wav.part",
                                               "-.e.wav.part", "+.e.wav.part", "-.e.wav.part", "-.d.wav.part"}));
+}
+
+TEST(QuietStandardError, DropsWhatIsWrittenWhileItLives)
+{
+    TempDir dir;
+    std::fflush(stderr);
+    const int saved = ::dup(STDERR_FILENO);
+    File log;
+    ASSERT_TRUE(log.Open(dir / "stderr", OpenMode::CreateNew));
+    log.Close();
+    const int fd = ::open((dir / "stderr").c_str(), O_WRONLY);
+    ::dup2(fd, STDERR_FILENO);
+    {
+        platform::QuietStandardError outer;
+        platform::QuietStandardError inner;
+        std::fputs("hidden ", stderr);
+    }
+    std::fputs("shown", stderr);
+    std::fflush(stderr);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    ::close(fd);
+    EXPECT_EQ(ReadFileBytes(dir / "stderr"), "shown");
 }

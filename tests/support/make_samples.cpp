@@ -66,9 +66,24 @@ void WriteSeeds(const std::string& dir)
         .Tag(kTagStartSound, "\x01\x00\x00", true)
         .Tag(9, "\xFF\xFF\xFF")
         .End();
+    // Coded formats: the decoders' parsers see whatever a movie holds.
+    std::string noise(640, '\0');
+    for (size_t i = 0; i < noise.size(); ++i)
+        noise[i] = static_cast<char>((i * 2654435761u) >> 13);
+    SwfBuilder& coded = add("coded");
+    for (const int format : {4, 5, 6, 7, 8, 11})
+        coded.Tag(kTagDefineSound, DefineSound(static_cast<uint16_t>(format), format, 1, true, format == 7, 256,
+                                               noise.substr(0, 128 + 64 * static_cast<size_t>(format))));
+    coded.Tag(kTagSoundStreamHead, StreamHead(6, 2, true, false, 256))
+        .Tag(kTagSoundStreamBlock, noise.substr(0, 100))
+        .Tag(kTagSoundStreamBlock, noise.substr(100, 92))
+        .Tag(kTagSoundStreamHead, StreamHead(11, 0, true, false, 320))
+        .Tag(kTagSoundStreamBlock, noise.substr(200, 70))
+        .End();
     for (const auto& [name, movie] : movies) {
         movie.WriteTo(dir + "/swf/" + name + ".swf");
         movie.WriteTo(dir + "/swf/" + name + "_cws.swf", true);
+        WriteFileBytes(dir + "/swf/" + name + "_zws.swf", movie.BuildZws(name.size() % 2 == 0));
     }
     WriteFileBytes(dir + "/wav/mono16.wav", WaveBytes(tone, false, 11025));
     WriteFileBytes(dir + "/wav/stereo8.wav", WaveBytes8(std::vector<uint8_t>(400, 0x90), true, 5512));
