@@ -35,7 +35,8 @@ public:
     // run a frame or two past their data, which is allowed; a count that
     // needs far more bits than there are is damage, and decoding it would
     // only write zeros out of nothing.
-    static uint32_t FramesThatFit(uint32_t declared, uint64_t availableBits, int codeBits, bool stereo, bool is16Bit);
+    static uint32_t FramesThatFit(uint32_t declared, uint64_t availableBits, int codeBits, bool stereo, bool is16Bit,
+                                  uint32_t overrunFrames = 2);
 
 private:
     CBitReader& m_reader;

@@ -1,4 +1,7 @@
+#include <algorithm>
+#include <cstdio>
 #include <memory>
+#include <string_view>
 
 #include "audio/conversions.h"
 #include "platform/file.h"
@@ -26,10 +29,24 @@ bool CSwfMovie::Extract(const std::string& swfPath)
     const bool walked = WalkTags(false);
     if (m_walk->stream.counted)
         FinishStream();
+    TakeExportNames();
     return walked;
 }
 
-bool CSwfMovie::Run(const std::string& swfPath, bool toMp3)
+void CSwfMovie::TakeExportNames()
+{
+    // The names come in tags of their own, usually after the sounds.
+    for (CSoundFinding& f : m_findings) {
+        if (f.stream)
+            continue;
+        auto it = m_walk->exported.find(f.characterId);
+        if (it == m_walk->exported.end() && (it = m_walk->classes.find(f.characterId)) == m_walk->classes.end())
+            continue;
+        f.exportName = it->second;
+    }
+}
+
+bool CSwfMovie::Run(const std::string& swfPath, bool toMp3, bool exportNames)
 {
     if (!Extract(swfPath))
         return false;
@@ -38,8 +55,58 @@ bool CSwfMovie::Run(const std::string& swfPath, bool toMp3)
         ConvertAllToMp3();
     else
         ConvertAllToWav();
+    if (exportNames)
+        NameByExports();
     DropSingleNumber();
     return true;
+}
+
+namespace {
+
+// An export name as a part of a file name: path separators and characters
+// other file systems refuse become '_', and it is kept short.
+std::string SafeNamePart(const std::string& name)
+{
+    constexpr size_t kMaxBytes = 120;
+    std::string out;
+    for (const char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        out += u < 0x20 || u == 0x7F || std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos ? '_' : c;
+    }
+    if (out.size() > kMaxBytes) {
+        size_t cut = kMaxBytes;
+        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80)
+            --cut;  // not inside a UTF-8 sequence
+        out.resize(cut);
+    }
+    return out;
+}
+
+}  // namespace
+
+void CSwfMovie::NameByExports()
+{
+    auto sound = m_sounds.begin();
+    for (int index = 0; sound != m_sounds.end(); ++sound, ++index) {
+        const auto f = std::find_if(m_findings.begin(), m_findings.end(),
+                                    [index](const CSoundFinding& x) { return x.record == index; });
+        if (f == m_findings.end() || f->exportName.empty())
+            continue;
+        const std::string stem = m_outputBase + "_" + SafeNamePart(f->exportName);
+        const std::string extension(FileExtension(sound->path));
+        // Never replacing: a name taken (two sounds of one name, or a file of
+        // the user's) takes a number.
+        for (int n = 0; n < 1000; ++n) {
+            char suffix[16] = "";
+            if (n > 0)
+                std::snprintf(suffix, sizeof suffix, "_%03d", n);
+            const std::string target = stem + suffix + extension;
+            if (platform::RenameNoReplace(sound->path, target)) {
+                sound->path = target;
+                break;
+            }
+        }
+    }
 }
 
 std::string CSwfMovie::FreeTargetName(const std::string& source, const char* extension)
@@ -82,17 +149,29 @@ bool CSwfMovie::ConvertRecord(CSoundElement& sound, bool toMp3)
 
 void CSwfMovie::ConvertAllToMp3()
 {
+    int index = 0;
     for (CSoundElement& sound : m_sounds) {
-        if (!sound.isMp3)
-            ConvertRecord(sound, true);
+        if (!sound.isMp3 && !ConvertRecord(sound, true))
+            NoteConversionFailed(index);
+        ++index;
     }
 }
 
 void CSwfMovie::ConvertAllToWav()
 {
+    int index = 0;
     for (CSoundElement& sound : m_sounds) {
-        if (sound.isMp3)
-            ConvertRecord(sound, false);
+        if (sound.isMp3 && !ConvertRecord(sound, false))
+            NoteConversionFailed(index);
+        ++index;
+    }
+}
+
+void CSwfMovie::NoteConversionFailed(int record)
+{
+    for (CSoundFinding& f : m_findings) {
+        if (f.record == record)
+            f.conversionFailed = true;
     }
 }
 
@@ -101,7 +180,7 @@ void CSwfMovie::DropSingleNumber()
     // A movie of several sounds keeps its numbers when only one of them
     // could be written, so that a later run's files don't read as another
     // movie's.
-    if (m_sounds.size() != 1 || m_found != 1)
+    if (m_sounds.size() != 1 || FoundCount() != 1)
         return;
     CSoundElement& sound = m_sounds.front();
     // Only the number that ends the file name goes; a "_001" elsewhere in the
@@ -123,8 +202,7 @@ bool ConvertSwfFile(const std::string& swfPath, long* extracted, long* total,
     auto movie = std::make_unique<CSwfMovie>();
     if (!movie->Run(swfPath, toMp3))
         return false;
-    // Sounds found and none of them written anywhere: the movie failed.
-    if (movie->FoundCount() > 0 && movie->Sounds().empty())
+    if (!movie->WroteAnything())
         return false;
     if (extracted)
         *extracted = static_cast<long>(movie->ExtractedCount());

@@ -32,6 +32,7 @@ void CSwfMovie::Reset()
 {
     ReleaseBody();
     m_width = m_height = m_frameRate = m_frameCount = 0;
+    m_frameRateFraction = 0;
     m_version = 0;
     m_signature = 0;
     m_declaredLength = 0;
@@ -41,7 +42,10 @@ void CSwfMovie::Reset()
     m_nextNumber = 1;
     m_outputBase.clear();
     m_sounds.clear();
-    m_found = m_lost = 0;
+    m_findings.clear();
+    m_walk->exported.clear();
+    m_walk->classes.clear();
+    m_walk->sprite = 0;
     m_toMp3 = true;
     m_walk->stream = StreamState{};
 }
@@ -221,7 +225,7 @@ void CSwfMovie::ParseMovieHeader()
     // 64-bit differences: 31-bit extremes can't overflow.
     m_width = static_cast<int32_t>((static_cast<int64_t>(xmax) - xmin) / 20);
     m_height = static_cast<int32_t>((static_cast<int64_t>(ymax) - ymin) / 20);
-    m_reader.SkipBytes(1);
+    m_frameRateFraction = m_reader.ReadByte();
     m_frameRate = m_reader.ReadByte();
     m_frameCount = m_reader.ReadUI16();
     m_firstTag = m_reader.Cursor();

@@ -4,8 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <list>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "swf/bit_reader.h"
 #include "swf/swf_types.h"
@@ -31,16 +33,25 @@ public:
     void Reset();
     // Loads the movie and writes every sound as extracted (MP3 or WAV).
     bool Extract(const std::string& swfPath);
-    // Extract, then bring every file to the chosen type.
-    bool Run(const std::string& swfPath, bool toMp3);
+    // Extract, then bring every file to the chosen type. With exportNames,
+    // sounds the movie names (ExportAssets, SymbolClass) take their name
+    // instead of a number.
+    bool Run(const std::string& swfPath, bool toMp3, bool exportNames = false);
 
     // The files written, in catalogue order.
     const std::list<CSoundElement>& Sounds() const { return m_sounds; }
+    // Every sound the movie holds, in the order they were found (a stream when
+    // it ends), with what became of it.
+    const std::vector<CSoundFinding>& Findings() const { return m_findings; }
     // Sounds the movie holds, and how many of them are in the catalogue
     // whole: a sound that could not be written, or only in part, is lost.
-    uint32_t FoundCount() const { return m_found; }
-    uint32_t ExtractedCount() const { return m_found - m_lost; }
+    uint32_t FoundCount() const { return static_cast<uint32_t>(m_findings.size()); }
+    uint32_t ExtractedCount() const;
+    // False when the movie has sounds and none of them could be written.
+    bool WroteAnything() const { return m_findings.empty() || !m_sounds.empty(); }
     SwfHeaderInfo HeaderInfo() const;
+    // The frame rate with its fraction (the header's 8.8 value).
+    double FrameRate() const { return m_frameRate + m_frameRateFraction / 256.0; }
     // 'F', 'C' or 'Z': plain, zlib or LZMA body.
     char Signature() const { return m_signature; }
     // The length the file header declares, and the length of the body held
@@ -114,11 +125,22 @@ private:
     bool ConvertRecord(CSoundElement& sound, bool toMp3);
     std::string FreeTargetName(const std::string& source, const char* extension);
     void DropSingleNumber();
+    void NoteConversionFailed(int record);
+    void TakeExportNames();
+    void NameByExports();
+    // The finding of the sound being written, which writers fill in.
+    CSoundFinding& Current();
+    // Ends a finding: lost unless a record was written for it.
+    void AddFinding(CSoundFinding finding, bool written);
+    void OnExportNames(std::map<uint16_t, std::string>& names);
+    // An MP3 sound's rate and channels as its first frame says.
+    void NoteMp3Frames(CSoundFinding& finding);
 
     // Container.
     int32_t m_width = 0;
     int32_t m_height = 0;
     int32_t m_frameRate = 0;
+    uint8_t m_frameRateFraction = 0;
     int32_t m_frameCount = 0;
     uint16_t m_version = 0;
     char m_signature = 0;
@@ -131,8 +153,7 @@ private:
 
     // Catalogue and walk.
     std::list<CSoundElement> m_sounds;
-    uint32_t m_found = 0;
-    uint32_t m_lost = 0;
+    std::vector<CSoundFinding> m_findings;
     bool m_toMp3 = true;
     uint64_t m_tagEnd = 0;
     uint32_t m_tagLength = 0;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // One catalogued sound and the file that holds it.
 struct CSoundElement {
@@ -22,6 +23,39 @@ struct SwfHeaderInfo {
     int32_t frameRate = 0;  // whole frames per second
     int32_t frameCount = 0;
     uint16_t version = 0;
+};
+
+// Why a sound found in a movie has no whole file.
+enum class SoundLoss : uint8_t {
+    None,
+    NoFolder,        // no folder took new files: the movie's, the fallbacks
+    NotWritten,      // its file could not be created or written
+    UnknownFormat,   // a format no tool writes
+    NoDecoder,       // a coded format this build can't decode
+    NothingDecoded,  // its data decodes to no sound
+    Cut,             // cut at the 4 GiB a WAV file can describe
+};
+
+// One sound a movie holds, as its tags describe it, and what became of it.
+struct CSoundFinding {
+    bool stream = false;
+    uint16_t characterId = 0;   // the DefineSound's id; 0 for a stream
+    uint16_t sprite = 0;        // the DefineSprite whose timeline holds it; 0: the main one
+    std::string exportName;     // from ExportAssets, else SymbolClass
+    uint8_t format = 0;
+    uint32_t rate = 0;          // as the header's rate bits say
+    uint16_t channels = 0;
+    uint16_t bits = 0;
+    uint32_t declaredSamples = 0;  // a DefineSound's count; a stream's blocks, added up
+    int32_t seekSamples = -1;      // MP3 only: the seek or latency field
+    uint64_t decodedSamples = 0;   // frames decoded (ADPCM and coded formats)
+    uint32_t framesRate = 0;       // MP3: the first frame's rate, 0 when none was found
+    uint16_t framesChannels = 0;
+    bool overran = false;          // its data ran past its tag
+    uint64_t damagedBytes = 0;     // coded: bytes the decoder had to skip
+    bool conversionFailed = false; // its file stayed in the type it was extracted to
+    SoundLoss loss = SoundLoss::None;
+    int record = -1;               // its file's place in the catalogue; -1 when lost
 };
 
 // The sample rate a sound header's two rate bits stand for.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "audio/mp3_frame.h"
 #include "audio/wave_format.h"
 #include "swf/adpcm_decoder.h"
 #include "swf/walk_state.h"
@@ -15,6 +16,8 @@ enum : uint32_t {
     kSoundStreamBlock = 19,
     kDefineSprite = 39,
     kSoundStreamHead2 = 45,
+    kExportAssets = 56,
+    kSymbolClass = 76,
 };
 
 // Sprites inside sprites are not made by any authoring tool; a few levels are
@@ -109,7 +112,8 @@ bool CSwfMovie::WalkTags(bool inSprite)
 {
     const uint64_t outerLimit = m_walk->limit;
     if (inSprite) {
-        m_reader.SkipBytes(4);
+        m_walk->sprite = m_reader.ReadUI16();
+        m_reader.SkipBytes(2);  // frame count
         m_walk->limit = m_tagEnd;  // the sprite's own tag bounds its timeline
     } else {
         m_reader.DiscardBits();
@@ -146,6 +150,7 @@ bool CSwfMovie::WalkTags(bool inSprite)
         case kDefineSprite:
             if (m_walk->spriteDepth < kMaxSpriteDepth) {
                 ++m_walk->spriteDepth;
+                const uint16_t outerSprite = m_walk->sprite;
                 m_walk->outer.push_front(std::move(m_walk->stream));
                 m_walk->stream = StreamState{};
                 WalkTags(true);
@@ -153,8 +158,13 @@ bool CSwfMovie::WalkTags(bool inSprite)
                     FinishStream();
                 m_walk->stream = std::move(m_walk->outer.front());
                 m_walk->outer.pop_front();
+                m_walk->sprite = outerSprite;
                 --m_walk->spriteDepth;
             }
+            break;
+        case kExportAssets:
+        case kSymbolClass:
+            OnExportNames(code == kExportAssets ? m_walk->exported : m_walk->classes);
             break;
         default:
             break;
@@ -167,18 +177,65 @@ bool CSwfMovie::WalkTags(bool inSprite)
     return true;
 }
 
+void CSwfMovie::OnExportNames(std::map<uint16_t, std::string>& names)
+{
+    // A count, then character ids with NUL-ended names, bounded by the tag.
+    const uint16_t count = m_reader.ReadUI16();
+    for (uint16_t i = 0; i < count && BytesLeftInTag() >= 3; ++i) {
+        const uint16_t id = m_reader.ReadUI16();
+        const auto* start = m_body.get() + m_reader.Cursor();
+        const auto* end = start + BytesLeftInTag();
+        const auto* nul = std::find(start, end, uint8_t{0});
+        if (nul == end)
+            break;
+        names.try_emplace(id, reinterpret_cast<const char*>(start), static_cast<size_t>(nul - start));
+        m_reader.SkipBytes(static_cast<uint64_t>(nul - start) + 1);
+    }
+}
+
+CSoundFinding& CSwfMovie::Current()
+{
+    return m_walk->current ? *m_walk->current : m_walk->scratch;
+}
+
+void CSwfMovie::AddFinding(CSoundFinding finding, bool written)
+{
+    if (!written) {
+        finding.record = -1;
+        if (finding.loss == SoundLoss::None)
+            finding.loss = SoundLoss::NotWritten;
+    }
+    m_findings.push_back(std::move(finding));
+}
+
+uint32_t CSwfMovie::ExtractedCount() const
+{
+    return static_cast<uint32_t>(std::count_if(m_findings.begin(), m_findings.end(),
+                                               [](const CSoundFinding& f) { return f.loss == SoundLoss::None; }));
+}
+
 void CSwfMovie::OnDefineSound()
 {
     // Id, format byte and sample count; MP3 adds the seek field.
     if (m_tagLength < 7)
         return;
-    m_reader.SkipBytes(2);
+    CSoundFinding finding;
+    finding.characterId = m_reader.ReadUI16();
+    finding.sprite = m_walk->sprite;
     SoundHeader h;
     h.format = static_cast<int>(m_reader.ReadBits(4));
     h.rateIndex = static_cast<int>(m_reader.ReadBits(2));
     h.is16Bit = m_reader.ReadBits(1) != 0;
     h.stereo = m_reader.ReadBits(1) != 0;
     h.sampleCount = m_reader.ReadUI32();
+    if (h.format == 2 && m_tagLength < 9)
+        return;
+    finding.format = static_cast<uint8_t>(h.format);
+    finding.rate = SampleRateOfIndex(h.rateIndex);
+    finding.channels = h.stereo ? 2 : 1;
+    finding.bits = h.is16Bit ? 16 : 8;
+    finding.declaredSamples = h.sampleCount;
+    m_walk->current = &finding;
     bool written = false;
     switch (h.format) {
     case 0:
@@ -189,9 +246,8 @@ void CSwfMovie::OnDefineSound()
         written = WriteAdpcmSound(h);
         break;
     case 2:
-        if (m_tagLength < 9)
-            return;
-        m_reader.SkipBytes(2);
+        finding.seekSamples = static_cast<int16_t>(m_reader.ReadUI16());
+        NoteMp3Frames(finding);
         written = WriteMp3Sound(h);
         break;
     default:
@@ -200,9 +256,17 @@ void CSwfMovie::OnDefineSound()
         written = WriteCodedSound(h);
         break;
     }
-    ++m_found;
-    if (!written)
-        ++m_lost;
+    m_walk->current = nullptr;
+    AddFinding(std::move(finding), written);
+}
+
+void CSwfMovie::NoteMp3Frames(CSoundFinding& finding)
+{
+    Mp3FrameHeader frame;
+    if (finding.framesRate == 0 && FindMp3FrameHeader(m_body.get() + m_reader.Cursor(), BytesLeftInTag(), frame)) {
+        finding.framesRate = frame.sampleRate;
+        finding.framesChannels = static_cast<uint16_t>(frame.channels);
+    }
 }
 
 void CSwfMovie::OnSoundStreamHead()
@@ -219,6 +283,16 @@ void CSwfMovie::OnSoundStreamHead()
     s.is16Bit = static_cast<int32_t>(m_reader.ReadBits(1));
     s.isStereo = static_cast<int32_t>(m_reader.ReadBits(1));
     s.samplesPerBlock = m_reader.ReadUI16();
+    s.finding = CSoundFinding{};
+    s.finding.stream = true;
+    s.finding.sprite = m_walk->sprite;
+    s.finding.format = static_cast<uint8_t>(s.format);
+    s.finding.rate = SampleRateOfIndex(s.rateIndex);
+    s.finding.channels = s.isStereo ? 2 : 1;
+    s.finding.bits = s.is16Bit ? 16 : 8;
+    if (s.format == 2 && m_tagLength >= 6)
+        s.finding.seekSamples = static_cast<int16_t>(m_reader.ReadUI16());
+    m_walk->current = &s.finding;
     s.failed = false;
     s.dataBytes = 0;
     s.blockBytes = 0;
@@ -248,9 +322,14 @@ void CSwfMovie::OnSoundStreamHead()
         rec.sampleRate = coded.rate;
         rec.channels = static_cast<uint16_t>(coded.channels);
         s.decoder = std::make_unique<CSoundDecoder>();
-        s.open = s.decoder->Open(coded.codec, coded.rate, coded.channels) &&
-                 OpenWaveOutput(s.output, rec.path, coded.channels == 2, 16, coded.rate);
+        if (!s.decoder->Open(coded.codec, coded.rate, coded.channels))
+            s.finding.loss = SoundLoss::NoDecoder;
+        else
+            s.open = OpenWaveOutput(s.output, rec.path, coded.channels == 2, 16, coded.rate);
+    } else {
+        s.finding.loss = SoundLoss::UnknownFormat;
     }
+    m_walk->current = nullptr;
 }
 
 void CSwfMovie::OnSoundStreamBlock()
@@ -264,6 +343,7 @@ void CSwfMovie::OnSoundStreamBlock()
     case 0:
     case 3:
         s.pending.sampleCount += static_cast<uint32_t>(s.samplesPerBlock);
+        s.finding.declaredSamples += static_cast<uint32_t>(s.samplesPerBlock);
         if (writing && !CopyTagRestToWave(s.output.Out(), s.dataBytes, s.pending.channels * s.pending.bits / 8,
                                           s.pending.cut))
             s.failed = true;
@@ -272,15 +352,19 @@ void CSwfMovie::OnSoundStreamBlock()
         const bool stereo = s.pending.channels == 2;
         const bool is16 = s.pending.bits == 16;
         // Only what the block's data can hold; no more than the file can take.
+        const auto declared = static_cast<uint32_t>(s.samplesPerBlock);
         const int codeBits = (m_reader.ByteAt(m_reader.Cursor()) >> 6) + 2;
-        uint32_t frames = CAdpcmDecoder::FramesThatFit(static_cast<uint32_t>(s.samplesPerBlock),
-                                                       BytesLeftInTag() * 8ull, codeBits, stereo, is16);
+        const uint64_t bits = BytesLeftInTag() * 8ull;
+        uint32_t frames = CAdpcmDecoder::FramesThatFit(declared, bits, codeBits, stereo, is16);
+        s.finding.overran = s.finding.overran || CAdpcmDecoder::FramesThatFit(declared, bits, codeBits, stereo, is16, 0) < frames;
         const uint64_t frameBytes = (stereo ? 2u : 1u) * (is16 ? 2u : 1u);
         if (writing && s.dataBytes + frames * frameBytes > kMaxWaveDataBytes) {
             frames = static_cast<uint32_t>((kMaxWaveDataBytes - s.dataBytes) / frameBytes);
             s.pending.cut = true;
         }
         s.pending.sampleCount += frames;
+        s.finding.declaredSamples += declared;
+        s.finding.decodedSamples += frames;
         if (!writing)
             break;
         const size_t size = static_cast<size_t>(frames * frameBytes);
@@ -295,8 +379,11 @@ void CSwfMovie::OnSoundStreamBlock()
         // Sample count and seek samples come before the frames.
         if (m_tagLength < 4)
             break;
-        s.pending.sampleCount += m_reader.ReadUI16();
+        const uint16_t count = m_reader.ReadUI16();
+        s.pending.sampleCount += count;
+        s.finding.declaredSamples += count;
         m_reader.SkipBytes(2);
+        NoteMp3Frames(s.finding);
         if (writing && !CopyTagRest(s.output.Out()))
             s.failed = true;
         break;
@@ -304,6 +391,7 @@ void CSwfMovie::OnSoundStreamBlock()
     default: {
         const uint32_t size = BytesLeftInTag();
         s.blockBytes += size;
+        s.finding.declaredSamples += static_cast<uint32_t>(s.samplesPerBlock);
         if (!writing || !s.decoder)
             break;
         // Damaged data the decoder skips costs what it held, not the stream.
@@ -322,27 +410,35 @@ bool CSwfMovie::AppendStreamSamples(const int16_t* samples, size_t count)
     if (!AppendWaveSamples(s.output.Out(), s.dataBytes, samples, count, s.pending.channels, s.pending.cut))
         s.failed = true;
     s.pending.sampleCount = static_cast<uint32_t>(s.dataBytes / (2u * s.pending.channels));
+    s.finding.decodedSamples = s.pending.sampleCount;
     return !s.failed && !s.pending.cut;
 }
 
 void CSwfMovie::FinishStream()
 {
     StreamState& s = m_walk->stream;
-    if (s.open && s.decoder)
+    m_walk->current = &s.finding;
+    if (s.open && s.decoder) {
         s.decoder->Flush([&](const int16_t* samples, size_t count) { return AppendStreamSamples(samples, count); });
+        s.finding.damagedBytes = s.decoder->LostBytes();
+    }
     const bool hasSamples = s.pending.sampleCount > 0 || s.blockBytes > 0;
     bool ok = s.open && !s.failed && s.pending.sampleCount > 0;
+    if (s.open && !s.failed && s.decoder && s.pending.sampleCount == 0)
+        s.finding.loss = SoundLoss::NothingDecoded;
     if (ok && s.pending.isMp3 == 0)
         ok = PatchWaveLengths(s.output.Out());
     if (ok)
         ok = CommitOutput(s.output, s.pending.path, s.pending.isMp3 ? ".mp3" : ".wav");
     s.output.Discard();
-    if (s.counted && hasSamples) {
-        ++m_found;
-        if (!ok || s.pending.cut)
-            ++m_lost;
-    }
-    if (ok)
+    m_walk->current = nullptr;
+    if (ok) {
+        s.finding.record = static_cast<int>(m_sounds.size());
+        if (s.pending.cut)
+            s.finding.loss = SoundLoss::Cut;
         m_sounds.push_back(s.pending);
+    }
+    if (s.counted && hasSamples)
+        AddFinding(std::move(s.finding), ok);
     m_walk->stream = StreamState{};
 }

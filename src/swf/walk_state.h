@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <list>
+#include <map>
+#include <string>
 #include <vector>
 
 #include <memory>
@@ -26,6 +28,7 @@ struct StreamState {
     std::unique_ptr<CSoundDecoder> decoder;  // coded formats: one decoder from head to end
     platform::PendingFile output;
     CSoundElement pending;
+    CSoundFinding finding;
 };
 
 // What a coded format (Nellymoser, Speex, G.711) decodes to.
@@ -45,6 +48,11 @@ bool AppendWaveSamples(platform::File& file, uint64_t& dataBytes, const int16_t*
 
 struct CSwfMovie::WalkState {
     StreamState stream;                   // of the timeline being walked
+    uint16_t sprite = 0;                  // its DefineSprite's id, 0 for the main timeline
+    CSoundFinding* current = nullptr;     // the sound being written
+    CSoundFinding scratch;                // where writers note when no sound is current
+    std::map<uint16_t, std::string> exported;  // ExportAssets names by character id
+    std::map<uint16_t, std::string> classes;   // SymbolClass names
     std::list<StreamState> outer;         // of the timelines around it, innermost first
     int spriteDepth = 0;
     uint64_t limit = 0;                   // end of the timeline being walked: body or sprite tag

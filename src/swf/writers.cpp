@@ -34,8 +34,10 @@ std::string CSwfMovie::NextOutputName(const char* extension)
 
 bool CSwfMovie::CreateOutput(const char* extension, platform::PendingFile& file, std::string& path)
 {
-    if (m_outputBase.empty())
+    if (m_outputBase.empty()) {
+        Current().loss = SoundLoss::NoFolder;
         return false;
+    }
     for (int tries = 0; tries < kMaxNameTries; ++tries) {
         path = FormatOutputName(m_outputBase, m_nextNumber++, extension);
         if (!FileExists(path))
@@ -82,8 +84,10 @@ CSoundElement CSwfMovie::RecordOf(const SoundHeader& h)
 
 bool CSwfMovie::AppendRecord(CSoundElement record)
 {
+    CSoundFinding& finding = Current();
+    finding.record = static_cast<int>(m_sounds.size());
     if (record.cut)
-        ++m_lost;
+        finding.loss = SoundLoss::Cut;
     m_sounds.push_back(std::move(record));
     return true;
 }
@@ -105,7 +109,9 @@ bool CSwfMovie::WritePcmSound(const SoundHeader& h)
     if (!OpenWaveOutput(file, e.path, h.stereo, e.bits, e.sampleRate))
         return false;
     uint64_t dataBytes = 0;
-    if (!CopyTagRestToWave(file.Out(), dataBytes, e.channels * e.bits / 8, e.cut) || !PatchWaveLengths(file.Out()) ||
+    const int blockAlign = e.channels * e.bits / 8;
+    Current().decodedSamples = BytesLeftInTag() / static_cast<uint32_t>(blockAlign);
+    if (!CopyTagRestToWave(file.Out(), dataBytes, blockAlign, e.cut) || !PatchWaveLengths(file.Out()) ||
         !CommitOutput(file, e.path, ".wav"))
         return false;
     return AppendRecord(std::move(e));
@@ -117,7 +123,10 @@ bool CSwfMovie::WriteAdpcmSound(const SoundHeader& h)
     // declare gigabytes of output; and no more than a WAV file can describe.
     CSoundElement e = RecordOf(h);
     const int codeBits = (m_reader.ByteAt(m_reader.Cursor()) >> 6) + 2;
-    uint32_t frames = CAdpcmDecoder::FramesThatFit(h.sampleCount, BytesLeftInTag() * 8ull, codeBits, h.stereo, h.is16Bit);
+    const uint64_t bits = BytesLeftInTag() * 8ull;
+    uint32_t frames = CAdpcmDecoder::FramesThatFit(h.sampleCount, bits, codeBits, h.stereo, h.is16Bit);
+    Current().overran = CAdpcmDecoder::FramesThatFit(h.sampleCount, bits, codeBits, h.stereo, h.is16Bit, 0) < frames;
+    Current().decodedSamples = frames;
     const uint64_t frameBytes = e.channels * e.bits / 8u;
     e.cut = frames * frameBytes > kMaxWaveDataBytes;
     if (e.cut)
@@ -137,11 +146,15 @@ bool CSwfMovie::WriteAdpcmSound(const SoundHeader& h)
 bool CSwfMovie::WriteCodedSound(const SoundHeader& h)
 {
     CodedLayout coded{};
-    if (!CodedLayoutOf(h.format, h.rateIndex, h.stereo, coded))
+    if (!CodedLayoutOf(h.format, h.rateIndex, h.stereo, coded)) {
+        Current().loss = SoundLoss::UnknownFormat;
         return false;
+    }
     CSoundDecoder decoder;
-    if (!decoder.Open(coded.codec, coded.rate, coded.channels))
+    if (!decoder.Open(coded.codec, coded.rate, coded.channels)) {
+        Current().loss = SoundLoss::NoDecoder;
         return false;
+    }
     CSoundElement e = RecordOf(h);
     e.bits = 16;
     e.sampleRate = coded.rate;
@@ -161,6 +174,10 @@ bool CSwfMovie::WriteCodedSound(const SoundHeader& h)
     decoder.Decode(m_body.get() + m_reader.Cursor(), BytesLeftInTag(), sink);
     decoder.Flush(sink);
     e.sampleCount = static_cast<uint32_t>(dataBytes / (2u * e.channels));
+    Current().decodedSamples = e.sampleCount;
+    Current().damagedBytes = decoder.LostBytes();
+    if (!failed && !file.IsPending())
+        Current().loss = SoundLoss::NothingDecoded;
     if (failed || !file.IsPending() || !PatchWaveLengths(file.Out()) || !CommitOutput(file, e.path, ".wav"))
         return false;
     return AppendRecord(std::move(e));

@@ -198,8 +198,13 @@ TEST(CommandLine, AWorkerThatDiesOrOverrunsCostsItsMovieAlone)
     TempDir dir;
     for (const char* name : {"a.swf", "b.swf", "c.swf"})
         PcmMovie(dir / name);
-    // A minute of sound takes the encoder well past a tenth of a second.
-    PcmMovie(dir / "long.swf", 1, 11025 * 60);
+    // A minute of CD sound takes the encoder a second or more.
+    const auto tone = TestTone(44100 * 60, true, 44100);
+    SwfBuilder()
+        .Tag(kTagDefineSound, DefineSound(1, 3, 3, true, true, 44100 * 60,
+                                          std::string(reinterpret_cast<const char*>(tone.data()), tone.size() * 2)))
+        .End()
+        .WriteTo(dir / "long.swf");
     Result r = RunProgram(dir, "a.swf b.swf c.swf /m --jobs=2", "ORVELLIN_TEST_ABORT_ON=b.swf");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Conversion results:\n\na.swf: 1/1 Extracted\nb.swf: Conversion failure\nc.swf: 1/1 Extracted\n");

@@ -9,6 +9,7 @@
 #include "support/swf_builder.h"
 #include "support/temp_dir.h"
 #include "swf/swf_movie.h"
+#include "util/paths.h"
 
 namespace {
 
@@ -223,4 +224,27 @@ TEST(Containers, TheSameMovieAsFwsCwsAndZwsGivesTheSameFiles)
     SwfHeaderInfo info;
     EXPECT_TRUE(CSwfMovie::GetHeaderInfo(dir / "lie.swf", &info));
     EXPECT_EQ(info.width, 550);
+}
+
+TEST_F(JobTest, ExportNamesNameTheFilesWhenAsked)
+{
+    // Two sounds named alike, one a file system would refuse, one unnamed.
+    SwfBuilder b;
+    for (uint16_t id = 1; id <= 4; ++id)
+        b.Tag(kTagDefineSound, DefineSound(id, 0, 1, false, false, 100, std::string(100, static_cast<char>(id))));
+    b.Tag(56, U16(3) + U16(1) + "boom" + '\0' + U16(2) + "boom" + '\0' + U16(3) + "sfx/a:b" + '\0').End();
+    b.WriteTo(m_dir / "g.swf");
+    WriteFileBytes(m_dir / "g_boom_001.wav", "mine");
+    CSwfMovie movie;
+    ASSERT_TRUE(movie.Run(m_dir / "g.swf", false, true));
+    std::vector<std::string> names;
+    for (const CSoundElement& s : movie.Sounds())
+        names.emplace_back(FileNamePart(s.path));
+    EXPECT_EQ(names, (std::vector<std::string>{"g_boom.wav", "g_boom_002.wav", "g_sfx_a_b.wav", "g_004.wav"}));
+    EXPECT_EQ(ReadFileBytes(m_dir / "g_boom_001.wav"), "mine");
+    EXPECT_EQ(ReadFileBytes(m_dir / "g_boom_002.wav").substr(44), std::string(100, '\x02'));
+
+    // Without the option the numbers stay.
+    ASSERT_TRUE(movie.Run(m_dir / "g.swf", false));
+    EXPECT_EQ(FileNamePart(movie.Sounds().front().path), "g_001.wav");
 }

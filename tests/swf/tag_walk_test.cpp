@@ -282,3 +282,47 @@ TEST(TagWalk, SoundsOfNoKnownFormatAreFoundNotExtracted)
     EXPECT_EQ(movie.ExtractedCount(), 1u);
     EXPECT_EQ(dir.List(), (std::vector<std::string>{"odd.swf", "odd_001.wav"}));
 }
+
+TEST(TagWalk, FindingsTellWhatTheTagsSay)
+{
+    TempDir dir;
+    const std::string mp3 = Frames('m', 40);  // an MPEG-1 frame header: 44100 Hz, stereo
+    SwfBuilder inner;
+    inner.Tag(kTagSoundStreamHead2, StreamHead(2, 1, true, false, 576).substr(0, 4) + U16(static_cast<uint16_t>(-20)))
+        .Tag(kTagSoundStreamBlock, Mp3StreamBlock(576, mp3))
+        .Tag(kTagSoundStreamBlock, Mp3StreamBlock(500, mp3))
+        .End();
+    SwfBuilder b;
+    b.Tag(kTagDefineSound, DefineSound(7, 2, 2, true, false, 1152, U16(300) + mp3))
+        .Sprite(12, inner)
+        .Tag(kTagDefineSound, DefineSound(8, 0, 1, false, false, 10, "pcm"))
+        .Tag(56, U16(2) + U16(7) + "jump" + '\0' + U16(99) + "other" + '\0')
+        .Tag(76, U16(2) + U16(8) + "game.Beep" + '\0' + U16(7) + "game.Jump" + '\0')
+        .End();
+    CSwfMovie movie;
+    ASSERT_TRUE(movie.Extract(b.WriteTo(dir / "f.swf")));
+    const auto& f = movie.Findings();
+    ASSERT_EQ(f.size(), 3u);
+    // The MP3 sound: its tag says 22050 Hz mono, its frames 44100 Hz stereo;
+    // ExportAssets names it before SymbolClass does.
+    EXPECT_EQ(f[0].characterId, 7);
+    EXPECT_EQ(f[0].exportName, "jump");
+    EXPECT_EQ(f[0].seekSamples, 300);
+    EXPECT_EQ(f[0].rate, 22050u);
+    EXPECT_EQ(f[0].framesRate, 44100u);
+    EXPECT_EQ(f[0].framesChannels, 2);
+    EXPECT_EQ(f[0].record, 0);
+    // The sprite's stream, ended by the sprite's End.
+    EXPECT_TRUE(f[1].stream);
+    EXPECT_EQ(f[1].sprite, 12);
+    EXPECT_EQ(f[1].seekSamples, -20);
+    EXPECT_EQ(f[1].declaredSamples, 1076u);
+    EXPECT_EQ(f[1].exportName, "");
+    // PCM data holding 3 of the 10 frames it declares.
+    EXPECT_EQ(f[2].exportName, "game.Beep");
+    EXPECT_EQ(f[2].sprite, 0);
+    EXPECT_EQ(f[2].declaredSamples, 10u);
+    EXPECT_EQ(f[2].decodedSamples, 3u);
+    for (const CSoundFinding& x : f)
+        EXPECT_EQ(x.loss, SoundLoss::None);
+}
