@@ -17,7 +17,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Messages from a worker: a type byte, a 32-bit little-endian length, the bytes.
-enum : char { kTempCreated = 'T', kTempGone = 'U', kResult = 'R' };
+enum : char { kTempCreated = 'T', kTempGone = 'U', kCreated = 'C', kRemoved = 'D', kResult = 'R' };
 constexpr uint32_t kMaxMessage = 64u << 20;
 // How long workers told to stop may take before they are killed.
 constexpr auto kStopGrace = std::chrono::seconds(5);
@@ -33,8 +33,10 @@ bool Send(int fd, char type, const std::string& payload)
 int RunTask(size_t task, int fd, const std::function<std::string(size_t)>& work)
 {
     platform::RemovePendingFilesOnSignals();
-    platform::SetPendingFileListener(
-        [fd](bool created, const std::string& temp) { Send(fd, created ? kTempCreated : kTempGone, temp); });
+    platform::SetFileEventListener([fd](platform::FileEvent event, const std::string& path) {
+        static constexpr char kTypes[] = {kTempCreated, kTempGone, kCreated, kRemoved};
+        Send(fd, kTypes[static_cast<int>(event)], path);
+    });
     const std::string result = work(task);
     return Send(fd, kResult, result) ? 0 : 1;
 }
@@ -44,7 +46,8 @@ struct Running {
     size_t task = 0;
     platform::Child child;
     std::string inbox;
-    std::set<std::string> temps;  // reported and not yet gone
+    std::set<std::string> temps;    // reported and not yet gone
+    std::set<std::string> outputs;  // files it made, which go if it fails
     WorkerOutcome outcome;
     bool gotResult = false;
     bool broken = false;  // sent something that is no message
@@ -67,6 +70,11 @@ void TakeMessages(Running& r)
         switch (static_cast<char>(h[0])) {
         case kTempCreated: r.temps.insert(std::move(payload)); break;
         case kTempGone: r.temps.erase(payload); break;
+        case kCreated: r.outputs.insert(std::move(payload)); break;
+        case kRemoved:
+            r.temps.erase(payload);
+            r.outputs.erase(payload);
+            break;
         case kResult:
             r.outcome.result = std::move(payload);
             r.gotResult = true;
@@ -102,6 +110,10 @@ void Settle(Running& r)
     o.reported = r.gotResult && !r.broken && !o.timedOut && end.exited && end.code == 0;
     if (o.reported)
         return;
+    // A movie that did not finish leaves nothing: the files it made so far
+    // would read as a conversion, and a later run would number after them.
+    for (const std::string& output : r.outputs)
+        platform::DeleteFile(output);
     if (o.timedOut)
         o.failure = "time limit reached";
     else if (r.broken)

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -278,19 +279,22 @@ bool ReadWholeFile(const std::string& path, std::string& out, size_t maxSize)
     return !file.Failed();
 }
 
-bool DeleteFile(const std::string& path)
+namespace {
+
+std::mutex g_listenerLock;
+std::function<void(FileEvent, const std::string&)> g_listener;
+
+bool Moved(bool ok, const std::string& from, const std::string& to)
 {
-    return ::unlink(path.c_str()) == 0;
+    if (ok) {
+        TellFileEvent(FileEvent::Removed, from);
+        TellFileEvent(FileEvent::Created, to);
+    }
+    return ok;
 }
 
-bool RenameNoReplace(const std::string& from, const std::string& to)
+bool LinkThenUnlink(const std::string& from, const std::string& to)
 {
-#if defined(SYS_renameat2) && defined(RENAME_NOREPLACE)
-    if (::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
-        return false;
-#endif
     // File systems without renameat2: link refuses an existing name, then the old name goes.
     if (::link(from.c_str(), to.c_str()) != 0)
         return false;
@@ -301,9 +305,43 @@ bool RenameNoReplace(const std::string& from, const std::string& to)
     return true;
 }
 
+}  // namespace
+
+void SetFileEventListener(std::function<void(FileEvent event, const std::string& path)> listener)
+{
+    std::lock_guard<std::mutex> lock(g_listenerLock);
+    g_listener = std::move(listener);
+}
+
+void TellFileEvent(FileEvent event, const std::string& path)
+{
+    std::lock_guard<std::mutex> lock(g_listenerLock);
+    if (g_listener)
+        g_listener(event, path);
+}
+
+bool DeleteFile(const std::string& path)
+{
+    if (::unlink(path.c_str()) != 0)
+        return false;
+    TellFileEvent(FileEvent::Removed, path);
+    return true;
+}
+
+bool RenameNoReplace(const std::string& from, const std::string& to)
+{
+#if defined(SYS_renameat2) && defined(RENAME_NOREPLACE)
+    if (::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return Moved(true, from, to);
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return false;
+#endif
+    return Moved(LinkThenUnlink(from, to), from, to);
+}
+
 bool RenameReplacing(const std::string& from, const std::string& to)
 {
-    return ::rename(from.c_str(), to.c_str()) == 0;
+    return Moved(::rename(from.c_str(), to.c_str()) == 0, from, to);
 }
 
 bool SameFile(const std::string& a, const std::string& b)

@@ -68,6 +68,15 @@ private:
 // or when the file is larger.
 bool ReadWholeFile(const std::string& path, std::string& out, size_t maxSize);
 
+// What this process does to files, told to one listener: a worker process
+// tells its parent, which can then remove what a worker that died left
+// behind. Temporary files (pending_file.h) come and go; Created and Removed
+// follow moves and deletions.
+enum class FileEvent { TempCreated, TempGone, Created, Removed };
+// One listener per process; an empty function removes it.
+void SetFileEventListener(std::function<void(FileEvent event, const std::string& path)> listener);
+void TellFileEvent(FileEvent event, const std::string& path);
+
 bool DeleteFile(const std::string& path);
 // Moves from to to, never replacing an existing to.
 bool RenameNoReplace(const std::string& from, const std::string& to);

@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,16 +15,6 @@ namespace {
 // so the handler reads them without locks or allocation; more pending files
 // than slots at once only go untracked.
 std::array<std::atomic<char*>, 256> g_pending{};
-
-std::mutex g_listenerLock;
-std::function<void(bool, const std::string&)> g_listener;
-
-void Tell(bool created, const std::string& temp)
-{
-    std::lock_guard<std::mutex> lock(g_listenerLock);
-    if (g_listener)
-        g_listener(created, temp);
-}
 
 int Track(const std::string& temp)
 {
@@ -104,7 +93,7 @@ bool PendingFile::Create(const std::string& finalPath, bool replacing)
             m_temp = candidate;
             m_replacing = replacing;
             m_slot = Track(candidate);
-            Tell(true, candidate);
+            TellFileEvent(FileEvent::TempCreated, candidate);
             return true;
         }
         if (m_file.LastOpenError() == OpenError::NameTooLong && !shortForm) {
@@ -122,7 +111,7 @@ void PendingFile::Forget()
 {
     Untrack(m_slot);
     m_slot = -1;
-    Tell(false, m_temp);
+    TellFileEvent(FileEvent::TempGone, m_temp);
     m_temp.clear();
 }
 
@@ -163,12 +152,6 @@ void RemovePendingFiles()
         if (const char* temp = slot.load())
             ::unlink(temp);
     }
-}
-
-void SetPendingFileListener(std::function<void(bool created, const std::string& temp)> listener)
-{
-    std::lock_guard<std::mutex> lock(g_listenerLock);
-    g_listener = std::move(listener);
 }
 
 }  // namespace platform

@@ -1,7 +1,6 @@
 // New files that appear under their final name only once complete.
 #pragma once
 
-#include <functional>
 #include <string>
 
 #include "platform/file.h"
@@ -55,9 +54,5 @@ private:
 // from a signal handler.
 void RemovePendingFiles();
 
-// Told each temporary name when it is created (true) and when it is moved or
-// deleted (false): a parent process can then remove what a worker that was
-// killed left behind. One listener per process; an empty function removes it.
-void SetPendingFileListener(std::function<void(bool created, const std::string& temp)> listener);
 
 }  // namespace platform

@@ -83,27 +83,34 @@ uint8_t* Allocate(size_t size)
 bool CSwfMovie::Load(const std::string& path, bool headerOnly)
 {
     ReleaseBody();
+    m_loadFailure = LoadFailure::NotReadable;
     platform::File file;
     if (!file.Open(path, platform::OpenMode::Read))
         return false;
     uint8_t header[8];
-    if (file.Read(header, 8) != 8)
+    const size_t got = file.Read(header, 8);
+    if (file.Failed())
         return false;
-    if ((header[0] != 'F' && header[0] != 'C' && header[0] != 'Z') || header[1] != 'W' || header[2] != 'S')
+    m_loadFailure = LoadFailure::NoSignature;
+    if (got != 8 || (header[0] != 'F' && header[0] != 'C' && header[0] != 'Z') || header[1] != 'W' ||
+        header[2] != 'S')
         return false;
     m_signature = static_cast<char>(header[0]);
     m_version = header[3];
     const uint32_t declared = static_cast<uint32_t>(header[4]) | static_cast<uint32_t>(header[5]) << 8 |
                               static_cast<uint32_t>(header[6]) << 16 | static_cast<uint32_t>(header[7]) << 24;
+    m_loadFailure = LoadFailure::BadLength;
     if (declared <= 20)
         return false;
     m_declaredLength = m_bodyLength = declared;
+    m_loadFailure = LoadFailure::Damaged;
     const bool ok = header[0] == 'F' ? LoadPlain(file, header, headerOnly)
                                      : LoadCompressed(file, headerOnly, header[0] == 'Z');
     if (!ok) {
         ReleaseBody();
         return false;
     }
+    m_loadFailure = LoadFailure::None;
     m_reader.Attach(m_body.get(), m_bodyLength);
     ParseMovieHeader();
     if (headerOnly)
@@ -126,10 +133,14 @@ bool CSwfMovie::LoadPlain(platform::File& file, const uint8_t* header, bool head
     }
     m_bufferSize = static_cast<size_t>(want) + 10;
     m_body.reset(Allocate(m_bufferSize));
-    if (!m_body)
+    if (!m_body) {
+        m_loadFailure = LoadFailure::NoMemory;
         return false;
+    }
     std::memcpy(m_body.get(), header, 8);
     const size_t got = file.Read(m_body.get() + 8, static_cast<size_t>(want));
+    if (file.Failed())
+        m_loadFailure = LoadFailure::NotReadable;
     if (file.Failed() || (headerOnly && got != kHeaderOnlyBody))
         return false;
     m_bodyLength = static_cast<uint32_t>(got + 8);
@@ -196,12 +207,16 @@ bool CSwfMovie::LoadCompressed(platform::File& file, bool headerOnly, bool lzma)
     if (fileSize < static_cast<int64_t>(before))
         return false;
     const uint64_t room = headerOnly ? kHeaderOnlyBody : m_bodyLength - 8ull;
-    if (room > std::max(kAlwaysInflatable, (static_cast<uint64_t>(fileSize) - before) * kMaxInflateRatio))
+    if (room > std::max(kAlwaysInflatable, (static_cast<uint64_t>(fileSize) - before) * kMaxInflateRatio)) {
+        m_loadFailure = LoadFailure::Bomb;
         return false;
+    }
     m_bufferSize = static_cast<size_t>(room) + 10;
     m_body.reset(Allocate(m_bufferSize));
-    if (!m_body)
+    if (!m_body) {
+        m_loadFailure = LoadFailure::NoMemory;
         return false;
+    }
     std::memset(m_body.get(), 0, 8);
     uint8_t* out = m_body.get() + 8;
     if (!(lzma ? DecodeLzmaBody(file, out, static_cast<size_t>(room), headerOnly)

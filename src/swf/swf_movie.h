@@ -28,6 +28,8 @@ public:
     // its header values. Replaces what was loaded before.
     bool Load(const std::string& path, bool headerOnly);
     static bool GetHeaderInfo(const std::string& path, SwfHeaderInfo* info);
+    // Why the last Load failed; None after a good one.
+    LoadFailure LastLoadFailure() const { return m_loadFailure; }
 
     // Forgets the movie and its catalogue; the files stay.
     void Reset();
@@ -144,6 +146,7 @@ private:
     int32_t m_frameCount = 0;
     uint16_t m_version = 0;
     char m_signature = 0;
+    LoadFailure m_loadFailure = LoadFailure::None;
     uint32_t m_declaredLength = 0;
     std::unique_ptr<uint8_t[]> m_body;
     size_t m_bufferSize = 0;

@@ -25,6 +25,17 @@ struct SwfHeaderInfo {
     uint16_t version = 0;
 };
 
+// Why a movie could not be loaded.
+enum class LoadFailure : uint8_t {
+    None,
+    NotReadable,  // no regular file that can be read
+    NoSignature,  // no FWS, CWS or ZWS header
+    BadLength,    // a declared length too short for a movie header
+    Bomb,         // a compressed body that would inflate far beyond what movies do
+    NoMemory,     // no memory for the body
+    Damaged,      // a compressed body that is damaged or cut short
+};
+
 // Why a sound found in a movie has no whole file.
 enum class SoundLoss : uint8_t {
     None,

@@ -128,8 +128,9 @@ TEST(PendingFile, AppearsUnderItsNameOnlyWhenComplete)
 {
     TempDir dir;
     std::vector<std::string> told;
-    platform::SetPendingFileListener([&](bool created, const std::string& temp) {
-        told.push_back((created ? "+" : "-") + temp.substr(temp.rfind('/') + 1));
+    platform::SetFileEventListener([&](platform::FileEvent event, const std::string& path) {
+        if (event == platform::FileEvent::TempCreated || event == platform::FileEvent::TempGone)
+            told.push_back((event == platform::FileEvent::TempCreated ? "+" : "-") + path.substr(path.rfind('/') + 1));
     });
     // A leftover of a killed run keeps its name; the new file takes the next.
     WriteFileBytes(dir / ".a.wav.part", "leftover");
@@ -167,7 +168,7 @@ TEST(PendingFile, AppearsUnderItsNameOnlyWhenComplete)
         ASSERT_TRUE(e.Create(dir / "e.wav"));
     }
     EXPECT_EQ(dir.List(), (std::vector<std::string>{".a.wav.part", "a.wav", "b.wav", "b2.wav"}));
-    platform::SetPendingFileListener({});
+    platform::SetFileEventListener({});
     EXPECT_EQ(told, (std::vector<std::string>{"+.a.wav.1.part", "-.a.wav.1.part", "+.b.wav.part", "-.b.wav.part",
                                               "+.b.wav.part", "-.b.wav.part", "+.d.wav.part", "+.e.wav.part",
                                               "-.e.wav.part", "+.e.wav.part", "-.e.wav.part", "-.d.wav.part"}));
