@@ -1,48 +1,68 @@
 #include "app/batch.h"
 
+#include <chrono>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <iterator>
 #include <map>
+#include <unistd.h>
 
+#include "app/report.h"
 #include "app/workers.h"
+#include "platform/file.h"
 #include "platform/process.h"
 #include "swf/swf_movie.h"
 #include "util/paths.h"
 
 namespace {
 
-struct Movie {
-    std::string path;
-    bool toMp3 = true;
-    std::string line;
-    bool ok = false;
-};
-
 bool IsMessageSwitch(const std::string& arg)
 {
     return arg.size() == 2 && arg[0] == '/' && (arg[1] == 'm' || arg[1] == 'M');
 }
 
-bool StartsWith(const std::string& arg, const char* prefix)
+// The value of "--name=value", or null when arg is no such option.
+const char* OptionValue(const std::string& arg, const char* name)
 {
-    return arg.rfind(prefix, 0) == 0;
+    const size_t n = std::char_traits<char>::length(name);
+    return arg.compare(0, n, name) == 0 && arg.size() > n && arg[n] == '=' ? arg.c_str() + n + 1 : nullptr;
 }
 
-bool IsBatchOption(const std::string& arg)
+unsigned ParseCount(const char* text, unsigned max)
 {
-    return StartsWith(arg, "--jobs=") || StartsWith(arg, "--timeout=");
-}
-
-unsigned ParseCount(const char* text)
-{
-    if (!text || !*text)
+    if (!text || !std::isdigit(static_cast<unsigned char>(*text)))
         return 0;
     char* end = nullptr;
     const unsigned long n = std::strtoul(text, &end, 10);
-    if (*end != '\0' || n == 0 || n > 1024 || !std::isdigit(static_cast<unsigned char>(*text)))
-        return 0;
-    return static_cast<unsigned>(n);
+    return *end == '\0' && n <= max ? static_cast<unsigned>(n) : 0;
+}
+
+// Movie paths one per line; "-" reads standard input.
+bool ReadList(const std::string& list, bool toMp3, std::vector<BatchMovie>& movies)
+{
+    std::string text;
+    if (list == "-") {
+        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+        if (std::cin.bad())
+            return false;
+    } else if (!platform::ReadWholeFile(list, text, size_t{1} << 32)) {
+        return false;
+    }
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty())
+            movies.push_back(BatchMovie{std::move(line), toMp3});
+        at = end + 1;
+    }
+    return true;
 }
 
 // A name as the results text shows it: control characters escaped, so that
@@ -69,30 +89,89 @@ std::string Printable(std::string_view name)
     return out;
 }
 
-// What a worker sends back: "ok EXTRACTED TOTAL" or "failed".
-std::string ConvertInWorker(const Movie& movie)
+std::string ResultLine(const std::string& path, const RecordCounts& counts)
 {
-    if (const char* abortOn = std::getenv("ORVELLIN_TEST_ABORT_ON"); abortOn && FileNamePart(movie.path) == abortOn)
-        std::abort();
-    long extracted = 0;
-    long total = 0;
-    if (!ConvertSwfFile(movie.path, &extracted, &total, nullptr, movie.toMp3))
-        return "failed";
-    return "ok " + std::to_string(extracted) + " " + std::to_string(total);
+    char text[64];
+    if (counts.parsed && !counts.failed)
+        std::snprintf(text, sizeof text, ": %ld/%ld Extracted\n", counts.extracted, counts.found);
+    else
+        std::snprintf(text, sizeof text, ": Conversion failure\n");
+    return Printable(FileNamePart(path)) + text;
 }
 
-void Settle(Movie& movie, const WorkerOutcome& outcome)
+// Which shard a movie falls in: by its order key, so that movies that must
+// run in order stay together, and the same on every machine.
+unsigned ShardOf(const std::string& path, unsigned shards)
 {
-    long extracted = 0;
-    long total = 0;
-    movie.ok = outcome.reported && std::sscanf(outcome.result.c_str(), "ok %ld %ld", &extracted, &total) == 2;
-    char counts[64];
-    if (movie.ok)
-        std::snprintf(counts, sizeof counts, ": %ld/%ld Extracted\n", extracted, total);
-    else
-        std::snprintf(counts, sizeof counts, ": Conversion failure\n");
-    movie.line = Printable(FileNamePart(movie.path)) + counts;
+    uint64_t h = 14695981039346656037ull;  // FNV-1a
+    for (const char c : OrderKey(path)) {
+        h ^= static_cast<unsigned char>(c);
+        h *= 1099511628211ull;
+    }
+    return static_cast<unsigned>(h % shards) + 1;
 }
+
+// Records of an earlier run, the last one of each movie.
+std::map<std::string, std::string> ReadRecords(const std::string& report)
+{
+    std::map<std::string, std::string> records;
+    std::string text;
+    if (!platform::ReadWholeFile(report, text, size_t{1} << 34))
+        return records;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(at, end - at);
+        std::string path = RecordPath(line);
+        if (!path.empty())
+            records[std::move(path)] = std::move(line);
+        at = end + 1;
+    }
+    return records;
+}
+
+// One line on standard error, rewritten in place.
+class CProgress {
+public:
+    CProgress(bool shown, size_t total) : m_shown(shown), m_total(total) {}
+    void Done(long sounds)
+    {
+        ++m_done;
+        m_sounds += sounds;
+        const auto now = Clock::now();
+        if (!m_shown || (m_done < m_total && now - m_last < std::chrono::milliseconds(100)))
+            return;
+        m_last = now;
+        const double elapsed = std::chrono::duration<double>(now - m_start).count();
+        const double left = m_done ? elapsed / static_cast<double>(m_done) * static_cast<double>(m_total - m_done) : 0;
+        std::fprintf(stderr, "\r\033[K%zu/%zu movies, %ld sounds, %s elapsed, about %s left", m_done, m_total,
+                     m_sounds, Duration(elapsed).c_str(), Duration(left).c_str());
+        if (m_done == m_total)
+            std::fputc('\n', stderr);
+        std::fflush(stderr);
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    static std::string Duration(double seconds)
+    {
+        const long s = static_cast<long>(seconds + 0.5);
+        char text[32];
+        if (s >= 3600)
+            std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+        else
+            std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
+        return text;
+    }
+
+    bool m_shown;
+    size_t m_total;
+    size_t m_done = 0;
+    long m_sounds = 0;
+    Clock::time_point m_start = Clock::now();
+    Clock::time_point m_last{};
+};
 
 }  // namespace
 
@@ -116,49 +195,102 @@ std::string OrderKey(const std::string& path)
     return name;
 }
 
-bool ParseBatchOptions(const std::vector<std::string>& args, BatchOptions& options, std::string& error)
+bool ParseBatchArguments(const std::vector<std::string>& args, BatchOptions& options, std::string& error)
 {
     options = BatchOptions{};
+    bool toMp3 = true;
     unsigned jobs = 0;
     for (const std::string& arg : args) {
-        if (StartsWith(arg, "--jobs=")) {
-            jobs = ParseCount(arg.c_str() + 7);
-            if (jobs == 0) {
+        const char* value = nullptr;
+        if (IsMessageSwitch(arg)) {
+            options.showResults = true;
+        } else if (EqualsIgnoreCase(arg, "/wav")) {
+            toMp3 = false;
+        } else if (EqualsIgnoreCase(arg, "/mp3")) {
+            toMp3 = true;
+        } else if ((value = OptionValue(arg, "--jobs"))) {
+            if ((jobs = ParseCount(value, 1024)) == 0) {
                 error = "--jobs takes a whole number from 1 to 1024";
                 return false;
             }
-        } else if (StartsWith(arg, "--timeout=")) {
-            const char* text = arg.c_str() + 10;
+        } else if ((value = OptionValue(arg, "--timeout"))) {
             char* end = nullptr;
-            const double seconds = std::strtod(text, &end);
-            if (!*text || *end != '\0' || !(seconds > 0) || seconds > 1e9) {
+            const double seconds = std::strtod(value, &end);
+            if (!*value || *end != '\0' || !(seconds > 0) || seconds > 1e9) {
                 error = "--timeout takes a number of seconds greater than 0";
                 return false;
             }
             options.timeout = seconds;
+        } else if ((value = OptionValue(arg, "--report"))) {
+            options.report = value;
+        } else if (arg == "--resume") {
+            options.resume = true;
+        } else if (arg == "--quiet") {
+            options.quiet = true;
+        } else if ((value = OptionValue(arg, "--names"))) {
+            if (std::string(value) != "export" && std::string(value) != "number") {
+                error = "--names takes export or number";
+                return false;
+            }
+            options.exportNames = std::string(value) == "export";
+        } else if ((value = OptionValue(arg, "--shard"))) {
+            const char* slash = std::strchr(value, '/');
+            const std::string k = slash ? std::string(value, slash) : "";
+            options.shard = ParseCount(k.c_str(), 1u << 20);
+            options.shards = slash ? ParseCount(slash + 1, 1u << 20) : 0;
+            if (options.shard == 0 || options.shards == 0 || options.shard > options.shards) {
+                error = "--shard takes K/N, with 1 <= K <= N";
+                return false;
+            }
+        } else if ((value = OptionValue(arg, "--files-from"))) {
+            if (!ReadList(value, toMp3, options.movies)) {
+                error = std::string("can't read the movie list ") + value;
+                return false;
+            }
+        } else {
+            options.movies.push_back(BatchMovie{arg, toMp3});
         }
     }
+    if (options.resume && options.report.empty()) {
+        error = "--resume needs --report=FILE";
+        return false;
+    }
     if (jobs == 0)
-        jobs = ParseCount(std::getenv("ORVELLIN_JOBS"));
+        jobs = ParseCount(std::getenv("ORVELLIN_JOBS"), 1024);
     options.jobs = jobs != 0 ? jobs : platform::ProcessorCount();
     return true;
 }
 
-BatchOutcome RunBatch(const std::vector<std::string>& args, const BatchOptions& options)
+BatchOutcome RunBatch(const BatchOptions& options)
 {
     BatchOutcome outcome;
     outcome.results = "Conversion results:\n\n";
-    std::vector<Movie> movies;
-    bool toMp3 = true;
-    for (const std::string& arg : args) {
-        if (IsMessageSwitch(arg))
-            outcome.showResults = true;
-        else if (EqualsIgnoreCase(arg, "/wav"))
-            toMp3 = false;
-        else if (EqualsIgnoreCase(arg, "/mp3"))
-            toMp3 = true;
-        else if (!IsBatchOption(arg))
-            movies.push_back(Movie{arg, toMp3, {}, false});
+    outcome.showResults = options.showResults;
+    std::vector<BatchMovie> movies;
+    for (const BatchMovie& m : options.movies) {
+        if (options.shards == 0 || ShardOf(m.path, options.shards) == options.shard)
+            movies.push_back(m);
+    }
+
+    const std::map<std::string, std::string> earlier =
+        options.resume ? ReadRecords(options.report) : std::map<std::string, std::string>{};
+    platform::File report;
+    if (!options.report.empty()) {
+        // Records are added: what an earlier run wrote stays, and the last
+        // record of a movie is the one that counts. A line cut off by a
+        // killed run is ended first, so the next record starts a line.
+        const int64_t size = [&] {
+            platform::File probe;
+            return probe.Open(options.report, platform::OpenMode::Read) ? probe.Size() : int64_t{0};
+        }();
+        std::string last;
+        platform::File tail;
+        if (size > 0 && tail.Open(options.report, platform::OpenMode::Read) && tail.Seek(static_cast<uint64_t>(size - 1))) {
+            last.resize(1);
+            tail.Read(last.data(), 1);
+        }
+        if (!report.Open(options.report, platform::OpenMode::Append) || (!last.empty() && last != "\n" && !report.Write("\n", 1)))
+            std::fprintf(stderr, "orvellin: can't write the report %s\n", options.report.c_str());
     }
 
     // Chains of movies that must run in argument order, in order of first appearance.
@@ -171,15 +303,50 @@ BatchOutcome RunBatch(const std::vector<std::string>& args, const BatchOptions& 
         chains[it->second].push_back(i);
     }
 
-    std::fflush(nullptr);
-    outcome.interruptedBy = RunWorkers(
-        chains, WorkerLimits{options.jobs, options.timeout},
-        [&](size_t task) { return ConvertInWorker(movies[task]); },
-        [&](size_t task, const WorkerOutcome& result) { Settle(movies[task], result); });
+    std::vector<std::string> lines(movies.size());
+    std::vector<bool> converted(movies.size(), false);
+    CProgress progress(!options.quiet && ::isatty(STDERR_FILENO), movies.size());
+    const bool digests = !options.report.empty();
 
-    for (const Movie& movie : movies) {
-        outcome.results += movie.line;
-        outcome.allConverted = outcome.allConverted && movie.ok;
+    const auto work = [&](size_t task) -> std::string {
+        const BatchMovie& movie = movies[task];
+        if (const char* abortOn = std::getenv("ORVELLIN_TEST_ABORT_ON"); abortOn && FileNamePart(movie.path) == abortOn)
+            std::abort();
+        const auto old = earlier.find(movie.path);
+        if (old != earlier.end() && RecordStillHolds(old->second, movie.path, movie.toMp3))
+            return "K";
+        CSwfMovie swf;
+        const bool loaded = swf.Run(movie.path, movie.toMp3, options.exportNames);
+        return "N" + MovieRecord(movie.path, swf, loaded, movie.toMp3, digests);
+    };
+    const auto done = [&](size_t task, const WorkerOutcome& result) {
+        const BatchMovie& movie = movies[task];
+        std::string record;
+        bool fresh = true;
+        if (!result.reported || result.result.empty()) {
+            record = FailedRecord(movie.path, movie.toMp3, result.failure);
+        } else if (result.result[0] == 'K') {
+            record = earlier.at(movie.path);
+            fresh = false;
+        } else {
+            record = result.result.substr(1);
+        }
+        if (fresh && report.IsOpen() && !report.Write((record + "\n").data(), record.size() + 1))
+            std::fprintf(stderr, "orvellin: writing the report %s failed\n", options.report.c_str());
+        const RecordCounts counts = CountsOf(record);
+        lines[task] = ResultLine(movie.path, counts);
+        converted[task] = counts.parsed && !counts.failed && counts.extracted == counts.found;
+        progress.Done(counts.extracted);
+    };
+
+    std::fflush(nullptr);
+    outcome.interruptedBy = RunWorkers(chains, WorkerLimits{options.jobs, options.timeout}, work, done);
+    if (report.IsOpen() && !report.Close())
+        std::fprintf(stderr, "orvellin: writing the report %s failed\n", options.report.c_str());
+
+    for (size_t i = 0; i < movies.size(); ++i) {
+        outcome.results += lines[i];
+        outcome.allConverted = outcome.allConverted && converted[i];
     }
     outcome.movies = static_cast<int>(movies.size());
     return outcome;

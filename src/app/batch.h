@@ -12,22 +12,35 @@ struct BatchOutcome {
     int interruptedBy = 0;  // the signal that stopped the run early, or 0
 };
 
-struct BatchOptions {
-    unsigned jobs = 1;     // worker processes at once
-    double timeout = 0;    // seconds per movie; 0 for no limit
+struct BatchMovie {
+    std::string path;
+    bool toMp3 = true;
 };
 
-// Reads "--jobs=N" (else ORVELLIN_JOBS, else one per processor) and
-// "--timeout=SECONDS" from args. False, with the reason in error, for a value
-// that is no valid count or time.
-bool ParseBatchOptions(const std::vector<std::string>& args, BatchOptions& options, std::string& error);
+struct BatchOptions {
+    unsigned jobs = 1;        // worker processes at once
+    double timeout = 0;       // seconds per movie; 0 for no limit
+    std::string report;       // JSON Lines file to add a record per movie to; empty for none
+    bool resume = false;      // skip movies whose record in the report still holds
+    unsigned shard = 0;       // with shards > 0: take only shard number shard (1-based)
+    unsigned shards = 0;
+    bool quiet = false;       // no progress line
+    bool exportNames = false; // name sounds by their export names
+    bool showResults = false; // /m
+    std::vector<BatchMovie> movies;  // in argument order, each with the type in force there
+};
 
-// Converts the movies named in args (the arguments after the program name),
-// each in a worker process of its own, up to options.jobs at once. Movies
-// whose outputs could share a name run one after another in argument order,
-// and the results keep argument order, so a parallel run gives the files and
-// the text of a serial one.
-BatchOutcome RunBatch(const std::vector<std::string>& args, const BatchOptions& options);
+// Reads the arguments (after the program name): movies, /mp3 and /wav for the
+// movies after them, /m, the options of --help, and movie lists
+// (--files-from). False, with the reason in error, for an option that is
+// malformed or a list that can't be read.
+bool ParseBatchArguments(const std::vector<std::string>& args, BatchOptions& options, std::string& error);
+
+// Converts the movies, each in a worker process of its own, up to
+// options.jobs at once. Movies whose outputs could share a name run one
+// after another in argument order, and the results keep argument order, so
+// a parallel run gives the files and the text of a serial one.
+BatchOutcome RunBatch(const BatchOptions& options);
 
 // The key under which movies must run in order: the file name without its
 // extension, in lower case, without trailing "_NNN" numbers, since a movie's

@@ -94,11 +94,11 @@ int CConverterApp::RunBatchMode(int& argc, char** argv)
     }
     BatchOptions options;
     std::string error;
-    if (!ParseBatchOptions(args, options, error)) {
+    if (!ParseBatchArguments(args, options, error)) {
         std::fprintf(stderr, "orvellin: %s\n", error.c_str());
         return 2;
     }
-    const BatchOutcome outcome = RunBatch(args, options);
+    const BatchOutcome outcome = RunBatch(options);
     if (outcome.interruptedBy)
         platform::EndBySignal(outcome.interruptedBy);
     if (outcome.showResults)

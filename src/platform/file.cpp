@@ -84,6 +84,7 @@ bool File::Open(const std::string& path, OpenMode mode)
     case OpenMode::Read: flags |= O_RDONLY | O_NONBLOCK; break;
     case OpenMode::CreateNew: flags |= O_WRONLY | O_CREAT | O_EXCL; break;
     case OpenMode::CreateAlways: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+    case OpenMode::Append: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
     }
     do {
         m_fd = ::open(path.c_str(), flags, 0666);
@@ -107,7 +108,7 @@ bool File::Open(const std::string& path, OpenMode mode)
         }
     }
     m_openError = OpenError::None;
-    m_buffered = mode != OpenMode::Read;
+    m_buffered = mode == OpenMode::CreateNew || mode == OpenMode::CreateAlways;
     m_buffer.clear();
     return true;
 }

@@ -14,6 +14,7 @@ enum class OpenMode {
     Read,          // existing regular file (or a link to one), read only
     CreateNew,     // new file, write only; fails with AlreadyExists if the name is taken
     CreateAlways,  // create or truncate, write only (only for files the user chose to replace)
+    Append,        // create if missing, and add to the end; every Write goes straight to the system
 };
 
 enum class OpenError { None, AlreadyExists, NameTooLong, Other };

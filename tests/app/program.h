@@ -1,0 +1,30 @@
+// The program as a black box, for the command-line tests.
+#pragma once
+
+#include <map>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+struct Result {
+    int status = -1;
+    std::string out;
+};
+
+// Runs the program in dir without a display; env goes before it on the
+// shell's command line (variables, or a command that runs it).
+Result RunProgram(const TempDir& dir, const std::string& args, const std::string& env = "");
+
+// Starts the program in dir as the leader of a process group of its own, as
+// a shell starts a job, so that a signal can reach it and its workers.
+pid_t StartProgram(const TempDir& dir, const std::vector<std::string>& args);
+
+// A movie with 16-bit mono PCM sounds of the given frame counts.
+void PcmMovie(const std::string& path, size_t sounds = 1, size_t frames = 2000);
+
+// Every file of the folder and below, by relative name, with its bytes.
+std::map<std::string, std::string> Snapshot(const std::string& root);
+
+bool IsTemporaryName(const std::string& name);
