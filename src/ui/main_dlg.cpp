@@ -255,7 +255,7 @@ void CMainDlg::CreateControls()
     connect(m_swfList, &QTreeWidget::itemSelectionChanged, this, &CMainDlg::ShowSounds);
     for (CSortListCtrl* list : {m_swfList, m_outputList}) {
         // The list that was sorted is the one whose numbers are out of order.
-        connect(list, &CSortListCtrl::sorted, this, [list] { RenumberRows(list, 0); });
+        connect(list, &CSortListCtrl::sorted, this, [list] { list->RenumberRows(0); });
     }
     connect(m_swfList, &CSortListCtrl::contextMenuWanted, this, [this](const QPoint& pos) { ShowListMenu(0, pos); });
     connect(m_outputList, &CSortListCtrl::contextMenuWanted, this,
@@ -493,12 +493,6 @@ void CMainDlg::ShowSounds()
         InsertSoundRow(&sound);
 }
 
-void CMainDlg::RenumberRows(CSortListCtrl* list, int first)
-{
-    for (int row = std::max(first, 0); row < list->GetItemCount(); ++row)
-        list->SetItemText(row, 0, QString::number(row + 1));
-}
-
 void CMainDlg::ClearOutputList()
 {
     m_mp3Count = 0;
@@ -531,7 +525,7 @@ void CMainDlg::OnRemove()
         m_entryKeys.erase(PathKey(entry->path));
         std::erase_if(m_entries, [entry](const std::unique_ptr<CSwfEntry>& e) { return e.get() == entry; });
     }
-    RenumberRows(m_swfList, row);
+    m_swfList->RenumberRows(row);
 }
 
 void CMainDlg::OnRemoveAll()
@@ -653,7 +647,7 @@ void CMainDlg::OnDelete()
             m_shownEntry->sounds.remove_if([sound](const CSoundElement& s) { return &s == sound; });
         }
     }
-    RenumberRows(m_outputList, rows.front());
+    m_outputList->RenumberRows(rows.front());
 }
 
 void CMainDlg::OnMerge()

@@ -8,7 +8,6 @@
 #include <QPixmap>
 #include <QPointer>
 #include <QWidget>
-#include <list>
 #include <map>
 #include <memory>
 #include <string>
@@ -17,19 +16,13 @@
 
 #include "swf/swf_movie.h"
 #include "ui/run_window.h"
+#include "ui/swf_entry.h"
 
 class QAbstractButton;
 class QProxyStyle;
 class CSortListCtrl;
 class CProgressDlg;
 class CHelpWindow;
-
-// One movie of the SWF list.
-struct CSwfEntry {
-    int index = 0;  // its row; rewritten before a conversion, since sorting moves rows
-    std::string path;
-    std::list<CSoundElement> sounds;  // the files of its last conversion
-};
 
 class CMainDlg : public QWidget {
     Q_OBJECT
@@ -56,7 +49,6 @@ public:
     void InsertSwfRow(const std::string& path, const SwfHeaderInfo& info, CSwfEntry* entry);
     void InsertSoundRow(CSoundElement* sound);
     void ShowSounds();
-    static void RenumberRows(CSortListCtrl* list, int first);
 
     // Adding movies.
     void AddSwfFiles(const std::vector<std::string>& paths, CProgressDlg* progress);

@@ -2,6 +2,7 @@
 
 #include <QContextMenuEvent>
 #include <QHeaderView>
+#include <algorithm>
 
 namespace {
 
@@ -110,6 +111,12 @@ bool CSortListCtrl::DeleteItem(int row)
 void CSortListCtrl::DeleteAllItems()
 {
     clear();
+}
+
+void CSortListCtrl::RenumberRows(int first)
+{
+    for (int row = std::max(first, 0); row < GetItemCount(); ++row)
+        SetItemText(row, 0, QString::number(row + 1));
 }
 
 int CSortListCtrl::GetFirstSelected() const
