@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "swf/swf_movie.h"
-#include "ui/run_window.h"
 #include "ui/swf_entry.h"
+#include "ui/window_services.h"
 
 class QAbstractButton;
 class QProxyStyle;

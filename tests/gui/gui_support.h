@@ -14,7 +14,7 @@
 
 #include "support/temp_dir.h"
 #include "ui/hooks.h"
-#include "ui/run_window.h"
+#include "ui/window_services.h"
 
 class CMainDlg;
 
