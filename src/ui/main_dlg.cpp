@@ -6,12 +6,10 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QShortcut>
 #include <QTimer>
-#include <QWindow>
 
 #include "ui/artwork.h"
 #include "ui/command_ids.h"
@@ -219,6 +217,7 @@ CMainDlg::CMainDlg(const WindowServices& services, QWidget* parent)
     CreateShortcuts();
     ApplyLayout();
     setAcceptDrops(true);
+    new CWindowDragger(this);
 }
 
 CMainDlg::~CMainDlg()
@@ -564,24 +563,6 @@ void CMainDlg::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.drawPixmap(QRect(0, 0, m_width, m_height), m_background);
-}
-
-void CMainDlg::mousePressEvent(QMouseEvent* event)
-{
-    if (!m_drag.Press(event))
-        QWidget::mousePressEvent(event);
-}
-
-void CMainDlg::mouseMoveEvent(QMouseEvent* event)
-{
-    if (!m_drag.Move(event))
-        QWidget::mouseMoveEvent(event);
-}
-
-void CMainDlg::mouseReleaseEvent(QMouseEvent* event)
-{
-    m_drag.Release();
-    QWidget::mouseReleaseEvent(event);
 }
 
 void CMainDlg::keyPressEvent(QKeyEvent* event)

@@ -79,9 +79,6 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -158,5 +155,4 @@ private:
     QPointer<CHelpWindow> m_help;
     bool m_busy = false;
     bool m_firstShow = true;
-    CWindowDragger m_drag{this};
 };

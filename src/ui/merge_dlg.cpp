@@ -1,10 +1,8 @@
 #include "ui/merge_dlg.h"
 
 #include <QKeyEvent>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QShortcut>
-#include <QWindow>
 #include <iterator>
 
 #include "merge/merge.h"
@@ -109,6 +107,7 @@ CMergeDlg::CMergeDlg(const Entries* entries, QWidget* parent)
     setFont(WindowFont());
     setFixedSize(DuX(389), DuY(274));
     CreateControls();
+    new CWindowDragger(this);
 
     if (m_entries) {
         for (const std::unique_ptr<CSwfEntry>& entry : *m_entries)
@@ -463,22 +462,4 @@ void CMergeDlg::keyPressEvent(QKeyEvent* event)
         return;
     }
     QDialog::keyPressEvent(event);
-}
-
-void CMergeDlg::mousePressEvent(QMouseEvent* event)
-{
-    if (!m_drag.Press(event))
-        QDialog::mousePressEvent(event);
-}
-
-void CMergeDlg::mouseMoveEvent(QMouseEvent* event)
-{
-    if (!m_drag.Move(event))
-        QDialog::mouseMoveEvent(event);
-}
-
-void CMergeDlg::mouseReleaseEvent(QMouseEvent* event)
-{
-    m_drag.Release();
-    QDialog::mouseReleaseEvent(event);
 }

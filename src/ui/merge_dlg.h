@@ -55,9 +55,6 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     void CreateControls();
@@ -72,5 +69,4 @@ private:
     CSortListCtrl* m_mergeList = nullptr;
     const Entries* m_entries = nullptr;
     std::map<int, QPushButton*> m_buttons;
-    CWindowDragger m_drag{this};
 };
