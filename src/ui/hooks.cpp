@@ -9,6 +9,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include "ui/widgets.h"
+
 namespace {
 
 MessageHandler& Handler()
@@ -107,6 +109,8 @@ QMessageBox::StandardButton ShowMessage(QWidget* owner, const QString& text, Msg
     else if (icon == MsgIcon::Question)
         kind = QMessageBox::Question;
     QMessageBox box(kind, QStringLiteral("Orvellin"), text, buttons, owner);
+    // The box sizes itself to its text, once and for all.
+    UseFixedDialogFrame(&box);
     // Blocks only its own window, so the help it opens can be read meanwhile.
     if (onHelp && owner)
         box.setWindowModality(Qt::WindowModal);

@@ -97,11 +97,9 @@ QString FilePartOf(const std::string& path)
 
 }  // namespace
 
-CMergeDlg::CMergeDlg(const Entries* entries, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint),
-      m_entries(entries)
+CMergeDlg::CMergeDlg(const Entries* entries, QWidget* parent) : QDialog(parent), m_entries(entries)
 {
+    UseFixedDialogFrame(this);
     setObjectName(QStringLiteral("mergeWindow"));
     setWindowTitle(QStringLiteral("Merge MP3"));
     setFont(WindowFont());

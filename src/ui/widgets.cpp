@@ -1,6 +1,7 @@
 #include "ui/widgets.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QEnterEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -124,6 +125,12 @@ int CTipDelayStyle::styleHint(StyleHint hint, const QStyleOption* option, const 
     if (hint == QStyle::SH_ToolTip_WakeUpDelay)
         return 300;
     return QProxyStyle::styleHint(hint, option, widget, returnData);
+}
+
+void UseFixedDialogFrame(QDialog* dialog)
+{
+    dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
 }
 
 CWaitCursor::CWaitCursor()

@@ -74,6 +74,13 @@ public:
                   QStyleHintReturn* returnData = nullptr) const override;
 };
 
+class QDialog;
+
+// Gives a dialog the frame of one whose size can't change: a title bar with a
+// close box and no minimise or maximise button. Call before it is shown; the
+// dialog still fixes its own size.
+void UseFixedDialogFrame(QDialog* dialog);
+
 // Sets the wait cursor for its lifetime.
 class CWaitCursor {
 public:

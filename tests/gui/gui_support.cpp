@@ -164,3 +164,11 @@ QStringList ColumnTexts(const CSortListCtrl* list, int column)
         texts << list->GetItemText(row, column);
     return texts;
 }
+
+bool IsFixedDialog(const QWidget* dialog)
+{
+    const Qt::WindowFlags flags = dialog->windowFlags();
+    return dialog->isWindow() && dialog->minimumSize() == dialog->maximumSize() &&
+           !(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)) &&
+           (flags & Qt::WindowCloseButtonHint);
+}

@@ -97,3 +97,7 @@ struct WindowFixture {
 // The texts of one column, top to bottom.
 class CSortListCtrl;
 QStringList ColumnTexts(const CSortListCtrl* list, int column);
+
+// A dialog whose size can't change and whose frame offers no minimise or
+// maximise button, only a close box.
+bool IsFixedDialog(const QWidget* dialog);

@@ -151,6 +151,7 @@ private Q_SLOTS:
         CMergeDlg& dlg = f.Open();
         QCOMPARE(dlg.windowTitle(), QStringLiteral("Merge MP3"));
         QCOMPARE(dlg.size(), QSize(584, 445));
+        QVERIFY(IsFixedDialog(&dlg));
         QCOMPARE(HeaderTexts(dlg.MergeList()),
                  (QStringList{"No.", "MP3 File", "Time", "Rate", "Type", "Bits", "Path"}));
         QCOMPARE(HeaderTexts(dlg.SwfList()), (QStringList{"No.", "SWF File", "Sounds", "Path"}));
