@@ -21,9 +21,9 @@ MessageHandler& Handler()
 
 class DesktopDialogs final : public IDialogs {
 public:
-    QStringList OpenFiles(QWidget* owner, const QString& filter) override
+    QStringList OpenFiles(QWidget* owner, const QString& filter, const QString& start) override
     {
-        return QFileDialog::getOpenFileNames(owner, QString(), QString(), filter);
+        return QFileDialog::getOpenFileNames(owner, QString(), start, filter);
     }
 
     QString SaveFile(QWidget* owner, const QString& initialPath, const QStringList& filters,

@@ -109,6 +109,9 @@ private:
     void EndLongOperation(CProgressDlg* progress);
     bool RunJob(CSwfMovie& movie, const std::string& path, bool toMp3);
     void OpenHelp(bool maximized);
+    // Where the open dialog starts: where movies were last chosen in it, else
+    // the folder last added, else the documents folder.
+    std::string OpenDialogStart() const;
 
     // Command handlers.
     void OnAddSwf();
@@ -143,6 +146,7 @@ private:
     // Case-folded paths of m_entries, so a duplicate is found without a scan.
     std::unordered_set<std::string> m_entryKeys;
     std::string m_folder;
+    std::string m_openFolder;  // of the movies last chosen in the open dialog
     int m_mp3Count = 0;
     CSwfEntry* m_shownEntry = nullptr;
     QPixmap m_background;

@@ -62,9 +62,10 @@ ScriptedDialogs::~ScriptedDialogs()
     SetDialogs(nullptr);
 }
 
-QStringList ScriptedDialogs::OpenFiles(QWidget*, const QString& filter)
+QStringList ScriptedDialogs::OpenFiles(QWidget*, const QString& filter, const QString& start)
 {
     asked << QStringLiteral("open ") + filter;
+    openStarts << start;
     if (openAnswers.empty())
         return {};
     QStringList answer = openAnswers.front();

@@ -51,7 +51,7 @@ class ScriptedDialogs final : public IDialogs {
 public:
     ScriptedDialogs();
     ~ScriptedDialogs() override;
-    QStringList OpenFiles(QWidget* owner, const QString& filter) override;
+    QStringList OpenFiles(QWidget* owner, const QString& filter, const QString& start) override;
     QString SaveFile(QWidget* owner, const QString& initialPath, const QStringList& filters,
                      const QString& defaultSuffix) override;
     QString ChooseFolder(QWidget* owner, const QString& title, const QString& start) override;
@@ -61,6 +61,7 @@ public:
     std::deque<QString> folderAnswers;
     QStringList asked;  // "open <filter>", "save <initial>|<filters>", "folder <title>|<start>"
     QStringList saveSuffixes;  // the default suffix of each save dialog
+    QStringList openStarts;    // the folder each open dialog started in
     // Runs while a save dialog is open, before it answers.
     std::function<void()> whileSaving;
 };
