@@ -8,7 +8,6 @@
 #include "ui/shell.h"
 #include "ui/sort_list.h"
 #include "ui/widgets.h"
-#include "util/paths.h"
 
 void CMainDlg::OnPlay()
 {
@@ -44,9 +43,10 @@ void CMainDlg::OnSaveAs()
                              QStringLiteral("All Files (*)")},
                             target))
         return;
-    // The same file under another name (a link) counts as the same name:
-    // copying onto it would read and write one file at once.
-    if (EqualsIgnoreCase(target, sound->path) || platform::SameFile(target, sound->path)) {
+    // The file itself under any name (a link, or another letter case where
+    // the file system ignores case) is refused: copying onto it would read and
+    // write one file at once. Where case matters, another case is another file.
+    if (target == sound->path || platform::SameFile(target, sound->path)) {
         ShowMessage(this, QStringLiteral("You should choose a different file name."), MsgIcon::Exclamation);
         return;
     }

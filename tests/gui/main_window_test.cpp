@@ -412,9 +412,9 @@ private Q_SLOTS:
         w.SwfList()->SelectRow(0, true);
         QCOMPARE(w.OutputList()->GetItemCount(), 2);
 
-        // Ctrl+S: Save As on the selected sound; the same name in other case is refused.
+        // Ctrl+S: Save As on the selected sound; its own name is refused.
         w.OutputList()->SelectRow(0, true);
-        f.dialogs.saveAnswers.push_back(QString::fromStdString(f.temp / "A_001.WAV"));
+        f.dialogs.saveAnswers.push_back(QString::fromStdString(a));
         QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(f.dialogs.asked.last(), QString::fromStdString("save " + a) +
                                              QStringLiteral("|MP3 File (*.mp3);WAV File (*.wav);All Files (*)"));
