@@ -79,3 +79,9 @@ CHelpWindow::CHelpWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     m_start = HelpStartPage();
     m_browser->setSource(m_start);
 }
+
+void CHelpWindow::ShowPage(const QString& page)
+{
+    // The pages lie side by side wherever the first one was found.
+    m_browser->setSource(m_start.resolved(QUrl(page)));
+}

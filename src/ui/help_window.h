@@ -14,6 +14,8 @@ public:
     explicit CHelpWindow(QWidget* parent = nullptr);
     QTextBrowser* Browser() const { return m_browser; }
     QUrl StartPage() const { return m_start; }
+    // Shows a page of the help by its file name, such as "merging.html".
+    void ShowPage(const QString& page);
 
 private:
     QTextBrowser* m_browser = nullptr;

@@ -108,7 +108,8 @@ private:
     void BeginLongOperation();
     void EndLongOperation(CProgressDlg* progress);
     bool RunJob(CSwfMovie& movie, const std::string& path, bool toMp3);
-    void OpenHelp(bool maximized);
+    // Shows the help window (one at a time), on page when one is named.
+    void OpenHelp(bool maximized, const QString& page = QString());
     // Where the open dialog starts: where movies were last chosen in it, else
     // the folder last added, else the documents folder.
     std::string OpenDialogStart() const;

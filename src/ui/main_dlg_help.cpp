@@ -8,9 +8,11 @@
 #include "ui/shell.h"
 #include "ui/widgets.h"
 
-void CMainDlg::OpenHelp(bool maximized)
+void CMainDlg::OpenHelp(bool maximized, const QString& page)
 {
     if (m_help) {
+        if (!page.isEmpty())
+            m_help->ShowPage(page);
         if (m_help->isMinimized())
             m_help->showNormal();
         m_help->raise();
@@ -19,6 +21,8 @@ void CMainDlg::OpenHelp(bool maximized)
     }
     CWaitCursor wait;
     m_help = new CHelpWindow(nullptr);
+    if (!page.isEmpty())
+        m_help->ShowPage(page);
     if (maximized)
         m_help->showMaximized();
     else

@@ -1,7 +1,6 @@
 // The output list's commands: playing a sound, showing it in its folder,
 // saving a copy, deleting files, and the merge window.
 #include "platform/file.h"
-#include "ui/command_ids.h"
 #include "ui/hooks.h"
 #include "ui/main_dlg.h"
 #include "ui/merge_dlg.h"
@@ -101,6 +100,10 @@ void CMainDlg::OnMerge()
     CMergeDlg merge(&m_entries, this);
     // Blocks this window only, so that the help it asks for can be used.
     merge.setWindowModality(Qt::WindowModal);
-    connect(&merge, &CMergeDlg::helpRequested, this, [this] { OnCommand(cmd::HelpTopics); });
+    // The merge window's help is the page about merging.
+    connect(&merge, &CMergeDlg::helpRequested, this, [this] {
+        if (!m_busy)
+            OpenHelp(false, QStringLiteral("merging.html"));
+    });
     merge.exec();
 }

@@ -50,7 +50,7 @@ public:
     void accept() override {}
 
 signals:
-    // Help or F1: the main window shows its help.
+    // Help or F1: the main window shows its help on merging.
     void helpRequested();
 
 protected:
