@@ -57,5 +57,9 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(buttons);
-    setFixedWidth(360);
+    UseFixedDialogFrame(this);
+    // As tall as the wrapped text needs at this width, and no other size.
+    constexpr int kWidth = 360;
+    const int height = heightForWidth(kWidth);
+    setFixedSize(kWidth, height > 0 ? height : sizeHint().height());
 }

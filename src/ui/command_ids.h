@@ -1,6 +1,6 @@
-// Command and control ids of the main window. They keep the numbers of the
-// original resource script so that a command, its button, menu item, shortcut
-// and enabling rule can be traced to one id.
+// Command and control ids of the main and merge windows. A command is known
+// by its id alone: the main window's command table, buttons, menu items and
+// shortcuts name it by id, and the tests drive both windows by the same ids.
 #pragma once
 
 namespace cmd {

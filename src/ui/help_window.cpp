@@ -25,13 +25,11 @@ QUrl PageIn(const QString& folder)
 
 }  // namespace
 
-QUrl ChooseHelpStartPage(const QString& programFolder, const QString& sourceFolder)
+QUrl ChooseHelpStartPage(const QString& askedFolder, const QString& programFolder)
 {
-    QUrl page;
-    if (!programFolder.isEmpty())
+    QUrl page = PageIn(askedFolder);
+    if (page.isEmpty() && !programFolder.isEmpty())
         page = PageIn(QDir(programFolder).filePath(QStringLiteral("../share/orvellin/help")));
-    if (page.isEmpty())
-        page = PageIn(sourceFolder);
     if (page.isEmpty())
         page = QUrl(QString::fromLatin1(kHelpStartPage));
     return page;
@@ -41,12 +39,7 @@ QUrl HelpStartPage()
 {
     std::string folder;
     const QString programFolder = GetModuleFolder(folder) ? FromPath(folder) : QString();
-#ifdef ORVELLIN_SOURCE_HELP_DIR
-    const QString sourceFolder = QStringLiteral(ORVELLIN_SOURCE_HELP_DIR);
-#else
-    const QString sourceFolder;
-#endif
-    return ChooseHelpStartPage(programFolder, sourceFolder);
+    return ChooseHelpStartPage(qEnvironmentVariable("ORVELLIN_HELP_DIR"), programFolder);
 }
 
 CHelpWindow::CHelpWindow(QWidget* parent) : QWidget(parent, Qt::Window)
@@ -85,4 +78,10 @@ CHelpWindow::CHelpWindow(QWidget* parent) : QWidget(parent, Qt::Window)
 
     m_start = HelpStartPage();
     m_browser->setSource(m_start);
+}
+
+void CHelpWindow::ShowPage(const QString& page)
+{
+    // The pages lie side by side wherever the first one was found.
+    m_browser->setSource(m_start.resolved(QUrl(page)));
 }

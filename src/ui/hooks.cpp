@@ -9,6 +9,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include "ui/widgets.h"
+
 namespace {
 
 MessageHandler& Handler()
@@ -19,9 +21,9 @@ MessageHandler& Handler()
 
 class DesktopDialogs final : public IDialogs {
 public:
-    QStringList OpenFiles(QWidget* owner, const QString& filter) override
+    QStringList OpenFiles(QWidget* owner, const QString& filter, const QString& start) override
     {
-        return QFileDialog::getOpenFileNames(owner, QString(), QString(), filter);
+        return QFileDialog::getOpenFileNames(owner, QString(), start, filter);
     }
 
     QString SaveFile(QWidget* owner, const QString& initialPath, const QStringList& filters,
@@ -107,6 +109,8 @@ QMessageBox::StandardButton ShowMessage(QWidget* owner, const QString& text, Msg
     else if (icon == MsgIcon::Question)
         kind = QMessageBox::Question;
     QMessageBox box(kind, QStringLiteral("Orvellin"), text, buttons, owner);
+    // The box sizes itself to its text, once and for all.
+    UseFixedDialogFrame(&box);
     // Blocks only its own window, so the help it opens can be read meanwhile.
     if (onHelp && owner)
         box.setWindowModality(Qt::WindowModal);

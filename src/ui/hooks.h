@@ -29,8 +29,9 @@ void SetMessageHandler(MessageHandler handler);
 class IDialogs {
 public:
     virtual ~IDialogs() = default;
-    // Full paths chosen in a multi-selection open dialog; empty when cancelled.
-    virtual QStringList OpenFiles(QWidget* owner, const QString& filter) = 0;
+    // Full paths chosen in a multi-selection open dialog that starts in the
+    // folder start; empty when cancelled.
+    virtual QStringList OpenFiles(QWidget* owner, const QString& filter, const QString& start) = 0;
     // The name chosen in a save dialog that asks before replacing a file;
     // empty when cancelled. filters: the first one is preselected.
     virtual QString SaveFile(QWidget* owner, const QString& initialPath, const QStringList& filters,

@@ -6,22 +6,16 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QShortcut>
 #include <QTimer>
-#include <QUrl>
-#include <QWindow>
 
-#include "platform/file.h"
-#include "ui/about_dlg.h"
 #include "ui/artwork.h"
 #include "ui/command_ids.h"
 #include "ui/help_window.h"
 #include "ui/hooks.h"
 #include "ui/links.h"
-#include "ui/merge_dlg.h"
 #include "ui/progress_dlg.h"
 #include "ui/shell.h"
 #include "ui/sort_list.h"
@@ -223,6 +217,7 @@ CMainDlg::CMainDlg(const WindowServices& services, QWidget* parent)
     CreateShortcuts();
     ApplyLayout();
     setAcceptDrops(true);
+    new CWindowDragger(this);
 }
 
 CMainDlg::~CMainDlg()
@@ -255,7 +250,7 @@ void CMainDlg::CreateControls()
     connect(m_swfList, &QTreeWidget::itemSelectionChanged, this, &CMainDlg::ShowSounds);
     for (CSortListCtrl* list : {m_swfList, m_outputList}) {
         // The list that was sorted is the one whose numbers are out of order.
-        connect(list, &CSortListCtrl::sorted, this, [list] { RenumberRows(list, 0); });
+        connect(list, &CSortListCtrl::sorted, this, [list] { list->RenumberRows(0); });
     }
     connect(m_swfList, &CSortListCtrl::contextMenuWanted, this, [this](const QPoint& pos) { ShowListMenu(0, pos); });
     connect(m_outputList, &CSortListCtrl::contextMenuWanted, this,
@@ -493,12 +488,6 @@ void CMainDlg::ShowSounds()
         InsertSoundRow(&sound);
 }
 
-void CMainDlg::RenumberRows(CSortListCtrl* list, int first)
-{
-    for (int row = std::max(first, 0); row < list->GetItemCount(); ++row)
-        list->SetItemText(row, 0, QString::number(row + 1));
-}
-
 void CMainDlg::ClearOutputList()
 {
     m_mp3Count = 0;
@@ -531,7 +520,7 @@ void CMainDlg::OnRemove()
         m_entryKeys.erase(PathKey(entry->path));
         std::erase_if(m_entries, [entry](const std::unique_ptr<CSwfEntry>& e) { return e.get() == entry; });
     }
-    RenumberRows(m_swfList, row);
+    m_swfList->RenumberRows(row);
 }
 
 void CMainDlg::OnRemoveAll()
@@ -546,19 +535,6 @@ void CMainDlg::OnRemoveAll()
     FreeEntries();
 }
 
-// ---------------------------------------------------------------------------
-// Actions on the files of the rows, and the merge window.
-
-void CMainDlg::OnPlay()
-{
-    const int row = m_outputList->GetFirstSelected();
-    if (row < 0)
-        return;
-    CWaitCursor wait;
-    if (const auto* sound = static_cast<const CSoundElement*>(m_outputList->GetItemData(row)))
-        OpenFile(sound->path);
-}
-
 void CMainDlg::OnPlaySwf()
 {
     const int row = m_swfList->GetFirstSelected();
@@ -567,16 +543,6 @@ void CMainDlg::OnPlaySwf()
     CWaitCursor wait;
     if (const CSwfEntry* entry = EntryAt(row))
         PlayMovie(entry->path);
-}
-
-void CMainDlg::OnBrowseFolder()
-{
-    const int row = m_outputList->GetFirstSelected();
-    if (row < 0)
-        return;
-    CWaitCursor wait;
-    if (const auto* sound = static_cast<const CSoundElement*>(m_outputList->GetItemData(row)))
-        SelectInExplorer(sound->path);
 }
 
 void CMainDlg::OnBrowseSwfFolder()
@@ -590,136 +556,6 @@ void CMainDlg::OnBrowseSwfFolder()
         SelectInExplorer(path);
 }
 
-void CMainDlg::OnSaveAs()
-{
-    const int row = m_outputList->GetFirstSelected();
-    if (row < 0)
-        return;
-    const auto* sound = static_cast<const CSoundElement*>(m_outputList->GetItemData(row));
-    if (!sound)
-        return;
-    std::string target = sound->path;
-    if (!PromptSaveFileName(this,
-                            {QStringLiteral("MP3 File (*.mp3)"), QStringLiteral("WAV File (*.wav)"),
-                             QStringLiteral("All Files (*)")},
-                            target))
-        return;
-    // The same file under another name (a link) counts as the same name:
-    // copying onto it would read and write one file at once.
-    if (EqualsIgnoreCase(target, sound->path) || platform::SameFile(target, sound->path)) {
-        ShowMessage(this, QStringLiteral("You should choose a different file name."), MsgIcon::Exclamation);
-        return;
-    }
-    bool copied = false;
-    {
-        CWaitCursor wait;
-        // Copy into a new file beside the target and move it into place at the
-        // end, so a failed copy leaves the old file whole and no other file of
-        // the folder is touched.
-        platform::File in;
-        platform::File out;
-        std::string partial;
-        if (in.Open(sound->path, platform::OpenMode::Read) && platform::CreateTempBeside(target, out, partial)) {
-            copied = out.AppendFrom(in);
-            copied = out.Close() && copied;
-            copied = copied && platform::RenameReplacing(partial, target);
-            if (!copied)
-                platform::DeleteFile(partial);
-        }
-    }
-    if (!copied)
-        ShowMessage(this, QStringLiteral("Failed to copy file."), MsgIcon::Exclamation);
-}
-
-void CMainDlg::OnDelete()
-{
-    const std::vector<int> rows = m_outputList->GetSelectedRows();
-    if (rows.empty())
-        return;
-    if (ShowMessage(this, QStringLiteral("Are you sure to delete selected file(s)?"), MsgIcon::Question,
-                    QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
-        return;
-    CWaitCursor wait;
-    // From the bottom, so the rows still to go keep their positions.
-    for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
-        auto* sound = static_cast<CSoundElement*>(m_outputList->GetItemData(*it));
-        m_outputList->DeleteItem(*it);
-        if (!sound)
-            continue;
-        platform::DeleteFile(sound->path);
-        if (sound->isMp3 == 1)
-            --m_mp3Count;
-        if (m_shownEntry) {
-            m_shownEntry->sounds.remove_if([sound](const CSoundElement& s) { return &s == sound; });
-        }
-    }
-    RenumberRows(m_outputList, rows.front());
-}
-
-void CMainDlg::OnMerge()
-{
-    CMergeDlg merge(&m_entries, this);
-    // Blocks this window only, so that the help it asks for can be used.
-    merge.setWindowModality(Qt::WindowModal);
-    connect(&merge, &CMergeDlg::helpRequested, this, [this] { OnCommand(cmd::HelpTopics); });
-    merge.exec();
-}
-
-// ---------------------------------------------------------------------------
-// Help, links and About.
-
-void CMainDlg::OpenHelp(bool maximized)
-{
-    if (m_help) {
-        if (m_help->isMinimized())
-            m_help->showNormal();
-        m_help->raise();
-        m_help->activateWindow();
-        return;
-    }
-    CWaitCursor wait;
-    m_help = new CHelpWindow(nullptr);
-    if (maximized)
-        m_help->showMaximized();
-    else
-        m_help->show();
-}
-
-void CMainDlg::OnTellAFriend()
-{
-    CWaitCursor wait;
-    const QString subject = QStringLiteral("Orvellin - very COOL application!!!");
-    const QString body = QStringLiteral("Download from ") + QLatin1String(links::kHomePage);
-    OpenLink(QStringLiteral("mailto:?subject=") + QString::fromLatin1(QUrl::toPercentEncoding(subject)) +
-             QStringLiteral("&body=") + QString::fromLatin1(QUrl::toPercentEncoding(body)));
-}
-
-void CMainDlg::OnFeedback()
-{
-    CWaitCursor wait;
-    OpenLink(QStringLiteral("mailto:") + QLatin1String(links::kSupportMailbox));
-}
-
-void CMainDlg::OnHomepage()
-{
-    CWaitCursor wait;
-    OpenLink(QString::fromLatin1(links::kHomePage));
-}
-
-void CMainDlg::OnCheckVersion()
-{
-    CWaitCursor wait;
-    OpenLink(QStringLiteral("%1?Ver=%2&Build=%3")
-                 .arg(QLatin1String(links::kUpdateCheck), QLatin1String(links::kVersion),
-                      QLatin1String(links::kBuild)));
-}
-
-void CMainDlg::OnAbout()
-{
-    CAboutDlg about(this);
-    about.exec();
-}
-
 // ---------------------------------------------------------------------------
 // Window events.
 
@@ -727,24 +563,6 @@ void CMainDlg::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.drawPixmap(QRect(0, 0, m_width, m_height), m_background);
-}
-
-void CMainDlg::mousePressEvent(QMouseEvent* event)
-{
-    if (!m_drag.Press(event))
-        QWidget::mousePressEvent(event);
-}
-
-void CMainDlg::mouseMoveEvent(QMouseEvent* event)
-{
-    if (!m_drag.Move(event))
-        QWidget::mouseMoveEvent(event);
-}
-
-void CMainDlg::mouseReleaseEvent(QMouseEvent* event)
-{
-    m_drag.Release();
-    QWidget::mouseReleaseEvent(event);
 }
 
 void CMainDlg::keyPressEvent(QKeyEvent* event)

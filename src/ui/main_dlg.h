@@ -8,7 +8,6 @@
 #include <QPixmap>
 #include <QPointer>
 #include <QWidget>
-#include <list>
 #include <map>
 #include <memory>
 #include <string>
@@ -16,20 +15,14 @@
 #include <vector>
 
 #include "swf/swf_movie.h"
-#include "ui/run_window.h"
+#include "ui/swf_entry.h"
+#include "ui/window_services.h"
 
 class QAbstractButton;
 class QProxyStyle;
 class CSortListCtrl;
 class CProgressDlg;
 class CHelpWindow;
-
-// One movie of the SWF list.
-struct CSwfEntry {
-    int index = 0;  // its row; rewritten before a conversion, since sorting moves rows
-    std::string path;
-    std::list<CSoundElement> sounds;  // the files of its last conversion
-};
 
 class CMainDlg : public QWidget {
     Q_OBJECT
@@ -56,7 +49,6 @@ public:
     void InsertSwfRow(const std::string& path, const SwfHeaderInfo& info, CSwfEntry* entry);
     void InsertSoundRow(CSoundElement* sound);
     void ShowSounds();
-    static void RenumberRows(CSortListCtrl* list, int first);
 
     // Adding movies.
     void AddSwfFiles(const std::vector<std::string>& paths, CProgressDlg* progress);
@@ -87,9 +79,6 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -119,7 +108,11 @@ private:
     void BeginLongOperation();
     void EndLongOperation(CProgressDlg* progress);
     bool RunJob(CSwfMovie& movie, const std::string& path, bool toMp3);
-    void OpenHelp(bool maximized);
+    // Shows the help window (one at a time), on page when one is named.
+    void OpenHelp(bool maximized, const QString& page = QString());
+    // Where the open dialog starts: where movies were last chosen in it, else
+    // the folder last added, else the documents folder.
+    std::string OpenDialogStart() const;
 
     // Command handlers.
     void OnAddSwf();
@@ -154,6 +147,7 @@ private:
     // Case-folded paths of m_entries, so a duplicate is found without a scan.
     std::unordered_set<std::string> m_entryKeys;
     std::string m_folder;
+    std::string m_openFolder;  // of the movies last chosen in the open dialog
     int m_mp3Count = 0;
     CSwfEntry* m_shownEntry = nullptr;
     QPixmap m_background;
@@ -166,5 +160,4 @@ private:
     QPointer<CHelpWindow> m_help;
     bool m_busy = false;
     bool m_firstShow = true;
-    CWindowDragger m_drag{this};
 };

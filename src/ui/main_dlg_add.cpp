@@ -10,6 +10,7 @@
 #include <set>
 #include <system_error>
 
+#include "platform/folders.h"
 #include "ui/hooks.h"
 #include "ui/main_dlg.h"
 #include "ui/progress_dlg.h"
@@ -167,11 +168,23 @@ void CMainDlg::AddSwfFiles(const std::vector<std::string>& paths, CProgressDlg* 
         ShowMessage(this, QStringLiteral("Failed to load the following files.\n\n") + failures, MsgIcon::Exclamation);
 }
 
+std::string CMainDlg::OpenDialogStart() const
+{
+    for (const std::string* folder : {&m_openFolder, &m_folder}) {
+        if (!folder->empty() && FolderExists(*folder))
+            return *folder;
+    }
+    return platform::DocumentsFolder();
+}
+
 void CMainDlg::OnAddSwf()
 {
-    const QStringList chosen = PromptOpenFileNames(this, QStringLiteral("Flash Movie Files (*.swf)"));
+    const QStringList chosen =
+        PromptOpenFileNames(this, QStringLiteral("Flash Movie Files (*.swf)"), OpenDialogStart());
     if (chosen.isEmpty())
         return;
+    const std::string first = ToPath(chosen.front());
+    m_openFolder = first.substr(0, first.size() - FileNamePart(first).size());
     PumpMessages();
     CWaitCursor wait;
     std::vector<std::string> candidates;

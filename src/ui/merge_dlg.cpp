@@ -1,18 +1,16 @@
 #include "ui/merge_dlg.h"
 
 #include <QKeyEvent>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QShortcut>
-#include <QWindow>
 #include <iterator>
 
 #include "merge/merge.h"
 #include "ui/command_ids.h"
 #include "ui/hooks.h"
-#include "ui/main_dlg.h"
 #include "ui/shell.h"
 #include "ui/sort_list.h"
+#include "ui/swf_entry.h"
 #include "ui/widgets.h"
 #include "util/paths.h"
 
@@ -99,16 +97,15 @@ QString FilePartOf(const std::string& path)
 
 }  // namespace
 
-CMergeDlg::CMergeDlg(const Entries* entries, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint),
-      m_entries(entries)
+CMergeDlg::CMergeDlg(const Entries* entries, QWidget* parent) : QDialog(parent), m_entries(entries)
 {
+    UseFixedDialogFrame(this);
     setObjectName(QStringLiteral("mergeWindow"));
     setWindowTitle(QStringLiteral("Merge MP3"));
     setFont(WindowFont());
     setFixedSize(DuX(389), DuY(274));
     CreateControls();
+    new CWindowDragger(this);
 
     if (m_entries) {
         for (const std::unique_ptr<CSwfEntry>& entry : *m_entries)
@@ -164,7 +161,7 @@ void CMergeDlg::CreateControls()
     // Sorting the merge list changes the merge order; only the sorted list's
     // numbers are out of order.
     for (CSortListCtrl* list : {m_mergeList, m_swfList})
-        connect(list, &CSortListCtrl::sorted, this, [list] { CMainDlg::RenumberRows(list, 0); });
+        connect(list, &CSortListCtrl::sorted, this, [list] { list->RenumberRows(0); });
 }
 
 QPushButton* CMergeDlg::Button(int id) const
@@ -312,7 +309,7 @@ void CMergeDlg::OnRemove()
     // From the bottom, so the rows still to go keep their positions.
     for (auto it = rows.rbegin(); it != rows.rend(); ++it)
         m_mergeList->DeleteItem(*it);
-    CMainDlg::RenumberRows(m_mergeList, rows.front());
+    m_mergeList->RenumberRows(rows.front());
     if (m_mergeList->GetItemCount() <= 1)
         Enable(mergecmd::Merge, false);
     UpdateMergeButtons();
@@ -335,7 +332,7 @@ void CMergeDlg::OnUp()
     for (int row : rows)
         SwapRows(row, row - 1);
     const int first = rows.front() - 1;
-    CMainDlg::RenumberRows(m_mergeList, first);
+    m_mergeList->RenumberRows(first);
     m_mergeList->scrollToItem(m_mergeList->topLevelItem(first), QAbstractItemView::EnsureVisible);
     m_mergeList->setFocus();
 }
@@ -347,7 +344,7 @@ void CMergeDlg::OnDown()
         return;
     for (auto it = rows.rbegin(); it != rows.rend(); ++it)
         SwapRows(*it, *it + 1);
-    CMainDlg::RenumberRows(m_mergeList, rows.front());
+    m_mergeList->RenumberRows(rows.front());
     m_mergeList->scrollToItem(m_mergeList->topLevelItem(rows.back() + 1), QAbstractItemView::EnsureVisible);
     m_mergeList->setFocus();
 }
@@ -463,22 +460,4 @@ void CMergeDlg::keyPressEvent(QKeyEvent* event)
         return;
     }
     QDialog::keyPressEvent(event);
-}
-
-void CMergeDlg::mousePressEvent(QMouseEvent* event)
-{
-    if (!m_drag.Press(event))
-        QDialog::mousePressEvent(event);
-}
-
-void CMergeDlg::mouseMoveEvent(QMouseEvent* event)
-{
-    if (!m_drag.Move(event))
-        QDialog::mouseMoveEvent(event);
-}
-
-void CMergeDlg::mouseReleaseEvent(QMouseEvent* event)
-{
-    m_drag.Release();
-    QDialog::mouseReleaseEvent(event);
 }

@@ -50,14 +50,11 @@ public:
     void accept() override {}
 
 signals:
-    // Help or F1: the main window shows its help.
+    // Help or F1: the main window shows its help on merging.
     void helpRequested();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     void CreateControls();
@@ -72,5 +69,4 @@ private:
     CSortListCtrl* m_mergeList = nullptr;
     const Entries* m_entries = nullptr;
     std::map<int, QPushButton*> m_buttons;
-    CWindowDragger m_drag{this};
 };

@@ -1,18 +1,7 @@
-// Entry point of window mode. The window reaches the settings and the first-run
-// step only through these services, which the application provides.
+// Entry point of window mode.
 #pragma once
 
-#include <functional>
-#include <string>
-
-struct WindowServices {
-    // The folder last chosen with Add Folder ("" when none).
-    std::function<std::string()> loadFolder;
-    std::function<void(const std::string&)> saveFolder;
-    // The first-run step: opens help through the given function when this is
-    // the first start of the window, and records that it has run.
-    std::function<void(const std::function<void()>& openHelp)> firstRunStep;
-};
+#include "ui/window_services.h"
 
 // Creates the application object, runs the main window modally and returns
 // the process exit status.

@@ -40,9 +40,9 @@ void PlayMovie(const std::string& path)
         Shell().OpenInWebBrowser(FromPath(path));
 }
 
-QStringList PromptOpenFileNames(QWidget* owner, const QString& filter)
+QStringList PromptOpenFileNames(QWidget* owner, const QString& filter, const std::string& startFolder)
 {
-    return Dialogs().OpenFiles(owner, filter);
+    return Dialogs().OpenFiles(owner, filter, FromPath(startFolder));
 }
 
 bool PromptSaveFileName(QWidget* owner, const QStringList& filters, std::string& path,

@@ -21,8 +21,9 @@ bool OpenFile(const std::string& path);
 // Opens a movie; with no program for movies, the web browser may still play it.
 void PlayMovie(const std::string& path);
 
-// Full paths chosen in a multi-selection open dialog; empty when cancelled.
-QStringList PromptOpenFileNames(QWidget* owner, const QString& filter);
+// Full paths chosen in a multi-selection open dialog that starts in
+// startFolder; empty when cancelled.
+QStringList PromptOpenFileNames(QWidget* owner, const QString& filter, const std::string& startFolder);
 // A save dialog starting at the name in path; true and the chosen name in path
 // when the user chose one.
 bool PromptSaveFileName(QWidget* owner, const QStringList& filters, std::string& path,

@@ -2,6 +2,7 @@
 
 #include <QContextMenuEvent>
 #include <QHeaderView>
+#include <algorithm>
 
 namespace {
 
@@ -36,7 +37,7 @@ CSortListCtrl::CSortListCtrl(QWidget* parent) : QTreeWidget(parent)
     header()->setStretchLastSection(false);
     header()->setSectionsClickable(true);
     header()->setSectionsMovable(false);
-    header()->setSortIndicatorShown(false);
+    header()->setSortIndicatorShown(false);  // until the first sort
     connect(header(), &QHeaderView::sectionClicked, this, &CSortListCtrl::SortByColumn);
     connect(this, &QTreeWidget::itemDoubleClicked, this,
             [this](QTreeWidgetItem* item, int) { emit rowActivated(RowOf(item)); });
@@ -112,6 +113,12 @@ void CSortListCtrl::DeleteAllItems()
     clear();
 }
 
+void CSortListCtrl::RenumberRows(int first)
+{
+    for (int row = std::max(first, 0); row < GetItemCount(); ++row)
+        SetItemText(row, 0, QString::number(row + 1));
+}
+
 int CSortListCtrl::GetFirstSelected() const
 {
     const std::vector<int> rows = GetSelectedRows();
@@ -151,7 +158,11 @@ void CSortListCtrl::SortByColumn(int column)
         return;
     m_sortAscending = column == m_sortColumn ? !m_sortAscending : true;
     m_sortColumn = column;
-    sortItems(column, m_sortAscending ? Qt::AscendingOrder : Qt::DescendingOrder);
+    const Qt::SortOrder order = m_sortAscending ? Qt::AscendingOrder : Qt::DescendingOrder;
+    sortItems(column, order);
+    // The arrow shows on the column last sorted, pointing its way.
+    header()->setSortIndicator(column, order);
+    header()->setSortIndicatorShown(true);
     emit sorted(column, m_sortAscending);
 }
 

@@ -26,6 +26,9 @@ public:
     bool SetItemText(int row, int column, const QString& text);
     bool DeleteItem(int row);
     void DeleteAllItems();
+    // Writes the row numbers (1, 2, ...) into the first column from row first
+    // down, after rows moved or went.
+    void RenumberRows(int first);
 
     // -1 when no row is selected.
     int GetFirstSelected() const;

@@ -1,6 +1,7 @@
 #include "ui/widgets.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QEnterEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -126,6 +127,12 @@ int CTipDelayStyle::styleHint(StyleHint hint, const QStyleOption* option, const 
     return QProxyStyle::styleHint(hint, option, widget, returnData);
 }
 
+void UseFixedDialogFrame(QDialog* dialog)
+{
+    dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+}
+
 CWaitCursor::CWaitCursor()
 {
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -136,24 +143,40 @@ CWaitCursor::~CWaitCursor()
     QApplication::restoreOverrideCursor();
 }
 
-bool CWindowDragger::Press(QMouseEvent* event)
+CWindowDragger::CWindowDragger(QWidget* window) : QObject(window), m_window(window)
 {
-    if (event->button() != Qt::LeftButton)
-        return false;
-    // The window system moves the window where it can; elsewhere follow the mouse.
-    if (!(m_window->windowHandle() && m_window->windowHandle()->startSystemMove())) {
-        m_dragging = true;
-        m_offset = event->globalPosition().toPoint() - m_window->frameGeometry().topLeft();
-    }
-    event->accept();
-    return true;
+    window->installEventFilter(this);
 }
 
-bool CWindowDragger::Move(QMouseEvent* event)
+bool CWindowDragger::eventFilter(QObject* watched, QEvent* event)
 {
-    if (!m_dragging || !(event->buttons() & Qt::LeftButton))
+    if (watched != m_window)
         return false;
-    m_window->move(event->globalPosition().toPoint() - m_offset);
-    event->accept();
-    return true;
+    switch (event->type()) {
+    case QEvent::MouseButtonPress: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() != Qt::LeftButton)
+            return false;
+        // The window system moves the window where it can; elsewhere follow the mouse.
+        if (!(m_window->windowHandle() && m_window->windowHandle()->startSystemMove())) {
+            m_dragging = true;
+            m_offset = mouse->globalPosition().toPoint() - m_window->frameGeometry().topLeft();
+        }
+        mouse->accept();
+        return true;
+    }
+    case QEvent::MouseMove: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (!m_dragging || !(mouse->buttons() & Qt::LeftButton))
+            return false;
+        m_window->move(mouse->globalPosition().toPoint() - m_offset);
+        mouse->accept();
+        return true;
+    }
+    case QEvent::MouseButtonRelease:
+        m_dragging = false;
+        return false;
+    default:
+        return false;
+    }
 }

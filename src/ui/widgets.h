@@ -74,6 +74,13 @@ public:
                   QStyleHintReturn* returnData = nullptr) const override;
 };
 
+class QDialog;
+
+// Gives a dialog the frame of one whose size can't change: a title bar with a
+// close box and no minimise or maximise button. Call before it is shown; the
+// dialog still fixes its own size.
+void UseFixedDialogFrame(QDialog* dialog);
+
 // Sets the wait cursor for its lifetime.
 class CWaitCursor {
 public:
@@ -83,17 +90,18 @@ public:
     CWaitCursor& operator=(const CWaitCursor&) = delete;
 };
 
-class QMouseEvent;
-class QWidget;
+// Moves a window when any free spot of it is dragged, as a title bar would.
+// It watches the window's own mouse events, which include the presses its
+// children let through; the window owns it.
+class CWindowDragger : public QObject {
+    Q_OBJECT
 
-// Moves a frameless window when any free spot of it is dragged, as a title
-// bar would. Each handler returns true when it took the event.
-class CWindowDragger {
 public:
-    explicit CWindowDragger(QWidget* window) : m_window(window) {}
-    bool Press(QMouseEvent* event);
-    bool Move(QMouseEvent* event);
-    void Release() { m_dragging = false; }
+    // Installs itself on window.
+    explicit CWindowDragger(QWidget* window);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QWidget* m_window;

@@ -74,6 +74,36 @@ private Q_SLOTS:
         QCOMPARE(w.SwfList()->GetItemCount(), 3);
     }
 
+    void theOpenDialogStartsInTheLastFolderUsed()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        const std::string documents = f.temp / "Documents";
+        qputenv("XDG_DOCUMENTS_DIR", QByteArray::fromStdString(documents));
+        const std::string films = f.temp / "films";
+        std::filesystem::create_directories(films);
+        const std::string movie = MakeMovie(films + "/a.swf", 1);
+
+        // Nothing used yet: the documents folder.
+        f.dialogs.openAnswers.push_back(Q({movie}));
+        w.OnCommand(cmd::AddSwf);
+        // Then the folder the movies came from, also after a cancel.
+        w.OnCommand(cmd::AddSwf);
+        w.OnCommand(cmd::AddSwf);
+        QCOMPARE(f.dialogs.openStarts, (Q({documents, films + "/", films + "/"})));
+
+        // A new window starts in the folder last added with Add Folder.
+        f.settings.Settings().setValue(QStringLiteral("Options/Folder"), QString::fromStdString(films + "/"));
+        CMainDlg again(f.settings.Services());
+        again.OnCommand(cmd::AddSwf);
+        QCOMPARE(f.dialogs.openStarts.last(), QString::fromStdString(films + "/"));
+        // Unless it is gone.
+        std::filesystem::remove_all(films);
+        again.OnCommand(cmd::AddSwf);
+        QCOMPARE(f.dialogs.openStarts.last(), QString::fromStdString(documents));
+        qunsetenv("XDG_DOCUMENTS_DIR");
+    }
+
     void duplicatesAreSkippedIgnoringCase()
     {
         WindowFixture f;

@@ -62,9 +62,10 @@ ScriptedDialogs::~ScriptedDialogs()
     SetDialogs(nullptr);
 }
 
-QStringList ScriptedDialogs::OpenFiles(QWidget*, const QString& filter)
+QStringList ScriptedDialogs::OpenFiles(QWidget*, const QString& filter, const QString& start)
 {
     asked << QStringLiteral("open ") + filter;
+    openStarts << start;
     if (openAnswers.empty())
         return {};
     QStringList answer = openAnswers.front();
@@ -163,4 +164,12 @@ QStringList ColumnTexts(const CSortListCtrl* list, int column)
     for (int row = 0; row < list->GetItemCount(); ++row)
         texts << list->GetItemText(row, column);
     return texts;
+}
+
+bool IsFixedDialog(const QWidget* dialog)
+{
+    const Qt::WindowFlags flags = dialog->windowFlags();
+    return dialog->isWindow() && dialog->minimumSize() == dialog->maximumSize() &&
+           !(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)) &&
+           (flags & Qt::WindowCloseButtonHint);
 }

@@ -14,7 +14,7 @@
 
 #include "support/temp_dir.h"
 #include "ui/hooks.h"
-#include "ui/run_window.h"
+#include "ui/window_services.h"
 
 class CMainDlg;
 
@@ -51,7 +51,7 @@ class ScriptedDialogs final : public IDialogs {
 public:
     ScriptedDialogs();
     ~ScriptedDialogs() override;
-    QStringList OpenFiles(QWidget* owner, const QString& filter) override;
+    QStringList OpenFiles(QWidget* owner, const QString& filter, const QString& start) override;
     QString SaveFile(QWidget* owner, const QString& initialPath, const QStringList& filters,
                      const QString& defaultSuffix) override;
     QString ChooseFolder(QWidget* owner, const QString& title, const QString& start) override;
@@ -61,6 +61,7 @@ public:
     std::deque<QString> folderAnswers;
     QStringList asked;  // "open <filter>", "save <initial>|<filters>", "folder <title>|<start>"
     QStringList saveSuffixes;  // the default suffix of each save dialog
+    QStringList openStarts;    // the folder each open dialog started in
     // Runs while a save dialog is open, before it answers.
     std::function<void()> whileSaving;
 };
@@ -97,3 +98,7 @@ struct WindowFixture {
 // The texts of one column, top to bottom.
 class CSortListCtrl;
 QStringList ColumnTexts(const CSortListCtrl* list, int column);
+
+// A dialog whose size can't change and whose frame offers no minimise or
+// maximise button, only a close box.
+bool IsFixedDialog(const QWidget* dialog);

@@ -50,36 +50,40 @@ class HelpPagesTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void installedPagesComeFirstThenTheSourceTreeThenTheCopyInside()
+    void theAskedFolderComesFirstThenTheInstalledPagesThenTheCopyInside()
     {
         TempDir temp;
         const std::string bin = temp / "usr/bin";
         const std::string installed = temp / "usr/share/orvellin/help";
-        const std::string source = temp / "src/resources/help";
+        const std::string asked = temp / "src/resources/help";
         fs::create_directories(bin);
         fs::create_directories(installed);
-        fs::create_directories(source);
-        WriteFileBytes(source + "/index.html", "<p>source</p>");
+        fs::create_directories(asked);
 
-        // Nothing installed yet: the source tree's pages.
-        QCOMPARE(ChooseHelpStartPage(Q(bin + "/"), Q(source)), QUrl::fromLocalFile(Q(source + "/index.html")));
+        // Nothing anywhere: the pages compiled into the program.
+        QCOMPARE(ChooseHelpStartPage(Q(asked), Q(bin + "/")), QUrl(QStringLiteral("qrc:/help/index.html")));
+        QCOMPARE(ChooseHelpStartPage(QString(), QString()), QUrl(QStringLiteral("qrc:/help/index.html")));
         // A help folder without its first page does not count.
         WriteFileBytes(installed + "/adding.html", "<p>partial</p>");
-        QCOMPARE(ChooseHelpStartPage(Q(bin + "/"), Q(source)), QUrl::fromLocalFile(Q(source + "/index.html")));
+        QCOMPARE(ChooseHelpStartPage(Q(asked), Q(bin + "/")), QUrl(QStringLiteral("qrc:/help/index.html")));
         WriteFileBytes(installed + "/index.html", "<p>installed</p>");
-        QCOMPARE(ChooseHelpStartPage(Q(bin + "/"), Q(source)), QUrl::fromLocalFile(Q(installed + "/index.html")));
-        QCOMPARE(ChooseHelpStartPage(Q(bin), Q(source)), QUrl::fromLocalFile(Q(installed + "/index.html")));
-
-        // Neither: the pages compiled into the program.
-        QCOMPARE(ChooseHelpStartPage(Q(temp / "elsewhere/"), Q(temp / "nowhere")),
+        QCOMPARE(ChooseHelpStartPage(Q(asked), Q(bin + "/")), QUrl::fromLocalFile(Q(installed + "/index.html")));
+        QCOMPARE(ChooseHelpStartPage(QString(), Q(bin)), QUrl::fromLocalFile(Q(installed + "/index.html")));
+        // Pages asked for by name win over the installed ones.
+        WriteFileBytes(asked + "/index.html", "<p>asked</p>");
+        QCOMPARE(ChooseHelpStartPage(Q(asked), Q(bin + "/")), QUrl::fromLocalFile(Q(asked + "/index.html")));
+        QCOMPARE(ChooseHelpStartPage(Q(asked), QString()), QUrl::fromLocalFile(Q(asked + "/index.html")));
+        QCOMPARE(ChooseHelpStartPage(Q(temp / "nowhere"), Q(temp / "elsewhere/")),
                  QUrl(QStringLiteral("qrc:/help/index.html")));
-        QCOMPARE(ChooseHelpStartPage(QString(), QString()), QUrl(QStringLiteral("qrc:/help/index.html")));
-        QCOMPARE(ChooseHelpStartPage(QString(), Q(source)), QUrl::fromLocalFile(Q(source + "/index.html")));
     }
 
-    void aProgramInItsBuildTreeShowsTheSourcePages()
+    void aProgramInItsBuildTreeShowsTheCopyInsideOrThePagesItIsPointedAt()
     {
-        // The test program lies in the build tree, where nothing is installed.
+        // The test program lies in the build tree, where nothing is installed,
+        // and knows nothing of the source tree unless told.
+        qunsetenv("ORVELLIN_HELP_DIR");
+        QCOMPARE(HelpStartPage(), QUrl(QStringLiteral("qrc:/help/index.html")));
+        qputenv("ORVELLIN_HELP_DIR", SourceHelp().toLocal8Bit());
         QCOMPARE(HelpStartPage(), QUrl::fromLocalFile(QDir(SourceHelp()).filePath(QStringLiteral("index.html"))));
 
         WindowFixture f;
@@ -91,6 +95,7 @@ private Q_SLOTS:
         help->Browser()->setSource(QUrl(QStringLiteral("merging.html")));
         QVERIFY(help->Browser()->toPlainText().contains(QStringLiteral("Merge MP3")));
         QVERIFY(f.shell.opened.empty());
+        qunsetenv("ORVELLIN_HELP_DIR");
     }
 
     void theCopyInsideIsTheSourceTreesPages()

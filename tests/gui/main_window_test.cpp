@@ -412,9 +412,9 @@ private Q_SLOTS:
         w.SwfList()->SelectRow(0, true);
         QCOMPARE(w.OutputList()->GetItemCount(), 2);
 
-        // Ctrl+S: Save As on the selected sound; the same name in other case is refused.
+        // Ctrl+S: Save As on the selected sound; its own name is refused.
         w.OutputList()->SelectRow(0, true);
-        f.dialogs.saveAnswers.push_back(QString::fromStdString(f.temp / "A_001.WAV"));
+        f.dialogs.saveAnswers.push_back(QString::fromStdString(a));
         QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(f.dialogs.asked.last(), QString::fromStdString("save " + a) +
                                              QStringLiteral("|MP3 File (*.mp3);WAV File (*.wav);All Files (*)"));
@@ -575,11 +575,13 @@ private Q_SLOTS:
         CMainDlg& w = *f.window;
         QString title;
         QString version;
+        bool fixed = false;
         QTimer::singleShot(0, this, [&] {
             QWidget* about = QApplication::activeModalWidget();
             if (!about)
                 return;
             title = about->windowTitle();
+            fixed = IsFixedDialog(about);
             if (auto* label = about->findChild<QLabel*>(QStringLiteral("version")))
                 version = label->text();
             QTest::mouseClick(about->findChild<QAbstractButton*>(QStringLiteral("homepage")), Qt::LeftButton);
@@ -587,8 +589,27 @@ private Q_SLOTS:
         });
         FindAction(w.Menu(2), cmd::About)->trigger();
         QCOMPARE(title, QStringLiteral("About Orvellin"));
+        QVERIFY(fixed);
         QCOMPARE(version, QStringLiteral("Version 2.3 (Build 149)"));
         QCOMPARE(f.shell.opened.back().toString(), QString::fromLatin1(links::kHomePage));
+    }
+
+    void theDesktopsMessageBoxIsAFixedDialog()
+    {
+        WindowFixture f;
+        SetMessageHandler({});
+        bool fixed = false;
+        QString title;
+        QTimer::singleShot(0, this, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                fixed = IsFixedDialog(box);
+                title = box->windowTitle();
+                box->done(QMessageBox::Ok);
+            }
+        });
+        QCOMPARE(ShowMessage(f.window.get(), QStringLiteral("A line of text."), MsgIcon::Information), QMessageBox::Ok);
+        QCOMPARE(title, QStringLiteral("Orvellin"));
+        QVERIFY(fixed);
     }
 
     void cornerButtonsMinimiseAndClose()

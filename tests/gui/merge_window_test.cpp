@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 #include <filesystem>
 #include <list>
@@ -151,6 +152,7 @@ private Q_SLOTS:
         CMergeDlg& dlg = f.Open();
         QCOMPARE(dlg.windowTitle(), QStringLiteral("Merge MP3"));
         QCOMPARE(dlg.size(), QSize(584, 445));
+        QVERIFY(IsFixedDialog(&dlg));
         QCOMPARE(HeaderTexts(dlg.MergeList()),
                  (QStringList{"No.", "MP3 File", "Time", "Rate", "Type", "Bits", "Path"}));
         QCOMPARE(HeaderTexts(dlg.SwfList()), (QStringList{"No.", "SWF File", "Sounds", "Path"}));
@@ -705,7 +707,7 @@ private Q_SLOTS:
         QStringList before;
         QStringList after;
         bool sawWindow = false;
-        bool helpByF1 = false;
+        QString pageByF1;
         WhenMergeWindowOpens(this, [&](CMergeDlg& dlg) {
             sawWindow = true;
             swfNames = ColumnTexts(dlg.SwfList(), 1);
@@ -718,24 +720,31 @@ private Q_SLOTS:
             SelectRows(dlg.MergeList(), {1});
             Click(dlg, mergecmd::Down);
             after = ColumnTexts(dlg.MergeList(), 1);
-            // F1 and Help reach the main window's help.
+            // F1 and Help reach the main window's help, on the page about merging.
             QTest::keyClick(&dlg, Qt::Key_F1);
-            helpByF1 = w.HelpWindow() != nullptr;
-            if (w.HelpWindow())
+            if (w.HelpWindow()) {
+                pageByF1 = w.HelpWindow()->Browser()->source().fileName();
                 w.HelpWindow()->close();
+            }
             // A failed check here must not leave the window open.
             (void)QTest::qWaitFor([&w] { return !w.HelpWindow(); });
             Click(dlg, mergecmd::Help);
             Click(dlg, mergecmd::Merge);
             Click(dlg, mergecmd::Close);
         });
+        // Help already open on its first page turns to merging when asked there.
+        w.OnCommand(cmd::HelpTopics);
+        QVERIFY(w.HelpWindow());
+        QCOMPARE(w.HelpWindow()->Browser()->source().fileName(), QStringLiteral("index.html"));
         QTest::mouseClick(w.Button(cmd::Merge), Qt::LeftButton);
         QVERIFY(sawWindow);
         QCOMPARE(swfNames, (QStringList{"two.swf", "one.swf"}));
         QCOMPARE(before, (QStringList{"two_001.mp3", "two_002.mp3", "one.mp3"}));
         QCOMPARE(after, (QStringList{"one.mp3", "two_002.mp3", "two_001.mp3"}));
-        QVERIFY(helpByF1);
+        QCOMPARE(pageByF1, QStringLiteral("merging.html"));
         QVERIFY(w.HelpWindow());
+        QCOMPARE(w.HelpWindow()->Browser()->source().fileName(), QStringLiteral("merging.html"));
+        QVERIFY(w.HelpWindow()->Browser()->toPlainText().contains(QStringLiteral("Add All MP3")));
         QCOMPARE(ReadFileBytes(out), ReadFileBytes(c) + ReadFileBytes(b) + ReadFileBytes(a));
         QCOMPARE(f.messages.messages.back().text,
                  QStringLiteral("Successfully merge 3 MP3 files to 'all.mp3'.\n\nDo you want play 'all.mp3'?"));

@@ -1,4 +1,5 @@
-// Draws the main window with a few movies added and converted, for the docs.
+// Draws the main window with a few movies added, converted and sorted by
+// name, for the docs.
 // Usage: orvellin_screenshot OUTPUT.png
 #include <QApplication>
 #include <QPixmap>
@@ -37,6 +38,7 @@ int main(int argc, char** argv)
                         movies + "/credits.swf", movies + "/banner.swf"},
                        nullptr);
     window.ConvertAll(true);
+    window.SwfList()->SortByColumn(1);  // by name, which shows the header's arrow
     window.SwfList()->SelectRow(2, true);
     QTest::qWait(300);
     if (!window.grab().save(QString::fromLocal8Bit(argv[1]))) {

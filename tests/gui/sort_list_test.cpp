@@ -46,9 +46,16 @@ private Q_SLOTS:
         list.show();
         QVERIFY(QTest::qWaitForWindowExposed(&list));
         QSignalSpy spy(&list, &CSortListCtrl::sorted);
+        QHeaderView* header = list.header();
+        // The header's arrow: on the sorted column, pointing its way.
+        auto arrow = [header] {
+            return header->isSortIndicatorShown() ? std::make_pair(header->sortIndicatorSection(),
+                                                                   header->sortIndicatorOrder())
+                                                  : std::make_pair(-1, Qt::AscendingOrder);
+        };
+        QCOMPARE(arrow().first, -1);
 
-        auto clickHeader = [&list](int column) {
-            QHeaderView* header = list.header();
+        auto clickHeader = [header](int column) {
             const int x = header->sectionViewportPosition(column) + header->sectionSize(column) / 2;
             QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
         };
@@ -57,10 +64,12 @@ private Q_SLOTS:
         QCOMPARE(spy.count(), 1);
         QCOMPARE(spy.at(0).at(0).toInt(), 0);
         QCOMPARE(spy.at(0).at(1).toBool(), true);
+        QCOMPARE(arrow(), std::make_pair(0, Qt::AscendingOrder));
         clickHeader(0);
         QCOMPARE(Column(list, 0), (QStringList{"c", "b", "a"}));
         QCOMPARE(spy.count(), 2);
         QCOMPARE(spy.at(1).at(1).toBool(), false);
+        QCOMPARE(arrow(), std::make_pair(0, Qt::DescendingOrder));
         clickHeader(0);
         QCOMPARE(Column(list, 0), (QStringList{"a", "b", "c"}));
         clickHeader(0);
@@ -69,6 +78,7 @@ private Q_SLOTS:
         QCOMPARE(Column(list, 1), (QStringList{"1", "2", "3"}));
         QCOMPARE(list.SortColumn(), 1);
         QVERIFY(list.SortAscending());
+        QCOMPARE(arrow(), std::make_pair(1, Qt::AscendingOrder));
         QCOMPARE(spy.count(), 5);
     }
 

@@ -1,0 +1,15 @@
+// What the main window needs from the application. The window reaches the
+// settings and the first-run step only through these services.
+#pragma once
+
+#include <functional>
+#include <string>
+
+struct WindowServices {
+    // The folder last chosen with Add Folder ("" when none).
+    std::function<std::string()> loadFolder;
+    std::function<void(const std::string&)> saveFolder;
+    // The first-run step: opens help through the given function when this is
+    // the first start of the window, and records that it has run.
+    std::function<void(const std::function<void()>& openHelp)> firstRunStep;
+};
