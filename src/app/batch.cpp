@@ -313,8 +313,11 @@ BatchOutcome RunBatch(const BatchOptions& options)
         if (const char* abortOn = std::getenv("ORVELLIN_TEST_ABORT_ON"); abortOn && FileNamePart(movie.path) == abortOn)
             std::abort();
         const auto old = earlier.find(movie.path);
-        if (old != earlier.end() && RecordStillHolds(old->second, movie.path, movie.toMp3))
-            return "K";
+        if (old != earlier.end()) {
+            if (RecordStillHolds(old->second, movie.path, movie.toMp3))
+                return "K";
+            RemoveRecordedOutputs(old->second);
+        }
         CSwfMovie swf;
         const bool loaded = swf.Run(movie.path, movie.toMp3, options.exportNames);
         return "N" + MovieRecord(movie.path, swf, loaded, movie.toMp3, digests);

@@ -248,3 +248,20 @@ bool RecordStillHolds(const std::string& record, const std::string& path, bool t
     }
     return true;
 }
+
+void RemoveRecordedOutputs(const std::string& record)
+{
+    const Json r = Parse(record);
+    if (!r.is_object() || !r.contains("sounds") || !r["sounds"].is_array())
+        return;
+    for (const Json& s : r["sounds"]) {
+        const Json& out = s.contains("output") ? s["output"] : Json();
+        if (!out.is_object() || !out["path"].is_string() || !out["sha256"].is_string())
+            continue;
+        uint64_t size = 0;
+        std::string sha;
+        const std::string path = out["path"].get<std::string>();
+        if (FileDigest(path, size, sha) && sha == out["sha256"].get<std::string>())
+            platform::DeleteFile(path);
+    }
+}

@@ -31,5 +31,10 @@ RecordCounts CountsOf(const std::string& record);
 // is there with the same bytes.
 bool RecordStillHolds(const std::string& record, const std::string& path, bool toMp3);
 
+// Deletes the files an earlier record lists that are still as it recorded
+// them, before its movie is converted again: they are that run's outputs,
+// and a file changed since is left alone.
+void RemoveRecordedOutputs(const std::string& record);
+
 // The path a record is about; empty when the line is no record.
 std::string RecordPath(const std::string& record);

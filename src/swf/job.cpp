@@ -93,7 +93,7 @@ void CSwfMovie::NameByExports()
         if (f == m_findings.end() || f->exportName.empty())
             continue;
         const std::string stem = m_outputBase + "_" + SafeNamePart(f->exportName);
-        const std::string extension(FileExtension(sound->path));
+        const std::string extension = sound->path.substr(WithoutExtension(sound->path).size());
         // Never replacing: a name taken (two sounds of one name, or a file of
         // the user's) takes a number.
         for (int n = 0; n < 1000; ++n) {

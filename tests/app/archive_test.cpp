@@ -1,0 +1,257 @@
+// Archive runs: the report, movie lists, resuming, shards.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <set>
+#include <sys/wait.h>
+#include <thread>
+
+#include "app/program.h"
+#include "support/media.h"
+#include "support/swf_builder.h"
+#include "support/temp_dir.h"
+#include "support/tools.h"
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        if (end > at)
+            lines.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return lines;
+}
+
+// An archive of small movies: every kind of outcome, a named sound, and
+// names that must run in order.
+std::vector<std::string> MakeArchive(const TempDir& dir, int count)
+{
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i) {
+        const std::string name = i % 7 == 3 ? "clip_00" + std::to_string(i % 10) + ".swf" : "m" + std::to_string(i) + ".swf";
+        if (i % 11 == 5) {
+            WriteFileBytes(dir / name, "not a movie");
+        } else {
+            SwfBuilder b;
+            b.Tag(kTagDefineSound, DefineSound(1, 3, 1, true, false, 3000, std::string(6000, static_cast<char>(i))));
+            if (i % 4 == 1)
+                b.Tag(kTagDefineSound, DefineSound(2, 9, 1, true, false, 10, "lost"));
+            if (i % 3 == 0)
+                b.Tag(56, U16(1) + U16(1) + "sound " + std::to_string(i) + '\0');
+            b.End().WriteTo(dir / name, i % 2 == 0);
+        }
+        names.push_back(name);
+    }
+    names.push_back("clip.swf");
+    PcmMovie(dir / "clip.swf");
+    return names;
+}
+
+std::string Joined(const std::vector<std::string>& names)
+{
+    std::string out;
+    for (const std::string& n : names)
+        out += n + "\n";
+    return out;
+}
+
+// The records of a report by movie path, the last of each.
+std::map<std::string, std::string> Records(const std::string& report)
+{
+    std::map<std::string, std::string> byPath;
+    for (const std::string& line : Lines(report)) {
+        const size_t at = line.find("\"path\":\"");
+        EXPECT_NE(at, std::string::npos) << line;
+        if (at != std::string::npos)
+            byPath[line.substr(at + 8, line.find('"', at + 8) - at - 8)] = line;
+    }
+    return byPath;
+}
+
+// Outputs without the movies and the report.
+std::map<std::string, std::string> Outputs(const TempDir& dir)
+{
+    auto files = Snapshot(dir.Path());
+    std::erase_if(files, [](const auto& f) { return f.first.ends_with(".swf") || f.first.ends_with(".jsonl") ||
+                                                    f.first.ends_with(".txt") || f.first.ends_with(".sh") ||
+                                                    f.first.starts_with(".config") || f.first.starts_with(".parallel"); });
+    return files;
+}
+
+// A python3 that can import jsonschema, or "".
+std::string SchemaPython()
+{
+    for (const char* python : {"python3", "/usr/bin/python3"}) {
+        if (RunQuiet(std::string(python) + " -c 'import jsonschema'") == 0)
+            return python;
+    }
+    return "";
+}
+
+}  // namespace
+
+TEST(Archive, TheReportHoldsEveryMovieAndValidates)
+{
+    TempDir dir;
+    const auto names = MakeArchive(dir, 12);
+    WriteFileBytes(dir / "list.txt", Joined(names));
+    const Result r = RunProgram(dir, "/wav --files-from=list.txt --report=report.jsonl --names=export /m");
+    EXPECT_EQ(r.status, 1);
+    const auto records = Records(ReadFileBytes(dir / "report.jsonl"));
+    ASSERT_EQ(records.size(), names.size());
+    // Outcomes in words, and the results line agrees with the record.
+    EXPECT_NE(records.at("m5.swf").find("\"outcome\":\"failed\",\"reason\":\"not a movie"), std::string::npos);
+    EXPECT_NE(records.at("m1.swf").find("\"outcome\":\"partial\""), std::string::npos);
+    EXPECT_NE(records.at("m1.swf").find("lost: format 9 is no known sound format"), std::string::npos);
+    EXPECT_NE(records.at("m0.swf").find("\"outcome\":\"converted\""), std::string::npos);
+    EXPECT_NE(r.out.find("m0.swf: 1/1 Extracted\nm1.swf: 1/2 Extracted\nm2.swf: 1/1 Extracted\nclip_003.swf"),
+              std::string::npos);
+    // A named sound is written under its name.
+    EXPECT_NE(records.at("m0.swf").find("\"name\":\"sound 0\""), std::string::npos);
+    EXPECT_TRUE(Snapshot(dir.Path()).count("m0_sound 0.wav"));
+
+    // Every hash in the report is the file's, computed by another tool.
+    ASSERT_EQ(RunQuiet("cd " + ShellQuote(dir.Path()) +
+                       " && grep -o '\"path\":\"[^\"]*\",\"type\":\"wav\",\"size\":[0-9]*,\"sha256\":\"[0-9a-f]*' "
+                       "report.jsonl | sed 's/\"path\":\"\\([^\"]*\\)\".*\"sha256\":\"\\(.*\\)/\\2  \\1/' > sums.txt "
+                       "&& test -s sums.txt && sha256sum --check --strict sums.txt"),
+              0);
+
+    // Every record validates against the schema kept with the program.
+    const std::string python = SchemaPython();
+    if (python.empty())
+        GTEST_SKIP() << "no python3 with jsonschema";
+    const std::string check =
+        "import json, sys, jsonschema\n"
+        "schema = json.load(open(sys.argv[1]))\n"
+        "jsonschema.Draft7Validator.check_schema(schema)\n"
+        "for line in open(sys.argv[2]):\n"
+        "    jsonschema.validate(json.loads(line), schema)\n";
+    WriteFileBytes(dir / "check.py", check);
+    EXPECT_EQ(RunQuiet(python + " " + ShellQuote(dir / "check.py") + " " + ShellQuote(ORVELLIN_SCHEMA) + " " +
+                       ShellQuote(dir / "report.jsonl")),
+              0);
+}
+
+TEST(Archive, AResumedRunEndsAsAnUninterruptedOne)
+{
+    TempDir whole;
+    const auto names = MakeArchive(whole, 40);
+    WriteFileBytes(whole / "list.txt", Joined(names));
+    const std::vector<std::string> args{"--files-from=list.txt", "--report=report.jsonl", "--jobs=2"};
+    int status = 0;
+    ::waitpid(StartProgram(whole, args), &status, 0);
+    const auto expected = Records(ReadFileBytes(whole / "report.jsonl"));
+    ASSERT_EQ(expected.size(), names.size());
+
+    // Stopped once a few movies are done, then resumed.
+    TempDir dir;
+    MakeArchive(dir, 40);
+    WriteFileBytes(dir / "list.txt", Joined(names));
+    const pid_t pid = StartProgram(dir, args);
+    for (int i = 0; i < 500 && Lines(ReadFileBytes(dir / "report.jsonl")).size() < 5; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, &status, 0);
+    const size_t before = Lines(ReadFileBytes(dir / "report.jsonl")).size();
+    EXPECT_LT(before, names.size()) << "the run ended before it was stopped";
+    std::vector<std::string> resumed = args;
+    resumed.push_back("--resume");
+    ::waitpid(StartProgram(dir, resumed), &status, 0);
+
+    // Paths are relative, so records and outputs compare across folders.
+    EXPECT_TRUE(Records(ReadFileBytes(dir / "report.jsonl")) == expected);
+    EXPECT_TRUE(Outputs(dir) == Outputs(whole));
+
+    // Once more over the unchanged archive: converted movies are not done
+    // again, and what is redone (partial, failed) ends as it did.
+    const auto outputs = Outputs(dir);
+    const size_t lines = Lines(ReadFileBytes(dir / "report.jsonl")).size();
+    const Result again = RunProgram(dir, "--files-from=list.txt --report=report.jsonl --resume --jobs=2 /m");
+    EXPECT_TRUE(Outputs(dir) == outputs);
+    EXPECT_TRUE(Records(ReadFileBytes(dir / "report.jsonl")) == expected);
+    const size_t redone = static_cast<size_t>(std::count_if(expected.begin(), expected.end(), [](const auto& r) {
+        return r.second.find("\"outcome\":\"converted\"") == std::string::npos;
+    }));
+    EXPECT_EQ(Lines(ReadFileBytes(dir / "report.jsonl")).size(), lines + redone);
+    EXPECT_NE(again.out.find("m0.swf: 1/1 Extracted"), std::string::npos);
+}
+
+TEST(Archive, ShardsTogetherMakeOneRun)
+{
+    TempDir whole;
+    const auto names = MakeArchive(whole, 30);
+    WriteFileBytes(whole / "list.txt", Joined(names));
+    ASSERT_EQ(RunProgram(whole, "--files-from=list.txt --report=report.jsonl").status, 1);
+
+    TempDir dir;
+    MakeArchive(dir, 30);
+    WriteFileBytes(dir / "list.txt", Joined(names));
+    std::string reports;
+    std::set<size_t> sizes;
+    for (int k = 1; k <= 3; ++k) {
+        const std::string report = "shard" + std::to_string(k) + ".jsonl";
+        RunProgram(dir, "--files-from=list.txt --shard=" + std::to_string(k) + "/3 --report=" + report);
+        const std::string text = ReadFileBytes(dir / report);
+        sizes.insert(Lines(text).size());
+        reports += text;
+    }
+    EXPECT_EQ(Lines(reports).size(), names.size());
+    EXPECT_GT(sizes.size(), 1u) << "the shards split nothing";
+    EXPECT_TRUE(Records(reports) == Records(ReadFileBytes(whole / "report.jsonl")));
+    EXPECT_TRUE(Outputs(dir) == Outputs(whole));
+}
+
+TEST(Archive, TheReadmeRecipeForGnuParallel)
+{
+    if (!HaveTool("parallel"))
+        GTEST_SKIP() << "GNU parallel not installed";
+    TempDir whole;
+    const auto names = MakeArchive(whole, 20);
+    WriteFileBytes(whole / "movies.txt", Joined(names));
+    ASSERT_EQ(RunProgram(whole, "--files-from=movies.txt --report=report.jsonl").status, 1);
+
+    TempDir dir;
+    MakeArchive(dir, 20);
+    WriteFileBytes(dir / "movies.txt", Joined(names));
+    // As the README gives it, with this build's program.
+    const std::string recipe =
+        "parallel --will-cite --jobs 3 ORVELLIN --files-from=movies.txt --shard={}/3 --jobs=1 --report=report-{}.jsonl "
+        "::: 1 2 3; cat report-*.jsonl > report.jsonl";
+    std::string command = recipe;
+    command.replace(command.find("ORVELLIN"), 8, ShellQuote(ORVELLIN_BINARY));
+    WriteFileBytes(dir / "recipe.sh", command + "\n");
+    EXPECT_EQ(RunQuiet("cd " + ShellQuote(dir.Path()) + " && env -u DISPLAY HOME=" + ShellQuote(dir.Path()) +
+                       " sh recipe.sh"),
+              0);
+    EXPECT_TRUE(Records(ReadFileBytes(dir / "report.jsonl")) == Records(ReadFileBytes(whole / "report.jsonl"))) ;
+    EXPECT_TRUE(Outputs(dir) == Outputs(whole));
+}
+
+TEST(Archive, ProgressShowsOnATerminalOnly)
+{
+    if (!HaveTool("script"))
+        GTEST_SKIP() << "no script(1) to give the program a terminal";
+    TempDir dir;
+    PcmMovie(dir / "a.swf");
+    PcmMovie(dir / "b.swf", 2);
+    // What the program writes to standard error, run on a terminal or not.
+    const auto errors = [&](const std::string& args, bool terminal) {
+        const std::string inner = "env -u DISPLAY HOME=" + ShellQuote(dir.Path()) + " " + ShellQuote(ORVELLIN_BINARY) +
+                                  " " + args + " 2>&1 >/dev/null";
+        return RunProgram(dir, "", (terminal ? "script -qec " + ShellQuote(inner) + " /dev/null" : inner) + "; true").out;
+    };
+    const std::string shown = errors("a.swf b.swf", true);
+    EXPECT_NE(shown.find("2/2 movies, 3 sounds, 0:00 elapsed, about 0:00 left"), std::string::npos) << shown;
+    EXPECT_EQ(shown.back(), '\n');
+    EXPECT_EQ(errors("--quiet a.swf b.swf", true), "");
+    EXPECT_EQ(errors("a.swf b.swf", false), "");
+    EXPECT_NE(errors("--jobs=0 a.swf", false), "") << "the check itself sees standard error";
+}
