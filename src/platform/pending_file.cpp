@@ -2,6 +2,8 @@
 
 #include <array>
 #include <atomic>
+#include <csignal>
+#include <pthread.h>
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
@@ -35,6 +37,27 @@ void Untrack(int slot)
     if (slot >= 0)
         std::free(g_pending[static_cast<size_t>(slot)].exchange(nullptr));
 }
+
+// Holds back the signals that end a run while a temporary file is made and
+// listed, so that none can end the process between the two and leave the
+// file unknown to the cleanup.
+class EndingSignalsHeld {
+public:
+    EndingSignalsHeld()
+    {
+        sigset_t ending;
+        sigemptyset(&ending);
+        for (const int s : {SIGINT, SIGTERM, SIGHUP})
+            sigaddset(&ending, s);
+        ::pthread_sigmask(SIG_BLOCK, &ending, &m_before);
+    }
+    ~EndingSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &m_before, nullptr); }
+    EndingSignalsHeld(const EndingSignalsHeld&) = delete;
+    EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
+
+private:
+    sigset_t m_before;
+};
 
 std::string TempCandidate(const std::string& folder, const std::string& name, unsigned n, bool shortForm)
 {
@@ -88,6 +111,7 @@ bool PendingFile::Create(const std::string& finalPath, bool replacing)
     bool shortForm = false;
     for (unsigned n = 0; n < 1000; ++n) {
         const std::string candidate = TempCandidate(folder, name, n, shortForm);
+        EndingSignalsHeld held;
         if (m_file.Open(candidate, OpenMode::CreateNew)) {
             m_final = finalPath;
             m_temp = candidate;
@@ -125,6 +149,7 @@ MoveOutcome PendingFile::MoveInto(const std::string& path)
         return MoveOutcome::Failed;
     }
     const std::string& target = path.empty() ? m_final : path;
+    EndingSignalsHeld held;
     if (replace ? RenameReplacing(m_temp, target) : RenameNoReplace(m_temp, target)) {
         Forget();
         return MoveOutcome::Moved;
