@@ -454,6 +454,19 @@ void CMainDlg::InsertSwfRow(const std::string& path, const SwfHeaderInfo& info, 
     m_swfList->InsertItem(texts, entry);
 }
 
+namespace {
+
+// The file's type, and for sounds a codec decoded, the format they came in.
+QString FormatText(const CSoundElement& sound)
+{
+    const QString type = sound.isMp3 == 1 ? QStringLiteral("MP3") : QStringLiteral("WAV");
+    if (sound.format < 4)
+        return type;
+    return type + QStringLiteral(" (") + QString::fromUtf8(SoundFormatName(sound.format)) + QStringLiteral(")");
+}
+
+}  // namespace
+
 void CMainDlg::InsertSoundRow(CSoundElement* sound)
 {
     if (sound->isMp3 == 1)
@@ -464,7 +477,7 @@ void CMainDlg::InsertSoundRow(CSoundElement* sound)
     const QStringList texts = {
         QString::number(n + 1),
         FromPath(std::string(FileNamePart(sound->path))),
-        sound->isMp3 == 1 ? QStringLiteral("MP3") : QStringLiteral("WAV"),
+        FormatText(*sound),
         Duration(sound->sampleCount, sound->sampleRate),
         QString::number(sound->bits),
         QString::asprintf("%.1f kHz", static_cast<double>(kilohertz)),

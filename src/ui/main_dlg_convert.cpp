@@ -123,10 +123,15 @@ void CMainDlg::ConvertEntries(const std::vector<CSwfEntry*>& work, bool toMp3)
             entry->sounds.clear();
         }
 
-        if (RunJob(movie, entry->path, toMp3)) {
+        // A movie whose sounds were all lost failed; one that lost some says
+        // how many of how many came out.
+        if (RunJob(movie, entry->path, toMp3) && movie.WroteAnything()) {
             entry->sounds.assign(movie.Sounds().begin(), movie.Sounds().end());
+            const auto extracted = static_cast<qulonglong>(movie.ExtractedCount());
+            const auto found = static_cast<qulonglong>(movie.FoundCount());
             m_swfList->SetItemText(entry->index, 2,
-                                   QStringLiteral("%1 Sound(s)").arg(static_cast<qulonglong>(movie.Sounds().size())));
+                                   extracted == found ? QStringLiteral("%1 Sound(s)").arg(found)
+                                                      : QStringLiteral("%1 of %2 Sound(s)").arg(extracted).arg(found));
             if (entry->index == selected) {
                 // Refilled rather than appended, so the sounds are listed once.
                 ClearOutputList();

@@ -112,6 +112,30 @@ private Q_SLOTS:
         QVERIFY(f.messages.messages.empty());
     }
 
+    void lostSoundsShowInTheStatusAndCodedFormatsByName()
+    {
+        // A sound of no known format beside a PCM one and a Nellymoser one;
+        // a movie of nothing but lost sounds fails.
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        std::string noise(128, '\0');
+        for (size_t i = 0; i < noise.size(); ++i)
+            noise[i] = static_cast<char>(i * 37);
+        SwfBuilder mixed;
+        mixed.Tag(kTagDefineSound, DefineSound(1, 9, 1, true, false, 10, "????"))
+            .Tag(kTagDefineSound, DefineSound(2, 0, 1, false, false, 100, std::string(100, '\x80')))
+            .Tag(kTagDefineSound, DefineSound(3, 6, 1, true, false, 512, noise))
+            .End();
+        SwfBuilder lost;
+        lost.Tag(kTagDefineSound, DefineSound(1, 12, 1, true, false, 10, "????")).End();
+        w.AddSwfFiles({mixed.WriteTo(f.temp / "mixed.swf"), lost.WriteTo(f.temp / "lost.swf")}, nullptr);
+        w.SwfList()->SelectRow(0, true);
+        w.OnCommand(cmd::ConvertAllWav);
+        QCOMPARE(ColumnTexts(w.SwfList(), 2), (QStringList{"2 of 3 Sound(s)", "Failure"}));
+        QCOMPARE(ColumnTexts(w.OutputList(), 2), (QStringList{"WAV", "WAV (Nellymoser)"}));
+        QCOMPARE(ColumnTexts(w.OutputList(), 1), (QStringList{"mixed_001.wav", "mixed_002.wav"}));
+    }
+
     void statusesFollowTheirMoviesAfterSorting()
     {
         WindowFixture f;
