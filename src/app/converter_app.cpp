@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QString>
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "app/settings.h"
 #include "app/version.h"
 #include "platform/process.h"
+#include "ui/hooks.h"
 #include "ui/run_window.h"
 
 namespace {
@@ -52,15 +54,17 @@ bool WriteOut(const std::string& text)
     return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
 }
 
-void ShowResults(int& argc, char** argv, const std::string& text)
+void ShowResults(char** argv, const std::string& text)
 {
     if (HaveDisplay()) {
         // Fall back to no window system when the display can't be reached.
-        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", QByteArray(qgetenv("WAYLAND_DISPLAY").isEmpty() ? "xcb" : "wayland") + ";offscreen");
-        QApplication app(argc, argv);
+        // Qt reads options out of its arguments: the movies' names are none.
+        int qtArgc = 1;
+        QApplication app(qtArgc, argv);
         if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
-            QMessageBox::information(nullptr, QStringLiteral("Orvellin"), QString::fromStdString(text));
+            ShowMessage(nullptr, QString::fromStdString(text), MsgIcon::Information);
             return;
         }
     }
@@ -71,16 +75,33 @@ void ShowResults(int& argc, char** argv, const std::string& text)
 
 int CConverterApp::InitInstance(int& argc, char** argv)
 {
-    return argc < 2 ? RunWindow(argc, argv) : RunBatchMode(argc, argv);
+    // "--open FILES..." is how the desktop starts the window with movies.
+    if (argc < 2 || std::string(argv[1]) == "--open")
+        return RunWindow(argv, std::vector<std::string>(argv + std::min(argc, 2), argv + argc));
+    return RunBatchMode(argc, argv);
 }
 
-int CConverterApp::RunWindow(int& argc, char** argv)
+int CConverterApp::RunWindow(char** argv, const std::vector<std::string>& open)
 {
+    // Without a display Qt would abort; a clear line says what to do instead.
+    // Asked for a platform, Qt gets it as asked.
+    bool needScreen = false;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        if (!HaveDisplay()) {
+            std::fprintf(stderr, "orvellin: no display (DISPLAY and WAYLAND_DISPLAY are not set), so the window "
+                                 "can't be shown; give movies on the command line to convert them without it\n");
+            return 2;
+        }
+        qputenv("QT_QPA_PLATFORM", QByteArray(qgetenv("WAYLAND_DISPLAY").isEmpty() ? "xcb" : "wayland;xcb") + ";offscreen");
+        needScreen = true;
+    }
     WindowServices services;
     services.loadFolder = settings::LoadFolder;
     services.saveFolder = settings::SaveFolder;
     services.firstRunStep = settings::FirstRunStep;
-    return RunMainWindow(argc, argv, services);
+    // Qt reads the arguments too: the movies are not its business.
+    int qtArgc = 1;
+    return RunMainWindow(qtArgc, argv, services, open, needScreen);
 }
 
 int CConverterApp::RunBatchMode(int& argc, char** argv)
@@ -102,6 +123,6 @@ int CConverterApp::RunBatchMode(int& argc, char** argv)
     if (outcome.interruptedBy)
         platform::EndBySignal(outcome.interruptedBy);
     if (outcome.showResults)
-        ShowResults(argc, argv, outcome.results);
+        ShowResults(argv, outcome.results);
     return outcome.allConverted ? 0 : 1;
 }

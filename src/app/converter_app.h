@@ -1,12 +1,15 @@
 // The application object: window mode without arguments, batch mode with them.
 #pragma once
 
+#include <string>
+#include <vector>
+
 class CConverterApp {
 public:
     // Runs the chosen mode; the process exit status.
     int InitInstance(int& argc, char** argv);
 
 private:
-    int RunWindow(int& argc, char** argv);
+    int RunWindow(char** argv, const std::vector<std::string>& open);
     int RunBatchMode(int& argc, char** argv);
 };

@@ -55,6 +55,23 @@ TEST(CommandLine, SwitchSpellingsAndFailures)
     EXPECT_EQ(r.out, "Conversion results:\n\n");
 }
 
+TEST(CommandLine, TheWindowNeedsADisplayAndOpensMovies)
+{
+    TempDir dir;
+    PcmMovie(dir / "a.swf");
+    // Without one: a line on standard error and status 2, not Qt's abort.
+    Result r = RunProgram(dir, "", "QT_QPA_PLATFORM=", true);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("orvellin: no display"), std::string::npos) << r.out;
+    r = RunProgram(dir, "--open a.swf", "QT_QPA_PLATFORM= DISPLAY=:97", true);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("orvellin: the display can't be reached"), std::string::npos) << r.out;
+    // As the desktop starts it, with movies: the window stays up until closed.
+    r = RunProgram(dir, "--open a.swf", "QT_QPA_PLATFORM=offscreen timeout 3");
+    EXPECT_EQ(r.status, 124);
+    EXPECT_EQ(r.out, "");
+}
+
 TEST(CommandLine, HelpVersionAndUnreachableDisplay)
 {
     TempDir dir;

@@ -10,11 +10,11 @@
 #include "support/swf_builder.h"
 #include "support/tools.h"
 
-Result RunProgram(const TempDir& dir, const std::string& args, const std::string& env)
+Result RunProgram(const TempDir& dir, const std::string& args, const std::string& env, bool errors)
 {
     const std::string cmd = "cd " + ShellQuote(dir.Path()) + " && env -u DISPLAY -u WAYLAND_DISPLAY HOME=" +
                             ShellQuote(dir.Path()) + " XDG_CONFIG_HOME=" + ShellQuote(dir / ".config") + " " + env +
-                            " " + ShellQuote(ORVELLIN_BINARY) + " " + args + " 2>/dev/null";
+                            " " + ShellQuote(ORVELLIN_BINARY) + " " + args + (errors ? " 2>&1" : " 2>/dev/null");
     Result r;
     FILE* p = ::popen(cmd.c_str(), "r");
     if (!p)
