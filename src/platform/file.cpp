@@ -353,16 +353,4 @@ bool SameFile(const std::string& a, const std::string& b)
            sa.st_ino == sb.st_ino;
 }
 
-bool CreateTempBeside(const std::string& path, File& file, std::string& out)
-{
-    for (unsigned n = 0; n < 1000; ++n) {
-        out = path + ".part" + std::to_string(::getpid()) + "-" + std::to_string(n);
-        if (file.Open(out, OpenMode::CreateNew))
-            return true;
-        if (file.LastOpenError() != OpenError::AlreadyExists)
-            return false;
-    }
-    return false;
-}
-
 }  // namespace platform

@@ -85,8 +85,6 @@ bool RenameNoReplace(const std::string& from, const std::string& to);
 bool RenameReplacing(const std::string& from, const std::string& to);
 // True when both paths name the same existing file (links and other spellings included).
 bool SameFile(const std::string& a, const std::string& b);
-// A new empty file beside path (same folder), created exclusively; its name in out.
-bool CreateTempBeside(const std::string& path, File& file, std::string& out);
 
 namespace testing {
 // Makes every File::Write fail once the bytes written through this hook's

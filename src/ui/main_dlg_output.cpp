@@ -1,6 +1,7 @@
 // The output list's commands: playing a sound, showing it in its folder,
 // saving a copy, deleting files, and the merge window.
 #include "platform/file.h"
+#include "platform/pending_file.h"
 #include "ui/hooks.h"
 #include "ui/main_dlg.h"
 #include "ui/merge_dlg.h"
@@ -56,15 +57,9 @@ void CMainDlg::OnSaveAs()
         // end, so a failed copy leaves the old file whole and no other file of
         // the folder is touched.
         platform::File in;
-        platform::File out;
-        std::string partial;
-        if (in.Open(sound->path, platform::OpenMode::Read) && platform::CreateTempBeside(target, out, partial)) {
-            copied = out.AppendFrom(in);
-            copied = out.Close() && copied;
-            copied = copied && platform::RenameReplacing(partial, target);
-            if (!copied)
-                platform::DeleteFile(partial);
-        }
+        platform::PendingFile out;
+        copied = in.Open(sound->path, platform::OpenMode::Read) && out.Create(target, true) &&
+                 out.Out().AppendFrom(in) && out.MoveInto() == platform::MoveOutcome::Moved;
     }
     if (!copied)
         ShowMessage(this, QStringLiteral("Failed to copy file."), MsgIcon::Exclamation);
