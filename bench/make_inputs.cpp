@@ -29,12 +29,13 @@ uint32_t Be(const std::string& s, size_t at, int n)
     return v;
 }
 
-// FLV audio packets of adpcm_swf (4096 frames each) become stream blocks.
-void FlvToSwf(const std::string& flvPath, const std::string& out, bool stereo)
+// FLV audio packets become stream blocks: adpcm_swf (4096 frames each, 44.1
+// kHz), or nellymoser (256-sample blocks, 22.05 kHz as the tag's rate).
+void FlvToSwf(const std::string& flvPath, const std::string& out, bool stereo, bool nellymoser)
 {
     const std::string flv = Slurp(flvPath);
     SwfBuilder b;
-    b.Tag(kTagSoundStreamHead, StreamHead(1, 3, true, stereo, 4096));
+    b.Tag(kTagSoundStreamHead, nellymoser ? StreamHead(6, 2, true, false, 256) : StreamHead(1, 3, true, stereo, 4096));
     size_t at = Be(flv, 5, 4) + 4;
     while (at + 11 <= flv.size()) {
         const uint32_t size = Be(flv, at + 1, 3);
@@ -149,7 +150,9 @@ int main(int argc, char** argv)
     try {
         const std::string cmd = argc > 1 ? argv[1] : "";
         if (cmd == "flv2swf" && argc == 5)
-            FlvToSwf(argv[2], argv[3], std::strcmp(argv[4], "stereo") == 0);
+            FlvToSwf(argv[2], argv[3], std::strcmp(argv[4], "stereo") == 0, false);
+        else if (cmd == "nelly2swf" && argc == 4)
+            FlvToSwf(argv[2], argv[3], false, true);
         else if (cmd == "wav2swf" && argc == 4)
             WavToSwf(argv[2], argv[3]);
         else if (cmd == "mp32swf" && argc == 4)
@@ -164,7 +167,7 @@ int main(int argc, char** argv)
             Amplifier(argv[2]);
         else {
             std::fprintf(stderr,
-                         "usage: make_inputs flv2swf IN.flv OUT.swf mono|stereo | wav2swf IN.wav OUT.swf |\n"
+                         "usage: make_inputs flv2swf IN.flv OUT.swf mono|stereo | nelly2swf IN.flv OUT.swf | wav2swf IN.wav OUT.swf |\n"
                          "       mp32swf IN.mp3 OUT.swf | small N DIR | headers N DIR | bomb OUT.swf |\n"
                          "       amplifier OUT.swf\n");
             return 2;
