@@ -36,8 +36,7 @@ struct BatchOptions {
 // malformed or a list that can't be read.
 bool ParseBatchArguments(const std::vector<std::string>& args, BatchOptions& options, std::string& error);
 
-// Converts the movies, each in a worker process of its own, up to
-// options.jobs at once. Movies whose outputs could share a name run one
+// Converts the movies in worker processes, up to options.jobs at once. Movies whose outputs could share a name run one
 // after another in argument order, and the results keep argument order, so
 // a parallel run gives the files and the text of a serial one.
 BatchOutcome RunBatch(const BatchOptions& options);

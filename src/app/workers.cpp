@@ -30,60 +30,72 @@ bool Send(int fd, char type, const std::string& payload)
     return platform::WriteAll(fd, header, sizeof header) && platform::WriteAll(fd, payload.data(), payload.size());
 }
 
-int RunTask(size_t task, int fd, const std::function<std::string(size_t)>& work)
+// A worker's life: tasks one after another, as the parent sends their
+// numbers, until its input ends. Each task's files are told as they come and
+// go, then its result.
+int RunWorker(int in, int out, const std::function<std::string(size_t)>& work)
 {
     platform::RemovePendingFilesOnSignals();
-    platform::SetFileEventListener([fd](platform::FileEvent event, const std::string& path) {
+    platform::SetFileEventListener([out](platform::FileEvent event, const std::string& path) {
         static constexpr char kTypes[] = {kTempCreated, kTempGone, kCreated, kRemoved};
-        Send(fd, kTypes[static_cast<int>(event)], path);
+        Send(out, kTypes[static_cast<int>(event)], path);
     });
-    const std::string result = work(task);
-    return Send(fd, kResult, result) ? 0 : 1;
+    uint64_t task = 0;
+    while (platform::ReadAll(in, &task, sizeof task)) {
+        if (!Send(out, kResult, work(static_cast<size_t>(task))))
+            return 1;
+    }
+    return 0;
 }
 
-struct Running {
-    size_t chain = 0;
-    size_t task = 0;
+// One worker process and the task it is on.
+struct Worker {
     platform::Child child;
     std::string inbox;
-    std::set<std::string> temps;    // reported and not yet gone
-    std::set<std::string> outputs;  // files it made, which go if it fails
-    WorkerOutcome outcome;
-    bool gotResult = false;
-    bool broken = false;  // sent something that is no message
+    bool busy = false;
+    bool sent = false;  // the task's number went to the worker
+    size_t chain = 0;
+    size_t task = 0;
+    std::set<std::string> temps;    // the task's, reported and not yet gone
+    std::set<std::string> outputs;  // files the task made, which go if it fails
     Clock::time_point deadline = Clock::time_point::max();
+    bool broken = false;  // sent something that is no message
 };
 
-void TakeMessages(Running& r)
+// Takes the complete messages of the inbox up to the first result, which it
+// hands back; false when there is none yet.
+bool TakeMessages(Worker& w, std::string& result)
 {
     size_t at = 0;
-    while (r.inbox.size() - at >= 5) {
-        const auto* h = reinterpret_cast<const unsigned char*>(r.inbox.data() + at);
+    bool done = false;
+    while (!done && w.inbox.size() - at >= 5) {
+        const auto* h = reinterpret_cast<const unsigned char*>(w.inbox.data() + at);
         const uint32_t n = h[1] | h[2] << 8 | h[3] << 16 | static_cast<uint32_t>(h[4]) << 24;
         if (n > kMaxMessage) {
-            r.broken = true;
+            w.broken = true;
             break;
         }
-        if (r.inbox.size() - at - 5 < n)
+        if (w.inbox.size() - at - 5 < n)
             break;
-        std::string payload = r.inbox.substr(at + 5, n);
+        std::string payload = w.inbox.substr(at + 5, n);
         switch (static_cast<char>(h[0])) {
-        case kTempCreated: r.temps.insert(std::move(payload)); break;
-        case kTempGone: r.temps.erase(payload); break;
-        case kCreated: r.outputs.insert(std::move(payload)); break;
+        case kTempCreated: w.temps.insert(std::move(payload)); break;
+        case kTempGone: w.temps.erase(payload); break;
+        case kCreated: w.outputs.insert(std::move(payload)); break;
         case kRemoved:
-            r.temps.erase(payload);
-            r.outputs.erase(payload);
+            w.temps.erase(payload);
+            w.outputs.erase(payload);
             break;
         case kResult:
-            r.outcome.result = std::move(payload);
-            r.gotResult = true;
+            result = std::move(payload);
+            done = true;
             break;
-        default: r.broken = true; break;
+        default: w.broken = true; break;
         }
         at += 5 + n;
     }
-    r.inbox.erase(0, at);
+    w.inbox.erase(0, at);
+    return done;
 }
 
 std::string Describe(const platform::ChildEnd& end)
@@ -94,33 +106,21 @@ std::string Describe(const platform::ChildEnd& end)
     return std::string("worker ended by signal ") + std::to_string(end.code) + (name ? std::string(" (") + name + ")" : "");
 }
 
-// Reaps a worker whose pipe ended or that was killed, and settles its outcome.
-void Settle(Running& r)
+// The end of a task that got no result: what it left goes, and why in words.
+WorkerOutcome Abandon(Worker& w, const std::string& why)
 {
-    // Reaped first: then every writing end is closed and the rest of the
-    // pipe reads to its end without waiting.
-    const platform::ChildEnd end = r.child.Wait();
-    while (r.child.ReadAvailable(r.inbox)) {
-    }
-    TakeMessages(r);
-    for (const std::string& temp : r.temps)
+    for (const std::string& temp : w.temps)
         platform::DeleteFile(temp);
-    r.temps.clear();
-    WorkerOutcome& o = r.outcome;
-    o.reported = r.gotResult && !r.broken && !o.timedOut && end.exited && end.code == 0;
-    if (o.reported)
-        return;
     // A movie that did not finish leaves nothing: the files it made so far
     // would read as a conversion, and a later run would number after them.
-    for (const std::string& output : r.outputs)
+    for (const std::string& output : w.outputs)
         platform::DeleteFile(output);
-    if (o.timedOut)
-        o.failure = "time limit reached";
-    else if (r.broken)
-        o.failure = "worker sent damaged results";
-    else
-        o.failure = Describe(end);
-    o.result.clear();
+    w.temps.clear();
+    w.outputs.clear();
+    w.busy = false;
+    WorkerOutcome o;
+    o.failure = why;
+    return o;
 }
 
 int MillisecondsUntil(Clock::time_point when)
@@ -131,22 +131,28 @@ int MillisecondsUntil(Clock::time_point when)
     return left <= 0 ? 0 : static_cast<int>(std::min<int64_t>(left + 1, 1 << 30));
 }
 
-// Tells every worker to stop, gives them a moment to clean up, then kills.
-void StopAll(std::list<Running>& running)
+// Tells every worker to stop, gives them a moment to clean up, then kills;
+// the tasks they were on are abandoned.
+void StopAll(std::list<Worker>& workers)
 {
-    for (Running& r : running)
-        r.child.Signal(SIGTERM);
+    for (Worker& w : workers)
+        w.child.Signal(SIGTERM);
     const auto giveUp = Clock::now() + kStopGrace;
-    for (Running& r : running) {
-        while (r.child.Fd() >= 0 && Clock::now() < giveUp) {
-            platform::WaitReadable({r.child.Fd()}, MillisecondsUntil(giveUp));
-            r.child.ReadAvailable(r.inbox);
+    for (Worker& w : workers) {
+        while (w.child.Fd() >= 0 && Clock::now() < giveUp) {
+            platform::WaitReadable({w.child.Fd()}, MillisecondsUntil(giveUp));
+            w.child.ReadAvailable(w.inbox);
         }
-        if (r.child.Fd() >= 0)
-            r.child.Signal(SIGKILL);
-        Settle(r);
+        if (w.child.Fd() >= 0)
+            w.child.Signal(SIGKILL);
+        w.child.Wait();
+        std::string result;
+        while (TakeMessages(w, result)) {
+        }
+        if (w.busy)
+            Abandon(w, "stopped");
     }
-    running.clear();
+    workers.clear();
 }
 
 }  // namespace
@@ -155,13 +161,15 @@ int RunWorkers(const std::vector<std::vector<size_t>>& chains, const WorkerLimit
                const std::function<std::string(size_t task)>& work,
                const std::function<void(size_t task, const WorkerOutcome& outcome)>& done)
 {
+    // A worker that is gone must not end the run when it is sent a task.
+    std::signal(SIGPIPE, SIG_IGN);
     const int noteFd = platform::NoteInterruptSignals();
     std::vector<size_t> nextInChain(chains.size(), 0);
     // Chains whose next task may start: those a finished task handed back
     // first, so that a long chain is not left for last, then new ones in order.
     std::deque<size_t> ready;
     size_t fresh = 0;
-    std::list<Running> running;
+    std::list<Worker> workers;
     const unsigned jobs = limits.jobs == 0 ? 1 : limits.jobs;
 
     auto pickChain = [&](size_t& chain) {
@@ -177,73 +185,134 @@ int RunWorkers(const std::vector<std::vector<size_t>>& chains, const WorkerLimit
         }
         return false;
     };
-    auto finish = [&](std::list<Running>::iterator it) {
-        Settle(*it);
-        const size_t chain = it->chain;
-        done(it->task, it->outcome);
-        running.erase(it);
+    auto finished = [&](Worker& w, const WorkerOutcome& outcome) {
+        const size_t chain = w.chain;
+        done(w.task, outcome);
         if (nextInChain[chain] < chains[chain].size())
             ready.push_front(chain);
     };
+    // A worker that ended (crashed, killed, or done with its input): reaped,
+    // its task abandoned.
+    auto bury = [&](std::list<Worker>::iterator it, const char* why) {
+        const platform::ChildEnd end = it->child.Wait();
+        while (it->child.ReadAvailable(it->inbox)) {
+        }
+        std::string result;
+        bool got = false;
+        while (it->busy && !got && TakeMessages(*it, result))
+            got = true;
+        if (it->busy) {
+            WorkerOutcome o;
+            if (got && !it->broken) {
+                it->busy = false;
+                o.reported = true;
+                o.result = std::move(result);
+            } else {
+                o = Abandon(*it, why ? why : it->broken ? "worker sent damaged results" : Describe(end));
+                o.timedOut = why != nullptr;
+            }
+            finished(*it, o);
+        }
+        workers.erase(it);
+    };
 
     for (;;) {
+        // Every idle worker, then new ones up to the limit, takes a task.
         size_t chain = 0;
-        while (running.size() < jobs && pickChain(chain)) {
-            const size_t task = chains[chain][nextInChain[chain]];
-            Running& r = running.emplace_back();
-            r.chain = chain;
-            r.task = task;
-            if (limits.timeout > 0)
-                r.deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                                std::chrono::duration<double>(limits.timeout));
-            if (!r.child.Start([&](int fd) { return RunTask(task, fd, work); })) {
-                running.pop_back();
-                if (!running.empty()) {
-                    // Out of processes for now: try again when one ends.
-                    ready.push_front(chain);
-                    break;
-                }
-                ++nextInChain[chain];
-                WorkerOutcome failed;
-                failed.failure = "no worker process could be started";
-                done(task, failed);
-                if (nextInChain[chain] < chains[chain].size())
-                    ready.push_front(chain);
+        for (auto it = workers.begin(); it != workers.end(); ++it) {
+            if (it->busy || !pickChain(chain))
                 continue;
-            }
-            ++nextInChain[chain];
+            it->busy = true;
+            it->sent = false;
+            it->chain = chain;
+            it->task = chains[chain][nextInChain[chain]++];
         }
-        if (running.empty())
+        while (workers.size() < jobs && pickChain(chain)) {
+            Worker& w = workers.emplace_back();
+            if (!w.child.Start([&work](int in, int out) { return RunWorker(in, out, work); })) {
+                workers.pop_back();
+                ready.push_front(chain);
+                if (workers.empty()) {
+                    // No process at all: the task fails rather than the run hanging.
+                    const size_t task = chains[chain][nextInChain[chain]++];
+                    ready.pop_front();
+                    WorkerOutcome failed;
+                    failed.failure = "no worker process could be started";
+                    done(task, failed);
+                    if (nextInChain[chain] < chains[chain].size())
+                        ready.push_front(chain);
+                    continue;
+                }
+                break;
+            }
+            w.busy = true;
+            w.chain = chain;
+            w.task = chains[chain][nextInChain[chain]++];
+        }
+        // Tasks just given are sent; when there is nothing to give, idle
+        // workers are let go.
+        bool anyBusy = false;
+        const bool moreToGive = !ready.empty() || fresh < chains.size();
+        for (Worker& w : workers) {
+            if (w.busy && !w.sent) {
+                w.sent = true;
+                if (limits.timeout > 0)
+                    w.deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                    std::chrono::duration<double>(limits.timeout));
+                // A worker gone meanwhile shows as the end of its pipe.
+                const uint64_t task = w.task;
+                w.child.Send(&task, sizeof task);
+            }
+            if (!w.busy && !moreToGive)
+                w.child.CloseInput();
+            anyBusy = anyBusy || w.busy;
+        }
+        if (!anyBusy && !moreToGive) {
+            for (auto it = workers.begin(); it != workers.end();)
+                bury(it++, nullptr);
             return 0;
+        }
 
         Clock::time_point nearest = Clock::time_point::max();
         std::vector<int> fds{noteFd};
-        for (const Running& r : running) {
-            fds.push_back(r.child.Fd());
-            nearest = std::min(nearest, r.deadline);
+        for (const Worker& w : workers) {
+            fds.push_back(w.child.Fd());
+            if (w.busy && limits.timeout > 0)
+                nearest = std::min(nearest, w.deadline);
         }
         const std::vector<bool> readable = platform::WaitReadable(fds, MillisecondsUntil(nearest));
         if (readable[0]) {
             if (const int signal = platform::TakeInterruptSignal()) {
-                StopAll(running);
+                StopAll(workers);
                 return signal;
             }
         }
         size_t i = 1;
-        for (auto it = running.begin(); it != running.end(); ++i) {
+        for (auto it = workers.begin(); it != workers.end(); ++i) {
             auto current = it++;
+            Worker& w = *current;
             if (readable[i]) {
-                const bool open = current->child.ReadAvailable(current->inbox);
-                TakeMessages(*current);
-                if (!open) {
-                    finish(current);
+                const bool open = w.child.ReadAvailable(w.inbox);
+                std::string result;
+                if (w.busy && !w.broken && TakeMessages(w, result)) {
+                    w.busy = false;
+                    w.temps.clear();
+                    w.outputs.clear();
+                    WorkerOutcome o;
+                    o.reported = true;
+                    o.result = std::move(result);
+                    finished(w, o);
+                }
+                if (!open || w.broken) {
+                    if (w.broken)
+                        w.child.Signal(SIGKILL);
+                    bury(current, nullptr);
                     continue;
                 }
             }
-            if (Clock::now() >= current->deadline) {
-                current->child.Signal(SIGKILL);
-                current->outcome.timedOut = true;
-                finish(current);
+            if (w.busy && limits.timeout > 0 && Clock::now() >= w.deadline) {
+                w.child.Signal(SIGKILL);
+                bury(current, "time limit reached");
             }
         }
     }

@@ -1,6 +1,8 @@
-// Runs batch work in worker processes: each task in a child process of its
-// own, so that no library state is shared between tasks and a crash, an abort
-// or a runaway task costs that task alone.
+// Runs batch work in worker processes, one task at a time each, so that no
+// library state is shared between tasks running at once, and a crash, an
+// abort or a runaway task costs that task alone: its worker is replaced.
+// Forking once per worker rather than per task: a fork of this program costs
+// more than converting a small movie.
 #pragma once
 
 #include <cstddef>
@@ -9,7 +11,7 @@
 #include <vector>
 
 struct WorkerOutcome {
-    bool reported = false;  // the task sent its result and ended normally
+    bool reported = false;  // the task sent its result
     bool timedOut = false;  // killed at the time limit
     std::string result;     // what the task sent
     std::string failure;    // why there is no result, in words

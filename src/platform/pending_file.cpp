@@ -61,9 +61,14 @@ private:
 
 std::string TempCandidate(const std::string& folder, const std::string& name, unsigned n, bool shortForm)
 {
-    if (shortForm)
-        return folder + ".orvellin." + std::to_string(n) + ".part";
-    return folder + "." + name + (n ? "." + std::to_string(n) : std::string()) + ".part";
+    std::string out = folder;
+    out += shortForm ? ".orvellin" : "." + name;
+    if (n || shortForm) {
+        out += '.';
+        out += std::to_string(n);
+    }
+    out += ".part";
+    return out;
 }
 
 }  // namespace

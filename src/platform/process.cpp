@@ -99,10 +99,11 @@ void Child::Release()
     CloseFd();
 }
 
-Child::Child(Child&& other) noexcept : m_pid(other.m_pid), m_fd(other.m_fd)
+Child::Child(Child&& other) noexcept : m_pid(other.m_pid), m_fd(other.m_fd), m_in(other.m_in)
 {
     other.m_pid = -1;
     other.m_fd = -1;
+    other.m_in = -1;
 }
 
 Child& Child::operator=(Child&& other) noexcept
@@ -111,17 +112,25 @@ Child& Child::operator=(Child&& other) noexcept
         Release();
         m_pid = other.m_pid;
         m_fd = other.m_fd;
+        m_in = other.m_in;
         other.m_pid = -1;
         other.m_fd = -1;
+        other.m_in = -1;
     }
     return *this;
 }
 
-bool Child::Start(const std::function<int(int fd)>& work)
+bool Child::Start(const std::function<int(int in, int out)>& work)
 {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
+    int up[2];    // child to parent
+    int down[2];  // parent to child
+    if (::pipe2(up, O_CLOEXEC) != 0)
         return false;
+    if (::pipe2(down, O_CLOEXEC) != 0) {
+        ::close(up[0]);
+        ::close(up[1]);
+        return false;
+    }
     // Until the child has its own handlers, an ending signal must neither run
     // the parent's (which would write to the parent's note pipe) nor be lost.
     sigset_t ending;
@@ -135,33 +144,49 @@ bool Child::Start(const std::function<int(int fd)>& work)
     if (pid == 0) {
         for (int s : kEndingSignals)
             std::signal(s, SIG_DFL);
-        for (int& fd : g_notePipe) {
-            if (fd >= 0)
-                ::close(fd);
-            fd = -1;
-        }
+        // Only its own pipes stay open: a sibling's pipe held here would never
+        // read its end, and the parent's note pipe is the parent's.
+        const int in = ::fcntl(down[0], F_DUPFD, 10);
+        const int out = ::fcntl(up[1], F_DUPFD, 10);
+        if (in < 0 || out < 0 || ::dup2(in, 3) != 3 || ::dup2(out, 4) != 4)
+            ::_exit(1);
+        ::close_range(5, ~0u, 0);
+        g_notePipe[0] = g_notePipe[1] = -1;
         // A worker whose parent is gone (killed outright) is told to stop, so
         // that it removes its temporary files instead of running on alone.
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (::getppid() != parent)
             ::_exit(1);
         ::sigprocmask(SIG_SETMASK, &before, nullptr);
-        ::close(fds[0]);
-        const int status = work(fds[1]);
-        ::close(fds[1]);
+        const int status = work(3, 4);
         ::_exit(status);
     }
     ::sigprocmask(SIG_SETMASK, &before, nullptr);
-    ::close(fds[1]);
+    ::close(up[1]);
+    ::close(down[0]);
     if (pid < 0) {
-        ::close(fds[0]);
+        ::close(up[0]);
+        ::close(down[1]);
         return false;
     }
     // Read without blocking: the parent serves many children from one loop.
-    ::fcntl(fds[0], F_SETFL, ::fcntl(fds[0], F_GETFL) | O_NONBLOCK);
+    ::fcntl(up[0], F_SETFL, ::fcntl(up[0], F_GETFL) | O_NONBLOCK);
     m_pid = pid;
-    m_fd = fds[0];
+    m_fd = up[0];
+    m_in = down[1];
     return true;
+}
+
+bool Child::Send(const void* data, size_t size)
+{
+    return m_in >= 0 && WriteAll(m_in, data, size);
+}
+
+void Child::CloseInput()
+{
+    if (m_in >= 0)
+        ::close(m_in);
+    m_in = -1;
 }
 
 void Child::CloseFd()
@@ -169,6 +194,7 @@ void Child::CloseFd()
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
+    CloseInput();
 }
 
 bool Child::ReadAvailable(std::string& out)
@@ -278,6 +304,21 @@ QuietStandardError::~QuietStandardError()
     ::dup2(g_savedStderr, STDERR_FILENO);
     ::close(g_savedStderr);
     g_savedStderr = -1;
+}
+
+bool ReadAll(int fd, void* data, size_t size)
+{
+    auto* p = static_cast<char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::read(fd, p, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
 }
 
 unsigned ProcessorCount()

@@ -26,10 +26,11 @@ struct ChildEnd {
     int code = 0;         // exit status, or the signal number
 };
 
-// A copy of this process, forked, that runs one function and reports to the
-// parent through a pipe. Forking is safe only while this process runs a
-// single thread; the child starts with the parent's state, libraries
-// included, as it was at the fork.
+// A copy of this process, forked, that runs one function, takes its input
+// from the parent through one pipe and reports through another. Forking is
+// safe only while this process runs a single thread; the child starts with
+// the parent's state, libraries included, as it was at the fork, and with no
+// other descriptor than standard input, output, error and its two pipes.
 class Child {
 public:
     Child() = default;
@@ -39,9 +40,14 @@ public:
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
-    // In the child, work(fd) runs with fd the writing end of the pipe and its
-    // result is the exit status; the parent's exit handlers never run there.
-    bool Start(const std::function<int(int fd)>& work);
+    // In the child, work(in, out) runs with in the reading end of the pipe
+    // from the parent and out the writing end of the one to it; its result is
+    // the exit status. The parent's exit handlers never run there.
+    bool Start(const std::function<int(int in, int out)>& work);
+    // Writes to the child's input; false when it can't take it (gone).
+    bool Send(const void* data, size_t size);
+    // Ends the child's input: it reads the end.
+    void CloseInput();
     bool Running() const { return m_pid > 0; }
     pid_t Pid() const { return m_pid; }
     // The reading end of the pipe, -1 once it reached its end.
@@ -57,7 +63,8 @@ private:
     void CloseFd();
 
     pid_t m_pid = -1;
-    int m_fd = -1;
+    int m_fd = -1;  // from the child
+    int m_in = -1;  // to the child
 };
 
 // Waits until one of the descriptors can be read (or has ended), or
@@ -66,6 +73,8 @@ std::vector<bool> WaitReadable(const std::vector<int>& fds, int timeoutMs);
 
 // Writes all bytes to a descriptor (a worker's pipe); false on failure.
 bool WriteAll(int fd, const void* data, size_t size);
+// Reads exactly size bytes, waiting for them; false at the end or on failure.
+bool ReadAll(int fd, void* data, size_t size);
 
 // While one lives, what the process writes to standard error is dropped: for
 // a library that prints where it has no way to be told not to. Process-wide;
