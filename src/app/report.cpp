@@ -1,8 +1,8 @@
 #include "app/report.h"
 
-#include <QByteArrayView>
-#include <QCryptographicHash>
+#include <memory>
 #include <nlohmann/json.hpp>
+#include <openssl/evp.h>
 #include <vector>
 
 #include "platform/file.h"
@@ -128,7 +128,11 @@ bool FileDigest(const std::string& path, uint64_t& size, std::string& sha256)
     platform::File file;
     if (!file.Open(path, platform::OpenMode::Read))
         return false;
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    // The library's SHA-256 uses the processor's hashing instructions: hashes
+    // must cost little beside the conversion itself.
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> hash(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!hash || EVP_DigestInit_ex(hash.get(), EVP_sha256(), nullptr) != 1)
+        return false;
     std::vector<char> buffer(1 << 16);
     size = 0;
     for (;;) {
@@ -137,10 +141,20 @@ bool FileDigest(const std::string& path, uint64_t& size, std::string& sha256)
             return false;
         if (got == 0)
             break;
-        hash.addData(QByteArrayView(buffer.data(), static_cast<qsizetype>(got)));
+        if (EVP_DigestUpdate(hash.get(), buffer.data(), got) != 1)
+            return false;
         size += got;
     }
-    sha256 = hash.result().toHex().toStdString();
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(hash.get(), digest, &length) != 1)
+        return false;
+    static constexpr char kHex[] = "0123456789abcdef";
+    sha256.clear();
+    for (unsigned int i = 0; i < length; ++i) {
+        sha256 += kHex[digest[i] >> 4];
+        sha256 += kHex[digest[i] & 15];
+    }
     return true;
 }
 

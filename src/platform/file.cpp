@@ -97,10 +97,10 @@ bool File::Open(const std::string& path, OpenMode mode)
     }
     if (mode == OpenMode::Read) {
         // Folders, FIFOs and devices open for reading too, but are no files
-        // to read: a FIFO would block and a device never end.
+        // to read: a FIFO would block and a device never end. (A regular file
+        // reads the same with O_NONBLOCK, so it stays.)
         struct stat st {};
-        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-            ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
             ::close(m_fd);
             m_fd = -1;
             m_openError = OpenError::Other;

@@ -202,11 +202,12 @@ bool InflateBody(platform::File& file, uint8_t* out, size_t room, bool headerOnl
 
 bool CSwfMovie::LoadCompressed(platform::File& file, bool headerOnly, bool lzma)
 {
-    const int64_t fileSize = file.Size();
+    const uint64_t room = headerOnly ? kHeaderOnlyBody : m_bodyLength - 8ull;
+    // Twenty header bytes can't be a bomb: no need to ask for the size.
     const uint64_t before = 8 + (lzma ? kLzmaHeaderSize : 0);  // bytes ahead of the stream
+    const int64_t fileSize = headerOnly ? static_cast<int64_t>(before) : file.Size();
     if (fileSize < static_cast<int64_t>(before))
         return false;
-    const uint64_t room = headerOnly ? kHeaderOnlyBody : m_bodyLength - 8ull;
     if (room > std::max(kAlwaysInflatable, (static_cast<uint64_t>(fileSize) - before) * kMaxInflateRatio)) {
         m_loadFailure = LoadFailure::Bomb;
         return false;
