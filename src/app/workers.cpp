@@ -165,6 +165,15 @@ int RunWorkers(const std::vector<std::vector<size_t>>& chains, const WorkerLimit
     std::signal(SIGPIPE, SIG_IGN);
     const int noteFd = platform::NoteInterruptSignals();
     std::vector<size_t> nextInChain(chains.size(), 0);
+    size_t total = 0;
+    for (const auto& chain : chains)
+        total += chain.size();
+    size_t given = 0;
+    // The next task of a chain, counted as given.
+    auto take = [&](size_t chain) {
+        ++given;
+        return chains[chain][nextInChain[chain]++];
+    };
     // Chains whose next task may start: those a finished task handed back
     // first, so that a long chain is not left for last, then new ones in order.
     std::deque<size_t> ready;
@@ -225,7 +234,7 @@ int RunWorkers(const std::vector<std::vector<size_t>>& chains, const WorkerLimit
             it->busy = true;
             it->sent = false;
             it->chain = chain;
-            it->task = chains[chain][nextInChain[chain]++];
+            it->task = take(chain);
         }
         while (workers.size() < jobs && pickChain(chain)) {
             Worker& w = workers.emplace_back();
@@ -234,7 +243,7 @@ int RunWorkers(const std::vector<std::vector<size_t>>& chains, const WorkerLimit
                 ready.push_front(chain);
                 if (workers.empty()) {
                     // No process at all: the task fails rather than the run hanging.
-                    const size_t task = chains[chain][nextInChain[chain]++];
+                    const size_t task = take(chain);
                     ready.pop_front();
                     WorkerOutcome failed;
                     failed.failure = "no worker process could be started";
@@ -247,12 +256,12 @@ int RunWorkers(const std::vector<std::vector<size_t>>& chains, const WorkerLimit
             }
             w.busy = true;
             w.chain = chain;
-            w.task = chains[chain][nextInChain[chain]++];
+            w.task = take(chain);
         }
-        // Tasks just given are sent; when there is nothing to give, idle
-        // workers are let go.
+        // Tasks just given are sent; once every task is given, idle workers
+        // are let go (not before: a chain's next task may still come).
         bool anyBusy = false;
-        const bool moreToGive = !ready.empty() || fresh < chains.size();
+        const bool moreToGive = given < total;
         for (Worker& w : workers) {
             if (w.busy && !w.sent) {
                 w.sent = true;
