@@ -320,7 +320,9 @@ BatchOutcome RunBatch(const BatchOptions& options)
         }
         CSwfMovie swf;
         const bool loaded = swf.Run(movie.path, movie.toMp3, options.exportNames);
-        return "N" + MovieRecord(movie.path, swf, loaded, movie.toMp3, digests);
+        std::string result = "N";
+        result += MovieRecord(movie.path, swf, loaded, movie.toMp3, digests);
+        return result;
     };
     const auto done = [&](size_t task, const WorkerOutcome& result) {
         const BatchMovie& movie = movies[task];
