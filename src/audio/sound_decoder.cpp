@@ -165,20 +165,6 @@ bool CSoundDecoder::Open(CodedFormat format, uint32_t sampleRate, int channels)
     return true;
 }
 
-bool CSoundDecoder::IsOpen() const
-{
-    return m_context != nullptr;
-}
-
-void CSoundDecoder::Close()
-{
-    m_context.reset();
-    m_channels = 0;
-    m_sampleRate = 0;
-    m_unit = 0;
-    m_carry.clear();
-    m_lostBytes = 0;
-}
 
 bool CSoundDecoder::ReceiveFrames(const SampleSink& sink)
 {
@@ -299,20 +285,6 @@ bool CSoundDecoder::Open(CodedFormat, uint32_t, int)
     return false;
 }
 
-bool CSoundDecoder::IsOpen() const
-{
-    return false;
-}
-
-void CSoundDecoder::Close()
-{
-    m_context.reset();
-    m_channels = 0;
-    m_sampleRate = 0;
-    m_unit = 0;
-    m_carry.clear();
-    m_lostBytes = 0;
-}
 
 bool CSoundDecoder::SendPacket(const uint8_t*, size_t, const SampleSink&)
 {
@@ -335,6 +307,21 @@ bool CSoundDecoder::Flush(const SampleSink&)
 }
 
 #endif
+
+void CSoundDecoder::Close()
+{
+    m_context.reset();
+    m_channels = 0;
+    m_sampleRate = 0;
+    m_unit = 0;
+    m_carry.clear();
+    m_lostBytes = 0;
+}
+
+bool CSoundDecoder::IsOpen() const
+{
+    return m_context != nullptr;
+}
 
 CSoundDecoder::CSoundDecoder() = default;
 

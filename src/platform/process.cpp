@@ -258,11 +258,15 @@ std::vector<bool> WaitReadable(const std::vector<int>& fds, int timeoutMs)
     return ready;
 }
 
-bool WriteAll(int fd, const void* data, size_t size)
+namespace {
+
+// Moves all size bytes with read or write, retrying short counts and
+// interruptions.
+template <typename Byte, typename Call>
+bool Whole(Byte* p, size_t size, Call call)
 {
-    const auto* p = static_cast<const char*>(data);
     while (size > 0) {
-        const ssize_t n = ::write(fd, p, size);
+        const ssize_t n = call(p, size);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -271,6 +275,18 @@ bool WriteAll(int fd, const void* data, size_t size)
         size -= static_cast<size_t>(n);
     }
     return true;
+}
+
+}  // namespace
+
+bool WriteAll(int fd, const void* data, size_t size)
+{
+    return Whole(static_cast<const char*>(data), size, [fd](const char* p, size_t n) { return ::write(fd, p, n); });
+}
+
+bool ReadAll(int fd, void* data, size_t size)
+{
+    return Whole(static_cast<char*>(data), size, [fd](char* p, size_t n) { return ::read(fd, p, n); });
 }
 
 namespace {
@@ -304,21 +320,6 @@ QuietStandardError::~QuietStandardError()
     ::dup2(g_savedStderr, STDERR_FILENO);
     ::close(g_savedStderr);
     g_savedStderr = -1;
-}
-
-bool ReadAll(int fd, void* data, size_t size)
-{
-    auto* p = static_cast<char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::read(fd, p, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 unsigned ProcessorCount()

@@ -85,6 +85,18 @@ std::map<std::string, std::string> Outputs(const TempDir& dir)
     return files;
 }
 
+// One run over an archive of count movies in whole, with its report; the
+// same archive, unconverted, in dir. The names of the movies.
+std::vector<std::string> ArchiveTwice(const TempDir& whole, const TempDir& dir, int count, const std::string& list)
+{
+    const auto names = MakeArchive(whole, count);
+    WriteFileBytes(whole / list, Joined(names));
+    EXPECT_EQ(RunProgram(whole, "--files-from=" + list + " --report=report.jsonl").status, 1);
+    MakeArchive(dir, count);
+    WriteFileBytes(dir / list, Joined(names));
+    return names;
+}
+
 // A python3 that can import jsonschema, or "".
 std::string SchemaPython()
 {
@@ -187,13 +199,8 @@ TEST(Archive, AResumedRunEndsAsAnUninterruptedOne)
 TEST(Archive, ShardsTogetherMakeOneRun)
 {
     TempDir whole;
-    const auto names = MakeArchive(whole, 30);
-    WriteFileBytes(whole / "list.txt", Joined(names));
-    ASSERT_EQ(RunProgram(whole, "--files-from=list.txt --report=report.jsonl").status, 1);
-
     TempDir dir;
-    MakeArchive(dir, 30);
-    WriteFileBytes(dir / "list.txt", Joined(names));
+    const auto names = ArchiveTwice(whole, dir, 30, "list.txt");
     std::string reports;
     std::set<size_t> sizes;
     for (int k = 1; k <= 3; ++k) {
@@ -214,13 +221,8 @@ TEST(Archive, TheReadmeRecipeForGnuParallel)
     if (!HaveTool("parallel"))
         GTEST_SKIP() << "GNU parallel not installed";
     TempDir whole;
-    const auto names = MakeArchive(whole, 20);
-    WriteFileBytes(whole / "movies.txt", Joined(names));
-    ASSERT_EQ(RunProgram(whole, "--files-from=movies.txt --report=report.jsonl").status, 1);
-
     TempDir dir;
-    MakeArchive(dir, 20);
-    WriteFileBytes(dir / "movies.txt", Joined(names));
+    ArchiveTwice(whole, dir, 20, "movies.txt");
     // As the README gives it, with this build's program.
     const std::string recipe =
         "parallel --will-cite --jobs 3 ORVELLIN --files-from=movies.txt --shard={}/3 --jobs=1 --report=report-{}.jsonl "
