@@ -40,6 +40,27 @@ unsigned ParseCount(const char* text, unsigned max)
     return *end == '\0' && n <= max ? static_cast<unsigned>(n) : 0;
 }
 
+template <typename Take>
+void ForEachLine(const std::string& text, Take take)
+{
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        take(text.substr(at, end - at));
+        at = end + 1;
+    }
+}
+
+// True when the file has bytes and its last one ends no line.
+bool EndsInsideALine(const std::string& path)
+{
+    platform::File file;
+    char last = '\n';
+    const int64_t size = file.Open(path, platform::OpenMode::Read) ? file.Size() : 0;
+    return size > 0 && file.Seek(static_cast<uint64_t>(size - 1)) && file.Read(&last, 1) == 1 && last != '\n';
+}
+
 // Movie paths one per line; "-" reads standard input.
 bool ReadList(const std::string& list, bool toMp3, std::vector<BatchMovie>& movies)
 {
@@ -51,17 +72,12 @@ bool ReadList(const std::string& list, bool toMp3, std::vector<BatchMovie>& movi
     } else if (!platform::ReadWholeFile(list, text, size_t{1} << 32)) {
         return false;
     }
-    for (size_t at = 0; at < text.size();) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(at, end - at);
+    ForEachLine(text, [&](std::string line) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         if (!line.empty())
             movies.push_back(BatchMovie{std::move(line), toMp3});
-        at = end + 1;
-    }
+    });
     return true;
 }
 
@@ -118,16 +134,11 @@ std::map<std::string, std::string> ReadRecords(const std::string& report)
     std::string text;
     if (!platform::ReadWholeFile(report, text, size_t{1} << 34))
         return records;
-    for (size_t at = 0; at < text.size();) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(at, end - at);
+    ForEachLine(text, [&](std::string line) {
         std::string path = RecordPath(line);
         if (!path.empty())
             records[std::move(path)] = std::move(line);
-        at = end + 1;
-    }
+    });
     return records;
 }
 
@@ -279,17 +290,8 @@ BatchOutcome RunBatch(const BatchOptions& options)
         // Records are added: what an earlier run wrote stays, and the last
         // record of a movie is the one that counts. A line cut off by a
         // killed run is ended first, so the next record starts a line.
-        const int64_t size = [&] {
-            platform::File probe;
-            return probe.Open(options.report, platform::OpenMode::Read) ? probe.Size() : int64_t{0};
-        }();
-        std::string last;
-        platform::File tail;
-        if (size > 0 && tail.Open(options.report, platform::OpenMode::Read) && tail.Seek(static_cast<uint64_t>(size - 1))) {
-            last.resize(1);
-            tail.Read(last.data(), 1);
-        }
-        if (!report.Open(options.report, platform::OpenMode::Append) || (!last.empty() && last != "\n" && !report.Write("\n", 1)))
+        const bool cut = EndsInsideALine(options.report);
+        if (!report.Open(options.report, platform::OpenMode::Append) || (cut && !report.Write("\n", 1)))
             std::fprintf(stderr, "orvellin: can't write the report %s\n", options.report.c_str());
     }
 
@@ -313,11 +315,8 @@ BatchOutcome RunBatch(const BatchOptions& options)
         if (const char* abortOn = std::getenv("ORVELLIN_TEST_ABORT_ON"); abortOn && FileNamePart(movie.path) == abortOn)
             std::abort();
         const auto old = earlier.find(movie.path);
-        if (old != earlier.end()) {
-            if (RecordStillHolds(old->second, movie.path, movie.toMp3))
-                return "K";
-            RemoveRecordedOutputs(old->second);
-        }
+        if (old != earlier.end() && KeepOrClearRecord(old->second, movie.path, movie.toMp3))
+            return "K";
         CSwfMovie swf;
         const bool loaded = swf.Run(movie.path, movie.toMp3, options.exportNames);
         std::string result = "N";

@@ -241,41 +241,31 @@ std::string RecordPath(const std::string& record)
     return r.is_object() && r.contains("path") && r["path"].is_string() ? r["path"].get<std::string>() : std::string();
 }
 
-bool RecordStillHolds(const std::string& record, const std::string& path, bool toMp3)
+bool KeepOrClearRecord(const std::string& record, const std::string& path, bool toMp3)
 {
     const Json r = Parse(record);
-    if (!r.is_object() || r.value("outcome", "") != "converted" || r.value("output_type", "") != TypeName(toMp3) ||
-        !r["sha256"].is_string())
+    if (!r.is_object())
         return false;
     uint64_t size = 0;
     std::string sha;
-    if (!FileDigest(path, size, sha) || sha != r["sha256"].get<std::string>())
-        return false;
-    if (!r.contains("sounds") || !r["sounds"].is_array())
-        return false;
-    for (const Json& s : r["sounds"]) {
-        const Json& out = s.contains("output") ? s["output"] : Json();
-        if (!out.is_object() || !out["path"].is_string() || !out["sha256"].is_string())
-            return false;
-        if (!FileDigest(out["path"].get<std::string>(), size, sha) || sha != out["sha256"].get<std::string>())
-            return false;
+    bool holds = r.value("outcome", "") == "converted" && r.value("output_type", "") == TypeName(toMp3) &&
+                 r["sha256"].is_string() && FileDigest(path, size, sha) && sha == r["sha256"].get<std::string>() &&
+                 r.contains("sounds") && r["sounds"].is_array();
+    // Each listed file is hashed once: unchanged ones either stand or go.
+    std::vector<std::string> unchanged;
+    if (r.contains("sounds") && r["sounds"].is_array()) {
+        for (const Json& s : r["sounds"]) {
+            const Json& out = s.contains("output") ? s["output"] : Json();
+            const bool listed = out.is_object() && out["path"].is_string() && out["sha256"].is_string();
+            if (listed && FileDigest(out["path"].get<std::string>(), size, sha) && sha == out["sha256"].get<std::string>())
+                unchanged.push_back(out["path"].get<std::string>());
+            else
+                holds = false;
+        }
     }
-    return true;
-}
-
-void RemoveRecordedOutputs(const std::string& record)
-{
-    const Json r = Parse(record);
-    if (!r.is_object() || !r.contains("sounds") || !r["sounds"].is_array())
-        return;
-    for (const Json& s : r["sounds"]) {
-        const Json& out = s.contains("output") ? s["output"] : Json();
-        if (!out.is_object() || !out["path"].is_string() || !out["sha256"].is_string())
-            continue;
-        uint64_t size = 0;
-        std::string sha;
-        const std::string path = out["path"].get<std::string>();
-        if (FileDigest(path, size, sha) && sha == out["sha256"].get<std::string>())
-            platform::DeleteFile(path);
+    if (!holds) {
+        for (const std::string& output : unchanged)
+            platform::DeleteFile(output);
     }
+    return holds;
 }

@@ -28,13 +28,10 @@ RecordCounts CountsOf(const std::string& record);
 
 // True when an earlier record still stands for the movie: it says converted
 // to the same type, the movie's bytes are the same, and every file it lists
-// is there with the same bytes.
-bool RecordStillHolds(const std::string& record, const std::string& path, bool toMp3);
-
-// Deletes the files an earlier record lists that are still as it recorded
-// them, before its movie is converted again: they are that run's outputs,
-// and a file changed since is left alone.
-void RemoveRecordedOutputs(const std::string& record);
+// is there with the same bytes. Otherwise the files it lists that are still
+// as it recorded them are deleted, before its movie is converted again: they
+// are that run's outputs, and a file changed since is left alone.
+bool KeepOrClearRecord(const std::string& record, const std::string& path, bool toMp3);
 
 // The path a record is about; empty when the line is no record.
 std::string RecordPath(const std::string& record);

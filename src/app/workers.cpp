@@ -207,9 +207,7 @@ int RunWorkers(const std::vector<std::vector<size_t>>& chains, const WorkerLimit
         while (it->child.ReadAvailable(it->inbox)) {
         }
         std::string result;
-        bool got = false;
-        while (it->busy && !got && TakeMessages(*it, result))
-            got = true;
+        const bool got = it->busy && TakeMessages(*it, result);
         if (it->busy) {
             WorkerOutcome o;
             if (got && !it->broken) {

@@ -145,7 +145,7 @@ void DecodeAs(BitSource& bits, uint32_t frames, bool stereo, bool is16Bit, uint8
 }  // namespace
 
 uint32_t CAdpcmDecoder::FramesThatFit(uint32_t declared, uint64_t availableBits, int codeBits, bool stereo,
-                                      bool is16Bit, uint32_t overrunFrames)
+                                      bool is16Bit, bool* overran)
 {
     const uint64_t channels = stereo ? 2 : 1;
     const uint64_t headerBits = channels * ((is16Bit ? 16 : 8) + 6);
@@ -156,15 +156,19 @@ uint32_t CAdpcmDecoder::FramesThatFit(uint32_t declared, uint64_t availableBits,
         const uint64_t packets = (frames + 4095) / 4096;
         return 2 + packets * headerBits + (frames - packets) * codeBitsPerFrame;
     };
-    const uint64_t limit = availableBits + overrunFrames * codeBitsPerFrame;
-    if (bitsFor(declared) <= limit)
-        return declared;
-    uint64_t lo = 0;  // fits
-    uint64_t hi = declared;  // does not
-    while (hi - lo > 1) {
-        const uint64_t mid = lo + (hi - lo) / 2;
-        (bitsFor(mid) <= limit ? lo : hi) = mid;
+    constexpr uint64_t kOverrunFrames = 2;
+    const uint64_t limit = availableBits + kOverrunFrames * codeBitsPerFrame;
+    uint64_t lo = declared;  // fits
+    if (bitsFor(declared) > limit) {
+        lo = 0;
+        uint64_t hi = declared;  // does not
+        while (hi - lo > 1) {
+            const uint64_t mid = lo + (hi - lo) / 2;
+            (bitsFor(mid) <= limit ? lo : hi) = mid;
+        }
     }
+    if (overran)
+        *overran = bitsFor(lo) > availableBits;
     return static_cast<uint32_t>(lo);
 }
 

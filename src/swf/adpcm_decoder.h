@@ -32,11 +32,11 @@ public:
 
     // How many of the declared frames data of availableBits bits can hold,
     // codes of codeBits bits with their packet headers. Movies made by Flash
-    // run a frame or two past their data, which is allowed; a count that
-    // needs far more bits than there are is damage, and decoding it would
-    // only write zeros out of nothing.
+    // run a frame or two past their data, which is allowed (overran tells it
+    // happened); a count that needs far more bits than there are is damage,
+    // and decoding it would only write zeros out of nothing.
     static uint32_t FramesThatFit(uint32_t declared, uint64_t availableBits, int codeBits, bool stereo, bool is16Bit,
-                                  uint32_t overrunFrames = 2);
+                                  bool* overran = nullptr);
 
 private:
     CBitReader& m_reader;

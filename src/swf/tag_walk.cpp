@@ -355,8 +355,9 @@ void CSwfMovie::OnSoundStreamBlock()
         const auto declared = static_cast<uint32_t>(s.samplesPerBlock);
         const int codeBits = (m_reader.ByteAt(m_reader.Cursor()) >> 6) + 2;
         const uint64_t bits = BytesLeftInTag() * 8ull;
-        uint32_t frames = CAdpcmDecoder::FramesThatFit(declared, bits, codeBits, stereo, is16);
-        s.finding.overran = s.finding.overran || CAdpcmDecoder::FramesThatFit(declared, bits, codeBits, stereo, is16, 0) < frames;
+        bool overran = false;
+        uint32_t frames = CAdpcmDecoder::FramesThatFit(declared, bits, codeBits, stereo, is16, &overran);
+        s.finding.overran = s.finding.overran || overran;
         const uint64_t frameBytes = (stereo ? 2u : 1u) * (is16 ? 2u : 1u);
         if (writing && s.dataBytes + frames * frameBytes > kMaxWaveDataBytes) {
             frames = static_cast<uint32_t>((kMaxWaveDataBytes - s.dataBytes) / frameBytes);

@@ -124,8 +124,7 @@ bool CSwfMovie::WriteAdpcmSound(const SoundHeader& h)
     CSoundElement e = RecordOf(h);
     const int codeBits = (m_reader.ByteAt(m_reader.Cursor()) >> 6) + 2;
     const uint64_t bits = BytesLeftInTag() * 8ull;
-    uint32_t frames = CAdpcmDecoder::FramesThatFit(h.sampleCount, bits, codeBits, h.stereo, h.is16Bit);
-    Current().overran = CAdpcmDecoder::FramesThatFit(h.sampleCount, bits, codeBits, h.stereo, h.is16Bit, 0) < frames;
+    uint32_t frames = CAdpcmDecoder::FramesThatFit(h.sampleCount, bits, codeBits, h.stereo, h.is16Bit, &Current().overran);
     Current().decodedSamples = frames;
     const uint64_t frameBytes = e.channels * e.bits / 8u;
     e.cut = frames * frameBytes > kMaxWaveDataBytes;
