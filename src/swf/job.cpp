@@ -46,7 +46,7 @@ void CSwfMovie::TakeExportNames()
     }
 }
 
-bool CSwfMovie::Run(const std::string& swfPath, bool toMp3, bool exportNames)
+bool CSwfMovie::Run(const std::string& swfPath, bool toMp3, bool exportNames, const CommitGate& gate)
 {
     if (!Extract(swfPath))
         return false;
@@ -55,6 +55,12 @@ bool CSwfMovie::Run(const std::string& swfPath, bool toMp3, bool exportNames)
         ConvertAllToMp3();
     else
         ConvertAllToWav();
+    if (gate && !gate(*this)) {
+        for (const CSoundElement& sound : m_sounds)
+            platform::DeleteFile(sound.path);
+        m_sounds.clear();
+        return false;
+    }
     if (exportNames)
         NameByExports();
     DropSingleNumber();

@@ -3,10 +3,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "swf/bit_reader.h"
@@ -35,10 +37,23 @@ public:
     void Reset();
     // Loads the movie and writes every sound as extracted (MP3 or WAV).
     bool Extract(const std::string& swfPath);
+    // Decides, once every new output is complete under a temporary name and
+    // before any takes its final name, whether they go in. Resume removes an
+    // earlier run's outputs here, so the new ones take the same names; false
+    // discards the new ones and Run returns false.
+    using CommitGate = std::function<bool(const CSwfMovie& movie)>;
     // Extract, then bring every file to the chosen type. With exportNames,
     // sounds the movie names (ExportAssets, SymbolClass) take their name
     // instead of a number.
-    bool Run(const std::string& swfPath, bool toMp3, bool exportNames = false);
+    bool Run(const std::string& swfPath, bool toMp3, bool exportNames = false, const CommitGate& gate = {});
+
+    // The folders a movie's outputs may be in: its own, then the fallbacks,
+    // each ending in '/'.
+    static std::vector<std::string> OutputFolders(const std::string& swfPath);
+    // True when name (a file name, no folder) is one that an output of the
+    // movie at swfPath can take: BASE.ext, BASE_NNN.ext, BASE_<export>.ext and
+    // its numbered forms, for the output types.
+    static bool IsOutputName(const std::string& swfPath, std::string_view name);
 
     // The files written, in catalogue order.
     const std::list<CSoundElement>& Sounds() const { return m_sounds; }

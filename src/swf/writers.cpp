@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <string_view>
 
 #include "audio/wave_format.h"
 #include "platform/folders.h"
@@ -10,6 +11,11 @@
 namespace {
 
 constexpr const char* kFallbackFolder = "Orvellin_Files/";
+// The output types' extensions, without the dot.
+constexpr std::string_view kOutputExtensions[] = {"mp3", "wav"};
+// Longest movie file name (without extension) used whole as the output
+// base: room is left for "_NNNNN" or an export name and the extension.
+constexpr size_t kMaxWholeBase = 120;
 // Names tried for one output before giving up; only a folder holding this many
 // numbered files of the movie, or one that keeps refusing, gets there.
 constexpr int kMaxNameTries = 100000;
@@ -21,7 +27,63 @@ std::string FormatOutputName(const std::string& base, int number, const char* ex
     return base + digits + extension;
 }
 
+// The file-name part of the outputs of a movie named stem. A name too long
+// to take a number and an extension is cut at a character boundary and
+// followed by "~" and a hash of the whole, so it still tells the movie and
+// two long names that share a start don't meet.
+std::string OutputBaseName(std::string_view stem)
+{
+    if (stem.size() <= kMaxWholeBase)
+        return std::string(stem);
+    size_t cut = kMaxWholeBase - 9;
+    while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80)
+        --cut;
+    uint32_t h = 2166136261u;  // FNV-1a
+    for (const char c : stem) {
+        h ^= static_cast<unsigned char>(c);
+        h *= 16777619u;
+    }
+    char hash[16];
+    std::snprintf(hash, sizeof hash, "~%08x", h);
+    return std::string(stem.substr(0, cut)) + hash;
+}
+
+std::string FolderOf(std::string_view path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash + 1));
+}
+
 }  // namespace
+
+std::vector<std::string> CSwfMovie::OutputFolders(const std::string& swfPath)
+{
+    std::vector<std::string> folders{FolderOf(swfPath)};
+    std::string documents = platform::DocumentsFolder();
+    if (!documents.empty()) {
+        if (documents.back() != '/')
+            documents += '/';
+        folders.push_back(documents + kFallbackFolder);
+    }
+    std::string programFolder;
+    if (GetModuleFolder(programFolder))
+        folders.push_back(programFolder + kFallbackFolder);
+    return folders;
+}
+
+bool CSwfMovie::IsOutputName(const std::string& swfPath, std::string_view name)
+{
+    const std::string base = OutputBaseName(FileNamePart(WithoutExtension(swfPath)));
+    const size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || base.empty() || !name.starts_with(base))
+        return false;
+    const std::string_view extension = name.substr(dot + 1);
+    bool known = false;
+    for (const std::string_view e : kOutputExtensions)
+        known = known || extension == e;
+    // BASE.ext, or BASE_ and a number or an export name before the extension.
+    return known && (dot == base.size() || (dot > base.size() + 1 && name[base.size()] == '_'));
+}
 
 std::string CSwfMovie::NextOutputName(const char* extension)
 {
@@ -195,10 +257,9 @@ bool CSwfMovie::TryOutputBase(const std::string& base)
 void CSwfMovie::PickOutputBase(const std::string& swfPath)
 {
     // Cut the extension off the file name only, never inside a folder name.
-    const std::string stem(WithoutExtension(swfPath));
-    if (TryOutputBase(stem))
+    const std::string movieName = OutputBaseName(FileNamePart(WithoutExtension(swfPath)));
+    if (TryOutputBase(FolderOf(swfPath) + movieName))
         return;
-    const std::string movieName(FileNamePart(stem));
     std::string documents = platform::DocumentsFolder();
     if (!documents.empty()) {
         if (documents.back() != '/')
