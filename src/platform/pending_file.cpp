@@ -17,15 +17,19 @@ namespace {
 // so the handler reads them without locks or allocation; more pending files
 // than slots at once only go untracked.
 std::array<std::atomic<char*>, 256> g_pending{};
+// Files moved into place by the task under way, where tracked.
+std::array<std::atomic<char*>, 256> g_moved{};
+std::atomic<bool> g_trackMoved{false};
 
-int Track(const std::string& temp)
+template <size_t N>
+int Track(std::array<std::atomic<char*>, N>& slots, const std::string& path)
 {
-    char* copy = ::strdup(temp.c_str());
+    char* copy = ::strdup(path.c_str());
     if (!copy)
         return -1;
-    for (size_t i = 0; i < g_pending.size(); ++i) {
+    for (size_t i = 0; i < slots.size(); ++i) {
         char* expected = nullptr;
-        if (g_pending[i].compare_exchange_strong(expected, copy))
+        if (slots[i].compare_exchange_strong(expected, copy))
             return static_cast<int>(i);
     }
     std::free(copy);
@@ -37,27 +41,6 @@ void Untrack(int slot)
     if (slot >= 0)
         std::free(g_pending[static_cast<size_t>(slot)].exchange(nullptr));
 }
-
-// Holds back the signals that end a run while a temporary file is made and
-// listed, so that none can end the process between the two and leave the
-// file unknown to the cleanup.
-class EndingSignalsHeld {
-public:
-    EndingSignalsHeld()
-    {
-        sigset_t ending;
-        sigemptyset(&ending);
-        for (const int s : {SIGINT, SIGTERM, SIGHUP})
-            sigaddset(&ending, s);
-        ::pthread_sigmask(SIG_BLOCK, &ending, &m_before);
-    }
-    ~EndingSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &m_before, nullptr); }
-    EndingSignalsHeld(const EndingSignalsHeld&) = delete;
-    EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
-
-private:
-    sigset_t m_before;
-};
 
 std::string TempCandidate(const std::string& folder, const std::string& name, unsigned n, bool shortForm)
 {
@@ -72,6 +55,20 @@ std::string TempCandidate(const std::string& folder, const std::string& name, un
 }
 
 }  // namespace
+
+EndingSignalsHeld::EndingSignalsHeld()
+{
+    sigset_t ending;
+    sigemptyset(&ending);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&ending, s);
+    ::pthread_sigmask(SIG_BLOCK, &ending, &m_before);
+}
+
+EndingSignalsHeld::~EndingSignalsHeld()
+{
+    ::pthread_sigmask(SIG_SETMASK, &m_before, nullptr);
+}
 
 PendingFile::~PendingFile()
 {
@@ -121,7 +118,7 @@ bool PendingFile::Create(const std::string& finalPath, bool replacing)
             m_final = finalPath;
             m_temp = candidate;
             m_replacing = replacing;
-            m_slot = Track(candidate);
+            m_slot = Track(g_pending, candidate);
             TellFileEvent(FileEvent::TempCreated, candidate);
             return true;
         }
@@ -156,6 +153,8 @@ MoveOutcome PendingFile::MoveInto(const std::string& path)
     const std::string& target = path.empty() ? m_final : path;
     EndingSignalsHeld held;
     if (replace ? RenameReplacing(m_temp, target) : RenameNoReplace(m_temp, target)) {
+        if (!replace && g_trackMoved.load())
+            Track(g_moved, target);
         Forget();
         return MoveOutcome::Moved;
     }
@@ -178,10 +177,25 @@ void PendingFile::Discard()
 
 void RemovePendingFiles()
 {
-    for (auto& slot : g_pending) {
-        if (const char* temp = slot.load())
-            ::unlink(temp);
+    for (auto* slots : {&g_pending, &g_moved}) {
+        for (auto& slot : *slots) {
+            if (const char* path = slot.load())
+                ::unlink(path);
+        }
     }
+}
+
+void TrackMovedFiles(bool on)
+{
+    g_trackMoved = on;
+    if (!on)
+        KeepMovedFiles();
+}
+
+void KeepMovedFiles()
+{
+    for (auto& slot : g_moved)
+        std::free(slot.exchange(nullptr));
 }
 
 }  // namespace platform

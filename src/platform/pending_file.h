@@ -1,6 +1,7 @@
 // New files that appear under their final name only once complete.
 #pragma once
 
+#include <csignal>
 #include <string>
 
 #include "platform/file.h"
@@ -50,9 +51,30 @@ private:
     int m_slot = -1;  // entry in the process-wide list of pending names
 };
 
-// Deletes every temporary file still pending in this process. Safe to call
+// Deletes every temporary file still pending in this process, and the files
+// moved into place since KeepMovedFiles where those are tracked. Safe to call
 // from a signal handler.
 void RemovePendingFiles();
+
+// In a worker, the outputs of the task under way belong to it until its
+// result is out: a signal that ends the worker before then takes them along
+// with its temporary files. Off by default (Save As and merge keep theirs).
+void TrackMovedFiles(bool on);
+// The files moved into place so far stay whatever happens next.
+void KeepMovedFiles();
+
+// Holds back the signals that end a run (SIGINT, SIGTERM, SIGHUP) for its
+// lifetime, so that a step and its bookkeeping can't be cut apart.
+class EndingSignalsHeld {
+public:
+    EndingSignalsHeld();
+    ~EndingSignalsHeld();
+    EndingSignalsHeld(const EndingSignalsHeld&) = delete;
+    EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
+
+private:
+    sigset_t m_before;
+};
 
 
 }  // namespace platform
