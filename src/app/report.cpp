@@ -50,6 +50,10 @@ std::string LossWords(SoundLoss loss, const CSoundFinding& f)
     case SoundLoss::NoDecoder: return std::string("lost: this build has no ") + SoundFormatName(f.format) + " decoder";
     case SoundLoss::NothingDecoded: return "lost: its data decodes to no sound";
     case SoundLoss::Cut: return "cut at 4 GiB, the most a WAV file can describe";
+    case SoundLoss::TooMany:
+        return "lost: the movie has more than " + std::to_string(kMaxSoundsPerMovie) + " sounds, the most one movie may make files of";
+    case SoundLoss::TooLarge: return "lost: the movie's outputs would pass 64 GiB, the most one movie may write";
+    case SoundLoss::NotConverted: return "lost: its file could not be converted to the chosen type";
     case SoundLoss::None: break;
     }
     return {};

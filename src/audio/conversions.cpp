@@ -9,23 +9,56 @@
 #include "audio/wave_reader.h"
 #include "audio/wave_writer.h"
 
+namespace {
+
+// Moves a finished conversion's output under the name it was created for.
+bool MovedIntoPlace(bool converted, platform::PendingFile& out)
+{
+    if (converted && out.MoveInto() == platform::MoveOutcome::Moved)
+        return true;
+    out.Discard();
+    return false;
+}
+
+}  // namespace
+
 bool ConvertWavToMp3(const std::string& wavPath, const std::string& mp3Path,
                      uint32_t* frames, uint32_t* outRate)
 {
+    platform::File in;
+    platform::PendingFile out;
+    return in.Open(wavPath, platform::OpenMode::Read) && out.Create(mp3Path) &&
+           MovedIntoPlace(ConvertWavToMp3(std::move(in), out, frames, outRate), out);
+}
+
+bool ConvertMp3ToWav(const std::string& mp3Path, const std::string& wavPath)
+{
+    platform::File in;
+    platform::PendingFile out;
+    return in.Open(mp3Path, platform::OpenMode::Read) && out.Create(wavPath) &&
+           MovedIntoPlace(ConvertMp3ToWav(std::move(in), out, nullptr), out);
+}
+
+bool ConvertWavToMp3(platform::File in, platform::PendingFile& out, uint32_t* frames, uint32_t* outRate)
+{
     CWaveReader reader;
-    if (!reader.Open(wavPath))
+    if (!reader.Open(std::move(in))) {
+        out.Discard();
         return false;
+    }
     const WaveFormat format = reader.Format();
     // Other layouts would be read as garbage or leave a plane unfilled.
     const bool stereo = format.channels == 2;
     if ((format.channels != 1 && !stereo) ||
         (format.bitsPerSample != 8 && format.bitsPerSample != 16) || format.samplesPerSec == 0 ||
-        format.samplesPerSec > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()))
+        format.samplesPerSec > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) {
+        out.Discard();
         return false;
+    }
     const int rate = static_cast<int>(format.samplesPerSec);
 
     CMp3Encoder encoder;
-    if (!encoder.Open(mp3Path))
+    if (!encoder.Open(std::move(out)))
         return false;
     encoder.SetChannels(format.channels);
     encoder.SetSampleRate(rate);
@@ -86,7 +119,7 @@ bool ConvertWavToMp3(const std::string& wavPath, const std::string& mp3Path,
         encoder.Discard();
         return false;
     }
-    if (!encoder.Close())
+    if (!encoder.Close(out))
         return false;
     if (frames)
         *frames = static_cast<uint32_t>(total);
@@ -95,14 +128,16 @@ bool ConvertWavToMp3(const std::string& wavPath, const std::string& mp3Path,
     return true;
 }
 
-bool ConvertMp3ToWav(const std::string& mp3Path, const std::string& wavPath)
+bool ConvertMp3ToWav(platform::File in, platform::PendingFile& out, uint64_t* frames)
 {
     CMp3Decoder decoder;
-    if (!decoder.Open(mp3Path))
+    if (!decoder.Open(std::move(in))) {
+        out.Discard();
         return false;
+    }
     const bool stereo = decoder.Channels() == 2;
     CWaveWriter writer;
-    if (!writer.Open(wavPath, stereo, 16, static_cast<uint32_t>(decoder.SampleRate())))
+    if (!writer.Open(std::move(out), stereo, 16, static_cast<uint32_t>(decoder.SampleRate())))
         return false;
 
     std::array<int16_t, kMp3MaxFrameSamples> left{};
@@ -123,5 +158,7 @@ bool ConvertMp3ToWav(const std::string& mp3Path, const std::string& wavPath)
         }
     }
     decoder.Close();
-    return writer.Close();
+    if (frames)
+        *frames = writer.Frames();
+    return writer.Close(out);
 }

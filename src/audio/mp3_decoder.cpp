@@ -37,13 +37,20 @@ void CMp3Decoder::Close()
 
 bool CMp3Decoder::Open(const std::string& path)
 {
+    platform::File file;
+    return file.Open(path, platform::OpenMode::Read) && Open(std::move(file));
+}
+
+bool CMp3Decoder::Open(platform::File file)
+{
     Close();
     m_inPos = m_inLen = 0;
     m_inEnd = 0;
     m_readFailed = false;
     m_channels = m_sampleRate = m_bitrate = m_frameChannels = 0;
     m_freeFormat = false;
-    if (!m_file.Open(path, platform::OpenMode::Read))
+    m_file = std::move(file);
+    if (!m_file.IsOpen())
         return false;
     {
         std::lock_guard<std::mutex> lock(LameLock());

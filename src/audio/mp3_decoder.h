@@ -30,6 +30,8 @@ public:
     // first frame header and lets the decoder parse it. False when the file
     // can't be read, holds no frame or the decoder reports an error.
     bool Open(const std::string& path);
+    // The same over a file already open for reading, which it takes.
+    bool Open(platform::File file);
     void Close();
 
     // Properties of the first frame header, valid after a good Open.

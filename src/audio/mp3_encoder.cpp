@@ -30,10 +30,17 @@ CMp3Encoder::~CMp3Encoder()
 
 bool CMp3Encoder::Open(const std::string& path)
 {
+    platform::PendingFile out;
+    return out.Create(path) && Open(std::move(out));
+}
+
+bool CMp3Encoder::Open(platform::PendingFile out)
+{
     Close();
     m_failed = false;
     m_initialized = false;
-    if (!m_file.Create(path))
+    m_file = std::move(out);
+    if (!m_file.IsPending())
         return false;
     {
         std::lock_guard<std::mutex> setup(LameLock());
@@ -116,21 +123,34 @@ bool CMp3Encoder::Encode(const int16_t* left, const int16_t* right, size_t count
     return true;
 }
 
+bool CMp3Encoder::Flush()
+{
+    bool ok = !m_failed && m_initialized;
+    if (ok) {
+        const int bytes = lame_encode_flush(m_lame.get(), m_buffer.data(), static_cast<int>(m_buffer.size()));
+        ok = WriteOut(bytes);
+    }
+    m_lame.reset();
+    m_initialized = false;
+    m_failed = false;
+    return ok;
+}
+
 bool CMp3Encoder::Close()
 {
     if (!m_lame && !m_file.IsPending())
         return true;
-    bool ok = !m_failed && m_initialized;
-    if (ok) {
-        const int bytes = lame_encode_flush(m_lame.get(), m_buffer.data(), static_cast<int>(m_buffer.size()));
-        // No fsync: every source this program deletes can be made again from its movie.
-        ok = WriteOut(bytes);
-    }
-    m_lame.reset();
-    ok = ok && m_file.MoveInto() == platform::MoveOutcome::Moved;
+    const bool ok = Flush() && m_file.MoveInto() == platform::MoveOutcome::Moved;
     m_file.Discard();
-    m_initialized = false;
-    m_failed = false;
+    return ok;
+}
+
+bool CMp3Encoder::Close(platform::PendingFile& out)
+{
+    const bool ok = Flush() && m_file.Finish();
+    if (ok)
+        out = std::move(m_file);
+    m_file.Discard();
     return ok;
 }
 

@@ -26,6 +26,9 @@ public:
     // under a temporary name and takes its own at Close) and a fresh encoder
     // context. A context still open is closed first.
     bool Open(const std::string& path);
+    // The same into a new file the caller created, which Close then hands
+    // back finished instead of moving it.
+    bool Open(platform::PendingFile out);
 
     // Settings; only between Open and InitParams.
     void SetSampleRate(int rate);
@@ -45,6 +48,9 @@ public:
     // its name. False (and no file) if the flush, any write, the close or the
     // move failed. Harmless when nothing is open.
     bool Close();
+    // Ends an encoder opened on a caller's file: flushed, synced and closed,
+    // the file goes back to out, still under its temporary name.
+    bool Close(platform::PendingFile& out);
 
     // Gives up: releases the context and deletes the file this encoder made.
     void Discard();
@@ -55,6 +61,8 @@ private:
     };
 
     bool WriteOut(int bytes);
+    // Encodes the last frames and releases the context.
+    bool Flush();
 
     platform::PendingFile m_file;
     std::unique_ptr<lame_global_struct, ContextDeleter> m_lame;

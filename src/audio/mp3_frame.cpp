@@ -22,3 +22,91 @@ bool FindMp3FrameHeader(const uint8_t* data, size_t size, Mp3FrameHeader& header
     }
     return false;
 }
+
+namespace {
+
+// The length in bytes of the frame whose header starts at p, and its samples
+// per channel; 0 for no valid header (free-format frames included: their
+// length is in no header).
+size_t FrameLength(const uint8_t* p, uint32_t& samples)
+{
+    static constexpr uint16_t kBitrates[2][3][16] = {
+        // MPEG 1: layers I, II, III
+        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
+         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
+         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0}},
+        // MPEG 2 and 2.5: layers I, II, III
+        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}}};
+    static constexpr uint32_t kRates[3] = {44100, 48000, 32000};
+    if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0)
+        return 0;
+    const int version = (p[1] >> 3) & 3;  // 0: MPEG 2.5, 2: MPEG 2, 3: MPEG 1
+    const int layerBits = (p[1] >> 1) & 3;  // 3: layer I, 2: layer II, 1: layer III
+    const int bitrateIndex = p[2] >> 4;
+    const int rateIndex = (p[2] >> 2) & 3;
+    if (version == 1 || layerBits == 0 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3)
+        return 0;
+    const int layer = 4 - layerBits;
+    const bool mpeg1 = version == 3;
+    const uint32_t rate = kRates[rateIndex] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
+    const uint32_t bitrate = kBitrates[mpeg1 ? 0 : 1][layer - 1][bitrateIndex] * 1000u;
+    const uint32_t padding = (p[2] >> 1) & 1;
+    if (layer == 1) {
+        samples = 384;
+        return (12 * bitrate / rate + padding) * 4;
+    }
+    samples = layer == 3 && !mpeg1 ? 576 : 1152;
+    return (layer == 3 && !mpeg1 ? 72 : 144) * bitrate / rate + padding;
+}
+
+}  // namespace
+
+void CMp3FrameCounter::Add(const uint8_t* data, size_t size)
+{
+    // A header cut at the end of the last piece is completed from this one.
+    while (m_carried > 0 && size > 0) {
+        uint8_t header[4];
+        std::copy(m_carry, m_carry + m_carried, header);
+        const size_t from = 4 - m_carried;
+        if (size < from) {
+            std::copy(data, data + size, m_carry + m_carried);
+            m_carried += size;
+            return;
+        }
+        std::copy(data, data + from, header + m_carried);
+        uint32_t samples = 0;
+        if (const size_t length = FrameLength(header, samples)) {
+            m_samples += samples;
+            m_skip = length - m_carried;
+            m_carried = 0;
+            break;
+        }
+        // No header there: the carried bytes are passed over one by one.
+        std::copy(m_carry + 1, m_carry + m_carried, m_carry);
+        --m_carried;
+    }
+    size_t at = 0;
+    for (;;) {
+        if (m_skip > 0) {
+            const uint64_t step = std::min<uint64_t>(m_skip, size - at);
+            at += static_cast<size_t>(step);
+            m_skip -= step;
+            if (m_skip > 0)
+                return;
+        }
+        if (size - at < 4) {
+            std::copy(data + at, data + size, m_carry);
+            m_carried = size - at;
+            return;
+        }
+        uint32_t samples = 0;
+        if (const size_t length = FrameLength(data + at, samples)) {
+            m_samples += samples;
+            m_skip = length;
+        } else {
+            ++at;
+        }
+    }
+}

@@ -24,12 +24,17 @@ CWaveReader::~CWaveReader()
 
 bool CWaveReader::Open(const std::string& path)
 {
+    platform::File file;
+    return file.Open(path, platform::OpenMode::Read) && Open(std::move(file));
+}
+
+bool CWaveReader::Open(platform::File file)
+{
     Close();
     m_format = WaveFormat{};
     m_position = 0;
-    if (!m_file.Open(path, platform::OpenMode::Read))
-        return false;
-    return CheckHeader();
+    m_file = std::move(file);
+    return m_file.IsOpen() && CheckHeader();
 }
 
 void CWaveReader::Close()

@@ -20,11 +20,17 @@ CWaveWriter::~CWaveWriter()
 
 bool CWaveWriter::Open(const std::string& path, bool stereo, uint16_t bitsPerSample, uint32_t sampleRate)
 {
+    platform::PendingFile out;
+    return bitsPerSample == 16 && sampleRate != 0 && out.Create(path) &&
+           Open(std::move(out), stereo, bitsPerSample, sampleRate);
+}
+
+bool CWaveWriter::Open(platform::PendingFile out, bool stereo, uint16_t bitsPerSample, uint32_t sampleRate)
+{
     Close();
-    if (bitsPerSample != 16 || sampleRate == 0)
+    if (bitsPerSample != 16 || sampleRate == 0 || !out.IsPending())
         return false;
-    if (!m_file.Create(path))
-        return false;
+    m_file = std::move(out);
     m_channels = stereo ? 2 : 1;
     m_dataBytes = 0;
     m_failed = false;
@@ -70,12 +76,21 @@ bool CWaveWriter::Close()
 {
     if (!m_file.IsPending())
         return true;
-    // No fsync: every source this program deletes can be made again from its movie.
     bool ok = !m_failed && PatchWaveLengths(m_file.Out()) && m_file.MoveInto() == platform::MoveOutcome::Moved;
     m_file.Discard();
     m_failed = false;
     m_buffer.clear();
     m_buffer.shrink_to_fit();
+    return ok;
+}
+
+bool CWaveWriter::Close(platform::PendingFile& out)
+{
+    const bool ok = m_file.IsPending() && !m_failed && PatchWaveLengths(m_file.Out()) && m_file.Finish();
+    if (ok)
+        out = std::move(m_file);
+    m_file.Discard();
+    m_failed = false;
     return ok;
 }
 

@@ -21,6 +21,9 @@ public:
     // name and takes its own at Close. Samples are always 16-bit, so any other
     // width is refused rather than written into a header that would lie.
     bool Open(const std::string& path, bool stereo, uint16_t bitsPerSample, uint32_t sampleRate);
+    // The same into a new file the caller created, which Close then hands
+    // back finished instead of moving it.
+    bool Open(platform::PendingFile out, bool stereo, uint16_t bitsPerSample, uint32_t sampleRate);
     bool IsOpen() const { return m_file.IsPending(); }
     uint16_t Channels() const { return m_channels; }
 
@@ -33,6 +36,11 @@ public:
     // (and no file) if any write, the patch, the close or the move failed.
     // Harmless when nothing is open.
     bool Close();
+    // Ends a writer opened on a caller's file: patched, synced and closed, the
+    // file goes back to out, still under its temporary name.
+    bool Close(platform::PendingFile& out);
+    // Sample frames written so far.
+    uint64_t Frames() const { return m_channels ? m_dataBytes / (2u * m_channels) : 0; }
 
     // Gives up: closes and deletes the file this writer started.
     void Discard();

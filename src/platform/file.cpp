@@ -76,9 +76,24 @@ File& File::operator=(File&& other) noexcept
 
 bool File::Open(const std::string& path, OpenMode mode)
 {
+    return OpenAt(AT_FDCWD, path, mode, false);
+}
+
+bool File::OpenIn(const Folder& folder, const std::string& name, OpenMode mode)
+{
+    if (!folder.IsOpen() || name.empty() || name.find('/') != std::string::npos) {
+        Close();
+        m_openError = OpenError::Other;
+        return false;
+    }
+    return OpenAt(folder.Fd(), name, mode, true);
+}
+
+bool File::OpenAt(int dirFd, const std::string& path, OpenMode mode, bool noFollow)
+{
     Close();
     m_failed = false;
-    int flags = O_CLOEXEC;
+    int flags = O_CLOEXEC | (noFollow ? O_NOFOLLOW : 0);
     switch (mode) {
     // Non-blocking, so that opening a FIFO can't wait for a writer forever.
     case OpenMode::Read: flags |= O_RDONLY | O_NONBLOCK; break;
@@ -87,7 +102,7 @@ bool File::Open(const std::string& path, OpenMode mode)
     case OpenMode::Append: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
     }
     do {
-        m_fd = ::open(path.c_str(), flags, 0666);
+        m_fd = ::openat(dirFd, path.c_str(), flags, 0666);
     } while (m_fd < 0 && errno == EINTR);
     if (m_fd < 0) {
         m_openError = errno == EEXIST         ? OpenError::AlreadyExists
@@ -319,6 +334,94 @@ void TellFileEvent(FileEvent event, const std::string& path)
     std::lock_guard<std::mutex> lock(g_listenerLock);
     if (g_listener)
         g_listener(event, path);
+}
+
+Folder::~Folder()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+Folder::Folder(Folder&& other) noexcept : m_fd(other.m_fd), m_path(std::move(other.m_path))
+{
+    other.m_fd = -1;
+}
+
+Folder& Folder::operator=(Folder&& other) noexcept
+{
+    if (this != &other) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = other.m_fd;
+        m_path = std::move(other.m_path);
+        other.m_fd = -1;
+    }
+    return *this;
+}
+
+bool Folder::Open(const std::string& path)
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_path = path;
+    if (!m_path.empty() && m_path.back() != '/')
+        m_path += '/';
+    do {
+        m_fd = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (m_fd < 0 && errno == EINTR);
+    return m_fd >= 0;
+}
+
+bool Folder::Holds(const std::string& name) const
+{
+    struct stat st {};
+    return ::fstatat(m_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
+}
+
+bool Folder::HoldsRegularFile(const std::string& name) const
+{
+    struct stat st {};
+    return ::fstatat(m_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+}
+
+bool Folder::Remove(const std::string& name) const
+{
+    if (m_fd < 0 || ::unlinkat(m_fd, name.c_str(), 0) != 0)
+        return false;
+    TellFileEvent(FileEvent::Removed, PathOf(name));
+    return true;
+}
+
+bool Folder::RenameNoReplace(const std::string& from, const std::string& to) const
+{
+    if (m_fd < 0)
+        return false;
+    bool moved = false;
+#if defined(SYS_renameat2) && defined(RENAME_NOREPLACE)
+    moved = ::syscall(SYS_renameat2, m_fd, from.c_str(), m_fd, to.c_str(), RENAME_NOREPLACE) == 0;
+    if (!moved && errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return false;
+#endif
+    if (!moved) {
+        // File systems without renameat2: link refuses an existing name, then the old name goes.
+        if (::linkat(m_fd, from.c_str(), m_fd, to.c_str(), 0) != 0)
+            return false;
+        if (::unlinkat(m_fd, from.c_str(), 0) != 0) {
+            ::unlinkat(m_fd, to.c_str(), 0);
+            return false;
+        }
+    }
+    return Moved(true, PathOf(from), PathOf(to));
+}
+
+bool Folder::RenameReplacing(const std::string& from, const std::string& to) const
+{
+    return m_fd >= 0 && Moved(::renameat(m_fd, from.c_str(), m_fd, to.c_str()) == 0, PathOf(from), PathOf(to));
+}
+
+bool Folder::Sync() const
+{
+    return m_fd >= 0 && (::fsync(m_fd) == 0 || errno == EINVAL || errno == EROFS);
 }
 
 bool DeleteFile(const std::string& path)

@@ -19,6 +19,44 @@ enum class OpenMode {
 
 enum class OpenError { None, AlreadyExists, NameTooLong, Other };
 
+// An open folder. Files made, moved and removed by name in it stay in it
+// even when its path is renamed or replaced by a link meanwhile.
+class Folder {
+public:
+    Folder() = default;
+    ~Folder();
+    Folder(Folder&& other) noexcept;
+    Folder& operator=(Folder&& other) noexcept;
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+
+    // Opens the folder at path ("" or "./" for the current one); false for
+    // anything that is no folder.
+    bool Open(const std::string& path);
+    bool IsOpen() const { return m_fd >= 0; }
+    int Fd() const { return m_fd; }
+    // The path it was opened by, ending in '/' unless empty: for showing and
+    // for telling others, never for reaching files.
+    const std::string& Path() const { return m_path; }
+    std::string PathOf(const std::string& name) const { return m_path + name; }
+
+    // True when the name is held by anything: file, folder, FIFO, link,
+    // dangling link included.
+    bool Holds(const std::string& name) const;
+    // True for a regular file under the name itself, no link followed.
+    bool HoldsRegularFile(const std::string& name) const;
+    bool Remove(const std::string& name) const;
+    // Moves a file within the folder, never replacing anything under to.
+    bool RenameNoReplace(const std::string& from, const std::string& to) const;
+    bool RenameReplacing(const std::string& from, const std::string& to) const;
+    // Puts the folder's entries on the disk.
+    bool Sync() const;
+
+private:
+    int m_fd = -1;
+    std::string m_path;
+};
+
 class File {
 public:
     File() = default;
@@ -30,6 +68,8 @@ public:
 
     // Closes what is open first. On failure LastOpenError() tells why.
     bool Open(const std::string& path, OpenMode mode);
+    // Opens a file of the folder by name; a link under the name is refused.
+    bool OpenIn(const Folder& folder, const std::string& name, OpenMode mode);
     bool IsOpen() const { return m_fd >= 0; }
     OpenError LastOpenError() const { return m_openError; }
 
@@ -55,6 +95,7 @@ public:
     bool AppendFrom(File& in);
 
 private:
+    bool OpenAt(int dirFd, const std::string& path, OpenMode mode, bool noFollow);
     bool WriteThrough(const void* data, size_t size);
     bool FlushBuffer();
 

@@ -70,7 +70,7 @@ std::string DocumentsFromUserDirs(const std::string& home)
 
 }  // namespace
 
-std::string DocumentsFolder()
+std::string DocumentsFolder(bool create)
 {
     const std::string home = Home();
     std::string folder;
@@ -83,7 +83,7 @@ std::string DocumentsFolder()
             return {};
         folder = home + "/Documents";
     }
-    if (!CreateFolder(folder))
+    if (create && !CreateFolder(folder))
         return {};
     return folder;
 }

@@ -10,8 +10,9 @@ bool IsFolder(const std::string& path);
 // Creates one folder; true if it exists as a folder afterwards.
 bool CreateFolder(const std::string& path);
 // The user's documents folder (XDG_DOCUMENTS_DIR, then ~/.config/user-dirs.dirs,
-// then $HOME/Documents), created if missing. Empty when there is no home.
-std::string DocumentsFolder();
+// then $HOME/Documents), created if missing unless create is false. Empty
+// when there is no home.
+std::string DocumentsFolder(bool create = true);
 // The running program's full path, empty when it can't be had.
 std::string ProgramPath();
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <csignal>
+#include <memory>
 #include <string>
 
 #include "platform/file.h"
@@ -14,7 +15,8 @@ enum class MoveOutcome { Moved, NameTaken, Failed };
 // (".NAME.part", plainly no output), and moved to a final name only when it is
 // complete: an interrupted run leaves temporary names, never a final name
 // holding half a file. Until it is moved or discarded its temporary name is
-// known to RemovePendingFiles.
+// known to RemovePendingFiles. Everything it does goes through its folder's
+// descriptor, so it never leaves the folder it was made in.
 class PendingFile {
 public:
     PendingFile() = default;
@@ -28,15 +30,25 @@ public:
     // False when the folder can't be written or, unless replacing (a file the
     // user chose to overwrite), when finalPath exists. Discards an earlier file.
     bool Create(const std::string& finalPath, bool replacing = false);
+    // The same in an open folder, for a final name in it; the name is only a
+    // suggestion that MoveInto may change, so it need not be free.
+    bool CreateIn(std::shared_ptr<const Folder> folder, const std::string& finalName);
     // Created and neither moved nor discarded.
     bool IsPending() const { return !m_temp.empty(); }
     File& Out() { return m_file; }
-    const std::string& TempPath() const { return m_temp; }
+    std::string TempPath() const;
+    const std::string& TempName() const { return m_temp; }
+    const std::shared_ptr<const Folder>& Where() const { return m_folder; }
 
-    // Closes the file, then moves it to path (the name given to Create when
-    // empty). Replaces an existing file only when created for replacing.
-    // NameTaken keeps the temporary file, closed, for another name; Failed (a
-    // write or the close failed, or the move) discards it.
+    // Writes out, syncs and closes the file, which stays pending: a movie's
+    // many outputs wait for their names without holding a descriptor each.
+    // False (and the file discarded) when that fails.
+    bool Finish();
+    // Finishes the file, then moves it to the name of path in its folder (the
+    // name given to Create when empty). Replaces an existing file only when
+    // created for replacing. NameTaken keeps the temporary file, closed, for
+    // another name; Failed (a write, the sync, the close or the move failed)
+    // discards it.
     MoveOutcome MoveInto(const std::string& path = {});
     // Closes and deletes the temporary file.
     void Discard();
@@ -45,9 +57,11 @@ private:
     void Forget();
 
     File m_file;
-    std::string m_final;
+    std::shared_ptr<const Folder> m_folder;
+    std::string m_final;  // names in m_folder
     std::string m_temp;
     bool m_replacing = false;
+    bool m_finished = false;
     int m_slot = -1;  // entry in the process-wide list of pending names
 };
 

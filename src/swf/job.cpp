@@ -9,28 +9,26 @@
 #include "swf/walk_state.h"
 #include "util/paths.h"
 
-namespace {
-
-// The path with everything from the file name's last '.' replaced by extension.
-std::string WithExtension(const std::string& path, const char* extension)
-{
-    return std::string(WithoutExtension(path)) + extension;
-}
-
-}  // namespace
-
-bool CSwfMovie::Extract(const std::string& swfPath)
+bool CSwfMovie::ExtractPending(const std::string& swfPath)
 {
     Reset();
     if (!Load(swfPath, false))
         return false;
-    // The output-base probe used up numbers.
-    m_nextNumber = 1;
+    if (m_folder)
+        RemoveStaleTemporaryFiles();
     const bool walked = WalkTags(false);
     if (m_walk->stream.counted)
         FinishStream();
     TakeExportNames();
     return walked;
+}
+
+bool CSwfMovie::Extract(const std::string& swfPath, bool exportNames)
+{
+    if (!ExtractPending(swfPath))
+        return false;
+    CommitOutputs(exportNames, false);
+    return true;
 }
 
 void CSwfMovie::TakeExportNames()
@@ -48,91 +46,36 @@ void CSwfMovie::TakeExportNames()
 
 bool CSwfMovie::Run(const std::string& swfPath, bool toMp3, bool exportNames, const CommitGate& gate)
 {
-    if (!Extract(swfPath))
+    if (!ExtractPending(swfPath))
         return false;
     m_toMp3 = toMp3;
-    if (m_toMp3)
-        ConvertAllToMp3();
-    else
-        ConvertAllToWav();
+    size_t record = 0;
+    for (CSoundElement& sound : m_sounds) {
+        if ((sound.isMp3 != 0) != toMp3 && !ConvertRecord(sound, record, toMp3))
+            NoteConversionFailed(static_cast<int>(record));
+        ++record;
+    }
     if (gate && !gate(*this)) {
-        for (const CSoundElement& sound : m_sounds)
-            platform::DeleteFile(sound.path);
-        m_sounds.clear();
+        DiscardOutputs();
         return false;
     }
-    if (exportNames)
-        NameByExports();
-    DropSingleNumber();
+    CommitOutputs(exportNames, true);
     return true;
 }
 
-namespace {
-
-// An export name as a part of a file name: path separators and characters
-// other file systems refuse become '_', and it is kept short.
-std::string SafeNamePart(const std::string& name)
+bool CSwfMovie::ConvertRecord(CSoundElement& sound, size_t record, bool toMp3)
 {
-    constexpr size_t kMaxBytes = 120;
-    std::string out;
-    for (const char c : name) {
-        const auto u = static_cast<unsigned char>(c);
-        out += u < 0x20 || u == 0x7F || std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos ? '_' : c;
-    }
-    if (out.size() > kMaxBytes) {
-        size_t cut = kMaxBytes;
-        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80)
-            --cut;  // not inside a UTF-8 sequence
-        out.resize(cut);
-    }
-    return out;
-}
-
-}  // namespace
-
-void CSwfMovie::NameByExports()
-{
-    auto sound = m_sounds.begin();
-    for (int index = 0; sound != m_sounds.end(); ++sound, ++index) {
-        const auto f = std::find_if(m_findings.begin(), m_findings.end(),
-                                    [index](const CSoundFinding& x) { return x.record == index; });
-        if (f == m_findings.end() || f->exportName.empty())
-            continue;
-        const std::string stem = m_outputBase + "_" + SafeNamePart(f->exportName);
-        const std::string extension = sound->path.substr(WithoutExtension(sound->path).size());
-        // Never replacing: a name taken (two sounds of one name, or a file of
-        // the user's) takes a number.
-        for (int n = 0; n < 1000; ++n) {
-            char suffix[16] = "";
-            if (n > 0)
-                std::snprintf(suffix, sizeof suffix, "_%03d", n);
-            const std::string target = stem + suffix + extension;
-            if (platform::RenameNoReplace(sound->path, target)) {
-                sound->path = target;
-                break;
-            }
-        }
-    }
-}
-
-std::string CSwfMovie::FreeTargetName(const std::string& source, const char* extension)
-{
-    // The converted file keeps its number unless a file of the user's has that
-    // name; then it takes the movie's next free number.
-    std::string target = WithExtension(source, extension);
-    if (FileExists(target))
-        target = NextOutputName(extension);
-    return target;
-}
-
-bool CSwfMovie::ConvertRecord(CSoundElement& sound, bool toMp3)
-{
-    const char* extension = toMp3 ? ".mp3" : ".wav";
-    const std::string target = FreeTargetName(sound.path, extension);
+    platform::PendingFile& source = m_outputs[record];
+    platform::File in;
+    platform::PendingFile target;
+    if (!in.OpenIn(*m_folder, source.TempName(), platform::OpenMode::Read) ||
+        !target.CreateIn(m_folder, ProvisionalName(m_outputOrder[record], toMp3 ? ".mp3" : ".wav")))
+        return false;
+    const int64_t before = in.Size();
     if (toMp3) {
         uint32_t frames = 0;
         uint32_t rate = 0;
-        if (!ConvertWavToMp3(sound.path, target, &frames, &rate))
+        if (!ConvertWavToMp3(std::move(in), target, &frames, &rate))
             return false;
         // The encoder may resample (5512 Hz becomes 8000 Hz); the count must be
         // in frames of the new rate, or the record's length would be wrong.
@@ -143,63 +86,39 @@ bool CSwfMovie::ConvertRecord(CSoundElement& sound, bool toMp3)
         sound.sampleCount = frames;
         sound.isMp3 = 1;
     } else {
-        if (!ConvertMp3ToWav(sound.path, target))
+        uint64_t frames = 0;
+        if (!ConvertMp3ToWav(std::move(in), target, &frames))
             return false;
+        sound.sampleCount = static_cast<uint32_t>(std::min<uint64_t>(frames, UINT32_MAX));
         sound.bits = 16;
         sound.isMp3 = 0;
     }
-    platform::DeleteFile(sound.path);
-    sound.path = target;
+    // The outputs' bound counts what the movie holds now.
+    platform::File converted;
+    const int64_t after = converted.OpenIn(*m_folder, target.TempName(), platform::OpenMode::Read) ? converted.Size() : -1;
+    const uint64_t without = m_outputBytes - static_cast<uint64_t>(std::max<int64_t>(before, 0));
+    if (after < 0 || without + static_cast<uint64_t>(after) > kMaxOutputBytesPerMovie) {
+        target.Discard();
+        return false;
+    }
+    m_outputBytes = without + static_cast<uint64_t>(after);
+    source.Discard();
+    sound.path = target.TempPath();
+    source = std::move(target);
     return true;
-}
-
-void CSwfMovie::ConvertAllToMp3()
-{
-    int index = 0;
-    for (CSoundElement& sound : m_sounds) {
-        if (!sound.isMp3 && !ConvertRecord(sound, true))
-            NoteConversionFailed(index);
-        ++index;
-    }
-}
-
-void CSwfMovie::ConvertAllToWav()
-{
-    int index = 0;
-    for (CSoundElement& sound : m_sounds) {
-        if (sound.isMp3 && !ConvertRecord(sound, false))
-            NoteConversionFailed(index);
-        ++index;
-    }
 }
 
 void CSwfMovie::NoteConversionFailed(int record)
 {
+    // The sound was asked for in the other type: its file stays as it was
+    // extracted, and the sound counts as lost.
     for (CSoundFinding& f : m_findings) {
-        if (f.record == record)
+        if (f.record == record) {
             f.conversionFailed = true;
+            if (f.loss == SoundLoss::None)
+                f.loss = SoundLoss::NotConverted;
+        }
     }
-}
-
-void CSwfMovie::DropSingleNumber()
-{
-    // A movie of several sounds keeps its numbers when only one of them
-    // could be written, so that a later run's files don't read as another
-    // movie's.
-    if (m_sounds.size() != 1 || FoundCount() != 1)
-        return;
-    CSoundElement& sound = m_sounds.front();
-    // Only the number that ends the file name goes; a "_001" elsewhere in the
-    // path is part of a folder or of the movie's own name.
-    const std::string_view stem = WithoutExtension(sound.path);
-    static constexpr std::string_view kSuffix = "_001";
-    if (!FileNamePart(stem).ends_with(kSuffix))
-        return;
-    const size_t at = stem.size() - kSuffix.size();
-    std::string shorter = sound.path;
-    shorter.erase(at, kSuffix.size());
-    if (platform::RenameNoReplace(sound.path, shorter))
-        sound.path = std::move(shorter);
 }
 
 bool ConvertSwfFile(const std::string& swfPath, long* extracted, long* total,

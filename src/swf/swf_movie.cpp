@@ -39,8 +39,11 @@ void CSwfMovie::Reset()
     m_firstTag = 0;
     if (m_walk->stream.counted)
         FinishStream();
-    m_nextNumber = 1;
+    DiscardOutputs();
+    m_folder.reset();
+    m_baseName.clear();
     m_outputBase.clear();
+    m_outputBytes = 0;
     m_sounds.clear();
     m_findings.clear();
     m_walk->exported.clear();

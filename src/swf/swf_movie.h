@@ -16,8 +16,18 @@
 
 namespace platform {
 class File;
+class Folder;
 class PendingFile;
 }  // namespace platform
+
+// Most sounds one movie may make files of; the rest are found and lost. Real
+// movies hold a few hundred; a tiny movie of empty tags could name millions.
+constexpr size_t kMaxSoundsPerMovie = 65536;
+// Most bytes one movie's outputs may take together (64 GiB): far beyond
+// what any real movie's sounds decode to.
+constexpr uint64_t kMaxOutputBytesPerMovie = uint64_t{64} << 30;
+// Longest export name kept, in bytes: what a file name has room for.
+constexpr size_t kMaxExportNameBytes = 120;
 
 class CSwfMovie {
 public:
@@ -36,7 +46,7 @@ public:
     // Forgets the movie and its catalogue; the files stay.
     void Reset();
     // Loads the movie and writes every sound as extracted (MP3 or WAV).
-    bool Extract(const std::string& swfPath);
+    bool Extract(const std::string& swfPath, bool exportNames = false);
     // Decides, once every new output is complete under a temporary name and
     // before any takes its final name, whether they go in. Resume removes an
     // earlier run's outputs here, so the new ones take the same names; false
@@ -69,6 +79,9 @@ public:
     SwfHeaderInfo HeaderInfo() const;
     // The frame rate with its fraction (the header's 8.8 value).
     double FrameRate() const { return m_frameRate + m_frameRateFraction / 256.0; }
+    // A plain movie whose file ends before the length its header declares:
+    // its sounds are those up to the cut.
+    bool CutShort() const { return m_signature == 'F' && m_bodyLength < m_declaredLength; }
     // 'F', 'C' or 'Z': plain, zlib or LZMA body.
     char Signature() const { return m_signature; }
     // The length the file header declares, and the length of the body held
@@ -105,17 +118,27 @@ private:
     bool CopyTagRest(platform::File& file);
     bool CopyTagRestToWave(platform::File& file, uint64_t& dataBytes, int blockAlign, bool& cut);
 
-    // Writers and naming.
+    // Writers and naming. Outputs are written and converted under temporary
+    // names, and take their final names together once the movie is done.
     void PickOutputBase(const std::string& swfPath);
-    bool TryOutputBase(const std::string& base);
-    std::string NextOutputName(const char* extension);
-    // Takes the next free output name and starts its file under a temporary
-    // name; false when no file can be created.
-    bool CreateOutput(const char* extension, platform::PendingFile& file, std::string& path);
-    // Moves a finished output under its name, or the next free one if another
-    // program took it meanwhile. False (and the file gone) on failure.
-    bool CommitOutput(platform::PendingFile& file, std::string& path, const char* extension);
-    bool OpenWaveOutput(platform::PendingFile& file, std::string& path, bool stereo, int bits, uint32_t rate);
+    bool TryOutputFolder(const std::string& folder);
+    // Removes what a killed run left of this movie's temporary files.
+    void RemoveStaleTemporaryFiles();
+    // Starts the file of the next sound under a temporary name; false when
+    // no file can be created or the movie has made all it may.
+    bool CreateOutput(const char* extension, platform::PendingFile& file);
+    // Finishes a written output and catalogues it; false (the file gone) when
+    // that fails or the movie's outputs would grow past their bound.
+    bool KeepOutput(platform::PendingFile& file, CSoundElement record);
+    bool OpenWaveOutput(platform::PendingFile& file, bool stereo, int bits, uint32_t rate);
+    // Moves every output under its final name: numbered in catalogue order,
+    // or by export name, or without a number for a movie's one sound; a name
+    // held by anything is passed over. An output that can't be moved is lost.
+    void CommitOutputs(bool exportNames, bool singleUnnumbered);
+    void DiscardOutputs();
+    // The temporary name of the ordinal-th output made: after the number it
+    // would take, so what a killed run left is told as this movie's.
+    std::string ProvisionalName(size_t ordinal, const char* extension) const;
     // The fields of a DefineSound's sound header.
     struct SoundHeader {
         int format = 0;
@@ -133,18 +156,13 @@ private:
     // without a decoder.
     bool WriteCodedSound(const SoundHeader& h);
     static CSoundElement RecordOf(const SoundHeader& h);
-    bool AppendRecord(CSoundElement record);
 
     // Conversion.
-    void ConvertAllToMp3();
-    void ConvertAllToWav();
+    bool ExtractPending(const std::string& swfPath);
     // Converts one record to the other type; true when it now names the new file.
-    bool ConvertRecord(CSoundElement& sound, bool toMp3);
-    std::string FreeTargetName(const std::string& source, const char* extension);
-    void DropSingleNumber();
+    bool ConvertRecord(CSoundElement& sound, size_t record, bool toMp3);
     void NoteConversionFailed(int record);
     void TakeExportNames();
-    void NameByExports();
     // The finding of the sound being written, which writers fill in.
     CSoundFinding& Current();
     // Ends a finding: lost unless a record was written for it.
@@ -177,9 +195,17 @@ private:
     uint32_t m_tagLength = 0;
     std::unique_ptr<WalkState> m_walk;
 
-    // Naming.
-    std::string m_outputBase;
-    int m_nextNumber = 1;
+    // Naming and outputs.
+    std::shared_ptr<platform::Folder> m_folder;  // where the outputs go
+    std::string m_baseName;                      // their name before "_NNN.ext"
+    std::string m_outputBase;                    // folder and base, as shown
+    std::vector<platform::PendingFile> m_outputs;  // one per catalogue record until committed
+    // Per record, the order its file was started in: numbers follow the
+    // order the sounds are met, though a stream is done only at its end.
+    std::vector<size_t> m_outputOrder;
+    std::map<std::string, size_t> m_orderOfTemp;  // files started, not yet kept
+    size_t m_started = 0;
+    uint64_t m_outputBytes = 0;
 };
 
 // Converts one movie; the command line's entry point. extracted receives the

@@ -45,6 +45,9 @@ enum class SoundLoss : uint8_t {
     NoDecoder,       // a coded format this build can't decode
     NothingDecoded,  // its data decodes to no sound
     Cut,             // cut at the 4 GiB a WAV file can describe
+    TooMany,         // past the most sounds one movie may make files of
+    TooLarge,        // past the most bytes one movie's outputs may take
+    NotConverted,    // its file could not be brought to the chosen type
 };
 
 // One sound a movie holds, as its tags describe it, and what became of it.
@@ -64,7 +67,7 @@ struct CSoundFinding {
     uint16_t framesChannels = 0;
     bool overran = false;          // its data ran past its tag
     uint64_t damagedBytes = 0;     // coded: bytes the decoder had to skip
-    bool conversionFailed = false; // its file stayed in the type it was extracted to
+    bool conversionFailed = false; // its file stayed in the type it was extracted to (and it is lost)
     SoundLoss loss = SoundLoss::None;
     int record = -1;               // its file's place in the catalogue; -1 when lost
 };

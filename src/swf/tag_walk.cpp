@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "audio/mp3_frame.h"
+#include "platform/file.h"
 #include "audio/wave_format.h"
 #include "swf/adpcm_decoder.h"
 #include "swf/walk_state.h"
@@ -188,7 +189,15 @@ void CSwfMovie::OnExportNames(std::map<uint16_t, std::string>& names)
         const auto* nul = std::find(start, end, uint8_t{0});
         if (nul == end)
             break;
-        names.try_emplace(id, reinterpret_cast<const char*>(start), static_cast<size_t>(nul - start));
+        // Cut where a file name would be, and never inside a UTF-8 sequence, so
+        // that a long name costs no more than a short one wherever it goes.
+        size_t keep = static_cast<size_t>(nul - start);
+        if (keep > kMaxExportNameBytes) {
+            keep = kMaxExportNameBytes;
+            while (keep > 0 && (start[keep] & 0xC0) == 0x80)
+                --keep;
+        }
+        names.try_emplace(id, reinterpret_cast<const char*>(start), keep);
         m_reader.SkipBytes(static_cast<uint64_t>(nul - start) + 1);
     }
 }
@@ -297,8 +306,9 @@ void CSwfMovie::OnSoundStreamHead()
     s.dataBytes = 0;
     s.blockBytes = 0;
     s.decoder.reset();
-    if (s.samplesPerBlock == 0)
-        return;
+    s.mp3Frames = CMp3FrameCounter{};
+    // A head that declares no samples per block is still a stream: its
+    // blocks' data tell what it holds.
     CSoundElement& rec = s.pending;
     rec.sampleCount = 0;
     rec.sampleRate = SampleRateOfIndex(s.rateIndex);
@@ -312,10 +322,10 @@ void CSwfMovie::OnSoundStreamHead()
     CodedLayout coded{};
     if (s.format == 2) {
         rec.isMp3 = 1;
-        s.open = CreateOutput(".mp3", s.output, rec.path);
+        s.open = CreateOutput(".mp3", s.output);
     } else if (s.format < 4) {
         rec.isMp3 = 0;
-        s.open = OpenWaveOutput(s.output, rec.path, s.isStereo != 0, rec.bits, rec.sampleRate);
+        s.open = OpenWaveOutput(s.output, s.isStereo != 0, rec.bits, rec.sampleRate);
     } else if (CodedLayoutOf(s.format, s.rateIndex, s.isStereo != 0, coded)) {
         rec.isMp3 = 0;
         rec.bits = 16;
@@ -325,7 +335,7 @@ void CSwfMovie::OnSoundStreamHead()
         if (!s.decoder->Open(coded.codec, coded.rate, coded.channels))
             s.finding.loss = SoundLoss::NoDecoder;
         else
-            s.open = OpenWaveOutput(s.output, rec.path, coded.channels == 2, 16, coded.rate);
+            s.open = OpenWaveOutput(s.output, coded.channels == 2, 16, coded.rate);
     } else {
         s.finding.loss = SoundLoss::UnknownFormat;
     }
@@ -335,19 +345,27 @@ void CSwfMovie::OnSoundStreamHead()
 void CSwfMovie::OnSoundStreamBlock()
 {
     StreamState& s = m_walk->stream;
-    // A cut stream's file is full: it takes no more samples.
-    if (s.pending.cut)
+    // A block with no head before it is no stream's; a cut stream's file is
+    // full: it takes no more samples.
+    if (!s.counted || s.pending.cut)
         return;
     const bool writing = s.open && !s.failed;
+    s.blockBytes += BytesLeftInTag();
     switch (s.format) {
     case 0:
-    case 3:
-        s.pending.sampleCount += static_cast<uint32_t>(s.samplesPerBlock);
+    case 3: {
         s.finding.declaredSamples += static_cast<uint32_t>(s.samplesPerBlock);
-        if (writing && !CopyTagRestToWave(s.output.Out(), s.dataBytes, s.pending.channels * s.pending.bits / 8,
-                                          s.pending.cut))
+        // Whole sample frames only: a stray byte would shift every later sample.
+        const uint32_t blockAlign = s.pending.channels * s.pending.bits / 8u;
+        const uint64_t tagEnd = m_tagEnd;
+        m_tagEnd = m_reader.Cursor() + BytesLeftInTag() / blockAlign * blockAlign;
+        if (writing && !CopyTagRestToWave(s.output.Out(), s.dataBytes, static_cast<int>(blockAlign), s.pending.cut))
             s.failed = true;
+        m_tagEnd = tagEnd;
+        s.pending.sampleCount = static_cast<uint32_t>(s.dataBytes / blockAlign);
+        s.finding.decodedSamples = s.pending.sampleCount;
         break;
+    }
     case 1: {
         const bool stereo = s.pending.channels == 2;
         const bool is16 = s.pending.bits == 16;
@@ -381,17 +399,17 @@ void CSwfMovie::OnSoundStreamBlock()
         if (m_tagLength < 4)
             break;
         const uint16_t count = m_reader.ReadUI16();
-        s.pending.sampleCount += count;
         s.finding.declaredSamples += count;
         m_reader.SkipBytes(2);
         NoteMp3Frames(s.finding);
+        s.mp3Frames.Add(m_body.get() + m_reader.Cursor(), BytesLeftInTag());
+        s.pending.sampleCount = static_cast<uint32_t>(std::min<uint64_t>(s.mp3Frames.Samples(), UINT32_MAX));
         if (writing && !CopyTagRest(s.output.Out()))
             s.failed = true;
         break;
     }
     default: {
         const uint32_t size = BytesLeftInTag();
-        s.blockBytes += size;
         s.finding.declaredSamples += static_cast<uint32_t>(s.samplesPerBlock);
         if (!writing || !s.decoder)
             break;
@@ -423,22 +441,17 @@ void CSwfMovie::FinishStream()
         s.decoder->Flush([&](const int16_t* samples, size_t count) { return AppendStreamSamples(samples, count); });
         s.finding.damagedBytes = s.decoder->LostBytes();
     }
-    const bool hasSamples = s.pending.sampleCount > 0 || s.blockBytes > 0;
+    // A stream with data is found, even when its data hold no whole sample.
+    const bool hasSamples = s.blockBytes > 0;
     bool ok = s.open && !s.failed && s.pending.sampleCount > 0;
-    if (s.open && !s.failed && s.decoder && s.pending.sampleCount == 0)
+    if (hasSamples && s.pending.sampleCount == 0 && s.finding.loss == SoundLoss::None)
         s.finding.loss = SoundLoss::NothingDecoded;
     if (ok && s.pending.isMp3 == 0)
         ok = PatchWaveLengths(s.output.Out());
     if (ok)
-        ok = CommitOutput(s.output, s.pending.path, s.pending.isMp3 ? ".mp3" : ".wav");
+        ok = KeepOutput(s.output, s.pending);
     s.output.Discard();
     m_walk->current = nullptr;
-    if (ok) {
-        s.finding.record = static_cast<int>(m_sounds.size());
-        if (s.pending.cut)
-            s.finding.loss = SoundLoss::Cut;
-        m_sounds.push_back(s.pending);
-    }
     if (s.counted && hasSamples)
         AddFinding(std::move(s.finding), ok);
     m_walk->stream = StreamState{};

@@ -9,6 +9,7 @@
 
 #include <memory>
 
+#include "audio/mp3_frame.h"
 #include "audio/sound_decoder.h"
 #include "platform/pending_file.h"
 #include "swf/swf_movie.h"
@@ -24,7 +25,8 @@ struct StreamState {
     bool open = false;     // exactly when output is pending
     bool failed = false;   // a block could not be written: the file goes at the end
     uint64_t dataBytes = 0;  // sample bytes in a WAV output
-    uint64_t blockBytes = 0; // data of coded blocks: a stream that decodes to nothing is still found
+    uint64_t blockBytes = 0; // data of its blocks: a stream that decodes to nothing is still found
+    CMp3FrameCounter mp3Frames;  // MP3: the samples its frames decode to
     std::unique_ptr<CSoundDecoder> decoder;  // coded formats: one decoder from head to end
     platform::PendingFile output;
     CSoundElement pending;

@@ -1,5 +1,11 @@
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <map>
 #include <string_view>
+
+#include "audio/mp3_frame.h"
+#include "platform/file.h"
 
 #include "audio/wave_format.h"
 #include "platform/folders.h"
@@ -48,6 +54,24 @@ std::string OutputBaseName(std::string_view stem)
     return std::string(stem.substr(0, cut)) + hash;
 }
 
+// An export name as a part of a file name: path separators and characters
+// other file systems refuse become '_', and it is kept short.
+std::string SafeNamePart(const std::string& name)
+{
+    std::string out;
+    for (const char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        out += u < 0x20 || u == 0x7F || std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos ? '_' : c;
+    }
+    if (out.size() > kMaxExportNameBytes) {
+        size_t cut = kMaxExportNameBytes;
+        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80)
+            --cut;  // not inside a UTF-8 sequence
+        out.resize(cut);
+    }
+    return out;
+}
+
 std::string FolderOf(std::string_view path)
 {
     const size_t slash = path.rfind('/');
@@ -59,7 +83,7 @@ std::string FolderOf(std::string_view path)
 std::vector<std::string> CSwfMovie::OutputFolders(const std::string& swfPath)
 {
     std::vector<std::string> folders{FolderOf(swfPath)};
-    std::string documents = platform::DocumentsFolder();
+    std::string documents = platform::DocumentsFolder(false);
     if (!documents.empty()) {
         if (documents.back() != '/')
             documents += '/';
@@ -85,45 +109,60 @@ bool CSwfMovie::IsOutputName(const std::string& swfPath, std::string_view name)
     return known && (dot == base.size() || (dot > base.size() + 1 && name[base.size()] == '_'));
 }
 
-std::string CSwfMovie::NextOutputName(const char* extension)
+std::string CSwfMovie::ProvisionalName(size_t ordinal, const char* extension) const
 {
-    for (;;) {
-        std::string name = FormatOutputName(m_outputBase, m_nextNumber++, extension);
-        if (!FileExists(name))
-            return name;
-    }
+    return FormatOutputName(m_baseName, static_cast<int>(std::min<size_t>(ordinal, 999999) + 1), extension);
 }
 
-bool CSwfMovie::CreateOutput(const char* extension, platform::PendingFile& file, std::string& path)
+bool CSwfMovie::CreateOutput(const char* extension, platform::PendingFile& file)
 {
-    if (m_outputBase.empty()) {
+    if (!m_folder) {
         Current().loss = SoundLoss::NoFolder;
         return false;
     }
-    for (int tries = 0; tries < kMaxNameTries; ++tries) {
-        path = FormatOutputName(m_outputBase, m_nextNumber++, extension);
-        if (!FileExists(path))
-            return file.Create(path);
+    if (m_outputs.size() >= kMaxSoundsPerMovie) {
+        Current().loss = SoundLoss::TooMany;
+        return false;
     }
-    return false;
+    if (!file.CreateIn(m_folder, ProvisionalName(m_started, extension)))
+        return false;
+    m_orderOfTemp[file.TempName()] = m_started++;
+    return true;
 }
 
-bool CSwfMovie::CommitOutput(platform::PendingFile& file, std::string& path, const char* extension)
+bool CSwfMovie::KeepOutput(platform::PendingFile& file, CSoundElement record)
 {
-    for (int tries = 0; tries < kMaxNameTries; ++tries) {
-        switch (file.MoveInto(path)) {
-        case platform::MoveOutcome::Moved: return true;
-        case platform::MoveOutcome::Failed: return false;
-        case platform::MoveOutcome::NameTaken: path = NextOutputName(extension); break;
-        }
+    const auto order = m_orderOfTemp.find(file.TempName());
+    if (order == m_orderOfTemp.end()) {
+        file.Discard();
+        return false;
     }
-    file.Discard();
-    return false;
+    const size_t ordinal = order->second;
+    m_orderOfTemp.erase(order);
+    const int64_t size = file.Out().Size();
+    if (size < 0 || m_outputBytes + static_cast<uint64_t>(size) > kMaxOutputBytesPerMovie) {
+        if (size >= 0)
+            Current().loss = SoundLoss::TooLarge;
+        file.Discard();
+        return false;
+    }
+    if (!file.Finish())
+        return false;
+    m_outputBytes += static_cast<uint64_t>(size);
+    CSoundFinding& finding = Current();
+    finding.record = static_cast<int>(m_sounds.size());
+    if (record.cut)
+        finding.loss = SoundLoss::Cut;
+    record.path = file.TempPath();
+    m_sounds.push_back(std::move(record));
+    m_outputs.push_back(std::move(file));
+    m_outputOrder.push_back(ordinal);
+    return true;
 }
 
-bool CSwfMovie::OpenWaveOutput(platform::PendingFile& file, std::string& path, bool stereo, int bits, uint32_t rate)
+bool CSwfMovie::OpenWaveOutput(platform::PendingFile& file, bool stereo, int bits, uint32_t rate)
 {
-    if (!CreateOutput(".wav", file, path))
+    if (!CreateOutput(".wav", file))
         return false;
     const auto header = MakeWaveHeader(stereo ? 2 : 1, static_cast<uint16_t>(bits), rate);
     if (!file.Out().Write(header.data(), header.size())) {
@@ -144,39 +183,46 @@ CSoundElement CSwfMovie::RecordOf(const SoundHeader& h)
     return e;
 }
 
-bool CSwfMovie::AppendRecord(CSoundElement record)
-{
-    CSoundFinding& finding = Current();
-    finding.record = static_cast<int>(m_sounds.size());
-    if (record.cut)
-        finding.loss = SoundLoss::Cut;
-    m_sounds.push_back(std::move(record));
-    return true;
-}
-
 bool CSwfMovie::WriteMp3Sound(const SoundHeader& h)
 {
+    m_reader.DiscardBits();
+    // No data is no sound, and would make an empty file.
+    if (BytesLeftInTag() == 0) {
+        Current().loss = SoundLoss::NothingDecoded;
+        return false;
+    }
+    CMp3FrameCounter frames;
+    frames.Add(m_body.get() + m_reader.Cursor(), BytesLeftInTag());
     platform::PendingFile file;
     CSoundElement e = RecordOf(h);
     e.isMp3 = 1;
-    if (!CreateOutput(".mp3", file, e.path) || !CopyTagRest(file.Out()) || !CommitOutput(file, e.path, ".mp3"))
-        return false;
-    return AppendRecord(std::move(e));
+    e.sampleCount = static_cast<uint32_t>(std::min<uint64_t>(frames.Samples(), UINT32_MAX));
+    return CreateOutput(".mp3", file) && CopyTagRest(file.Out()) && KeepOutput(file, std::move(e));
 }
 
 bool CSwfMovie::WritePcmSound(const SoundHeader& h)
 {
-    platform::PendingFile file;
     CSoundElement e = RecordOf(h);
-    if (!OpenWaveOutput(file, e.path, h.stereo, e.bits, e.sampleRate))
+    const uint32_t blockAlign = e.channels * e.bits / 8u;
+    const uint64_t frames = BytesLeftInTag() / blockAlign;
+    Current().decodedSamples = frames;
+    if (frames == 0) {
+        Current().loss = SoundLoss::NothingDecoded;
+        return false;
+    }
+    platform::PendingFile file;
+    if (!OpenWaveOutput(file, h.stereo, e.bits, e.sampleRate))
         return false;
     uint64_t dataBytes = 0;
-    const int blockAlign = e.channels * e.bits / 8;
-    Current().decodedSamples = BytesLeftInTag() / static_cast<uint32_t>(blockAlign);
-    if (!CopyTagRestToWave(file.Out(), dataBytes, blockAlign, e.cut) || !PatchWaveLengths(file.Out()) ||
-        !CommitOutput(file, e.path, ".wav"))
+    // Whole sample frames only: an odd byte at the end would be no sample.
+    const uint64_t tagEnd = m_tagEnd;
+    m_tagEnd = m_reader.Cursor() + frames * blockAlign;
+    const bool copied = CopyTagRestToWave(file.Out(), dataBytes, static_cast<int>(blockAlign), e.cut);
+    m_tagEnd = tagEnd;
+    e.sampleCount = static_cast<uint32_t>(dataBytes / blockAlign);
+    if (!copied || !PatchWaveLengths(file.Out()))
         return false;
-    return AppendRecord(std::move(e));
+    return KeepOutput(file, std::move(e));
 }
 
 bool CSwfMovie::WriteAdpcmSound(const SoundHeader& h)
@@ -188,20 +234,24 @@ bool CSwfMovie::WriteAdpcmSound(const SoundHeader& h)
     const uint64_t bits = BytesLeftInTag() * 8ull;
     uint32_t frames = CAdpcmDecoder::FramesThatFit(h.sampleCount, bits, codeBits, h.stereo, h.is16Bit, &Current().overran);
     Current().decodedSamples = frames;
+    if (frames == 0) {
+        Current().loss = SoundLoss::NothingDecoded;
+        return false;
+    }
     const uint64_t frameBytes = e.channels * e.bits / 8u;
     e.cut = frames * frameBytes > kMaxWaveDataBytes;
     if (e.cut)
         frames = static_cast<uint32_t>(kMaxWaveDataBytes / frameBytes);
     e.sampleCount = frames;
     platform::PendingFile file;
-    if (!OpenWaveOutput(file, e.path, h.stereo, e.bits, e.sampleRate))
+    if (!OpenWaveOutput(file, h.stereo, e.bits, e.sampleRate))
         return false;
     platform::File& out = file.Out();
     if (!CAdpcmDecoder(m_reader).DecodeInPieces(frames, h.stereo, h.is16Bit,
                                             [&out](const uint8_t* data, size_t size) { return out.Write(data, size); }) ||
-        !PatchWaveLengths(out) || !CommitOutput(file, e.path, ".wav"))
+        !PatchWaveLengths(out))
         return false;
-    return AppendRecord(std::move(e));
+    return KeepOutput(file, std::move(e));
 }
 
 bool CSwfMovie::WriteCodedSound(const SoundHeader& h)
@@ -226,7 +276,7 @@ bool CSwfMovie::WriteCodedSound(const SoundHeader& h)
     uint64_t dataBytes = 0;
     bool failed = false;
     const auto sink = [&](const int16_t* samples, size_t count) {
-        if (!file.IsPending() && !OpenWaveOutput(file, e.path, coded.channels == 2, 16, coded.rate))
+        if (!file.IsPending() && !OpenWaveOutput(file, coded.channels == 2, 16, coded.rate))
             failed = true;
         failed = failed || !AppendWaveSamples(file.Out(), dataBytes, samples, count, coded.channels, e.cut);
         return !failed && !e.cut;
@@ -239,43 +289,158 @@ bool CSwfMovie::WriteCodedSound(const SoundHeader& h)
     Current().damagedBytes = decoder.LostBytes();
     if (!failed && !file.IsPending())
         Current().loss = SoundLoss::NothingDecoded;
-    if (failed || !file.IsPending() || !PatchWaveLengths(file.Out()) || !CommitOutput(file, e.path, ".wav"))
+    if (failed || !file.IsPending() || !PatchWaveLengths(file.Out()))
         return false;
-    return AppendRecord(std::move(e));
+    return KeepOutput(file, std::move(e));
 }
 
-bool CSwfMovie::TryOutputBase(const std::string& base)
+bool CSwfMovie::TryOutputFolder(const std::string& folder)
 {
     // A temporary file tells whether the folder takes new files, and never
     // shows under an output name even if the run is killed right then.
-    m_outputBase = base;
+    auto opened = std::make_shared<platform::Folder>();
+    if (!opened->Open(folder))
+        return false;
+    m_folder = std::move(opened);
     platform::PendingFile probe;
-    std::string path;
-    return CreateOutput(".mp3", probe, path);
+    if (probe.CreateIn(m_folder, ProvisionalName(0, ".mp3"))) {
+        m_outputBase = m_folder->PathOf(m_baseName);
+        return true;
+    }
+    m_folder.reset();
+    return false;
 }
 
 void CSwfMovie::PickOutputBase(const std::string& swfPath)
 {
-    // Cut the extension off the file name only, never inside a folder name.
-    const std::string movieName = OutputBaseName(FileNamePart(WithoutExtension(swfPath)));
-    if (TryOutputBase(FolderOf(swfPath) + movieName))
+    m_baseName = OutputBaseName(FileNamePart(WithoutExtension(swfPath)));
+    m_outputBase.clear();
+    if (TryOutputFolder(FolderOf(swfPath)))
         return;
-    std::string documents = platform::DocumentsFolder();
-    if (!documents.empty()) {
-        if (documents.back() != '/')
-            documents += '/';
-        const std::string folder = documents + kFallbackFolder;
-        platform::CreateFolder(folder);
-        if (TryOutputBase(folder + movieName))
+    const std::vector<std::string> folders = OutputFolders(swfPath);
+    for (size_t i = 1; i < folders.size(); ++i) {
+        // The fallbacks are made when first needed.
+        if (i == 1)
+            platform::DocumentsFolder(true);
+        platform::CreateFolder(folders[i]);
+        if (TryOutputFolder(folders[i]))
             return;
     }
-    std::string programFolder;
-    if (!GetModuleFolder(programFolder)) {
-        // Nowhere to write: an empty base makes every output of this movie fail.
-        m_outputBase.clear();
-        return;
+}
+
+void CSwfMovie::RemoveStaleTemporaryFiles()
+{
+    // What a killed run of this movie left: temporary files named after its
+    // outputs' places, one after another from the first; a gap ends them.
+    static constexpr const char* kExtensions[] = {".mp3", ".wav"};
+    for (size_t record = 0; record < kMaxSoundsPerMovie; ++record) {
+        bool any = false;
+        for (const char* extension : kExtensions) {
+            const std::string name = ProvisionalName(record, extension);
+            for (unsigned n = 0; n < 4; ++n) {
+                const std::string temp = "." + name + (n ? "." + std::to_string(n) : "") + ".part";
+                if (m_folder->HoldsRegularFile(temp)) {
+                    any = true;
+                    m_folder->Remove(temp);
+                }
+            }
+        }
+        if (!any)
+            return;
     }
-    const std::string folder = programFolder + kFallbackFolder;
-    platform::CreateFolder(folder);
-    TryOutputBase(folder + movieName);
+}
+
+void CSwfMovie::DiscardOutputs()
+{
+    for (platform::PendingFile& file : m_outputs)
+        file.Discard();
+    m_outputs.clear();
+    m_outputOrder.clear();
+    m_orderOfTemp.clear();
+    m_started = 0;
+    m_sounds.clear();
+    for (CSoundFinding& f : m_findings)
+        f.record = -1;
+}
+
+void CSwfMovie::CommitOutputs(bool exportNames, bool singleUnnumbered)
+{
+    std::vector<CSoundFinding*> findingOf(m_sounds.size(), nullptr);
+    for (CSoundFinding& f : m_findings) {
+        if (f.record >= 0 && static_cast<size_t>(f.record) < findingOf.size())
+            findingOf[static_cast<size_t>(f.record)] = &f;
+    }
+    const bool single = singleUnnumbered && m_sounds.size() == 1 && FoundCount() == 1;
+    // A sound's number is its place in the order the files were started.
+    std::vector<size_t> byOrder(m_outputs.size());
+    for (size_t i = 0; i < byOrder.size(); ++i)
+        byOrder[i] = i;
+    std::sort(byOrder.begin(), byOrder.end(), [this](size_t a, size_t b) { return m_outputOrder[a] < m_outputOrder[b]; });
+    std::vector<int> numberOf(m_outputs.size());
+    for (size_t rank = 0; rank < byOrder.size(); ++rank)
+        numberOf[byOrder[rank]] = static_cast<int>(rank + 1);
+    // Every name is tried once: numbers past the sounds' own, and per export
+    // name its next suffix, carry on from where the last sound left them.
+    int nextNumber = static_cast<int>(m_outputs.size()) + 1;
+    std::map<std::string, int> nextSuffix;
+    std::list<CSoundElement> committed;
+    auto sound = m_sounds.begin();
+    for (size_t i = 0; i < m_outputs.size(); ++i, ++sound) {
+        CSoundFinding* finding = findingOf[i];
+        const char* extension = sound->isMp3 ? ".mp3" : ".wav";
+        const int number = numberOf[i];
+        std::string exportStem;
+        if (exportNames && finding && !finding->exportName.empty())
+            exportStem = m_baseName + "_" + SafeNamePart(finding->exportName);
+        int& suffix = nextSuffix[exportStem];
+        // The names this sound may take, best first: its export name and
+        // that name numbered, or the movie's name for its one sound; then its
+        // own number, then numbers past every one given so far.
+        bool shortTried = !single;
+        bool ownTried = false;
+        const auto candidate = [&]() -> std::string {
+            if (!exportStem.empty() && suffix < 1000) {
+                const int n = suffix++;
+                return n == 0 ? exportStem + extension : FormatOutputName(exportStem, n, extension);
+            }
+            if (!shortTried) {
+                shortTried = true;
+                return m_baseName + extension;
+            }
+            if (!ownTried) {
+                ownTried = true;
+                return FormatOutputName(m_baseName, number, extension);
+            }
+            return FormatOutputName(m_baseName, nextNumber++, extension);
+        };
+        bool moved = false;
+        for (int attempt = 0; attempt < kMaxNameTries && !moved; ++attempt) {
+            const std::string name = candidate();
+            if (m_folder->Holds(name))
+                continue;
+            const platform::MoveOutcome outcome = m_outputs[i].MoveInto(name);
+            if (outcome == platform::MoveOutcome::Failed)
+                break;
+            if (outcome == platform::MoveOutcome::Moved) {
+                sound->path = m_folder->PathOf(name);
+                moved = true;
+            }
+        }
+        if (!moved) {
+            m_outputs[i].Discard();
+            if (finding) {
+                finding->record = -1;
+                finding->loss = SoundLoss::NotWritten;
+            }
+            continue;
+        }
+        if (finding)
+            finding->record = static_cast<int>(committed.size());
+        committed.push_back(std::move(*sound));
+    }
+    m_outputs.clear();
+    m_outputOrder.clear();
+    m_sounds = std::move(committed);
+    // The new names on the disk with the files they name.
+    m_folder->Sync();
 }

@@ -68,9 +68,10 @@ TEST_F(JobTest, SingleMp3SoundBothWays)
     EXPECT_EQ(s.bits, 16);
     EXPECT_EQ(s.isMp3, 0u);
     EXPECT_EQ(s.sampleRate, 22050u);
-    EXPECT_EQ(s.sampleCount, 11025u);
+    // What the WAV holds: the encoder's delay and padding included.
+    EXPECT_EQ(s.sampleCount, (ReadFileBytes(s.path).size() - 44) / 2);
+    EXPECT_GE(s.sampleCount, 11025u);
     EXPECT_FALSE(platform::PathExists(m_dir / "song_001.mp3"));
-    EXPECT_GT(ReadFileBytes(s.path).size(), 44u + 11025u * 2 - 4096);
 }
 
 TEST_F(JobTest, AdpcmToMp3RecordsTheEncodersValues)
