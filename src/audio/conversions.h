@@ -1,9 +1,12 @@
-// Whole-file conversions between WAV and MP3. Neither touches its input, and
-// neither ever replaces an existing output: the output is created new.
+// Whole-file conversions between WAV, MP3 and FLAC. None touches its input,
+// and none ever replaces an existing output: the output is created new.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "platform/file.h"
+#include "platform/pending_file.h"
 
 // Encodes a PCM WAV file to MP3. On success frames receives the sample frames
 // read and outRate the MP3 stream's sample rate (either may be null). On
@@ -16,3 +19,12 @@ bool ConvertWavToMp3(const std::string& wavPath, const std::string& mp3Path,
 // WAV file behind; damaged frames inside a stream are skipped by the library,
 // which finds the next frame and decodes on.
 bool ConvertMp3ToWav(const std::string& mp3Path, const std::string& wavPath);
+
+// Encodes a PCM WAV file (8 or 16 bits, mono or stereo) to FLAC holding the
+// very same samples at the same width, rate and channels. wavInput is open for
+// reading; flacOutput is new and empty, and stays the caller's to move into
+// place or discard: on false it holds no usable stream. On success frames
+// (may be null) receives the sample frames written.
+bool ConvertWavToFlac(platform::File&& wavInput, platform::PendingFile& flacOutput, uint32_t* frames);
+// The same between paths; on failure no FLAC file is left behind.
+bool ConvertWavToFlac(const std::string& wavPath, const std::string& flacPath, uint32_t* frames);
