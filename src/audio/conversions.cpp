@@ -2,7 +2,9 @@
 
 #include <array>
 #include <limits>
+#include <utility>
 
+#include "audio/flac_encoder.h"
 #include "audio/mp3_decoder.h"
 #include "audio/mp3_encoder.h"
 #include "audio/resampler.h"
@@ -161,4 +163,58 @@ bool ConvertMp3ToWav(platform::File in, platform::PendingFile& out, uint64_t* fr
     if (frames)
         *frames = writer.Frames();
     return writer.Close(out);
+}
+
+bool ConvertWavToFlac(platform::File&& wavInput, platform::PendingFile& flacOutput, uint32_t* frames)
+{
+    CWaveReader reader;
+    if (!reader.Open(std::move(wavInput)))
+        return false;
+    const WaveFormat format = reader.Format();
+    const bool wide = format.bitsPerSample == 16;
+    if ((format.channels != 1 && format.channels != 2) || (!wide && format.bitsPerSample != 8))
+        return false;
+    CFlacEncoder encoder;
+    if (!encoder.Open(flacOutput, format.channels, format.bitsPerSample, format.samplesPerSec))
+        return false;
+
+    std::array<int16_t, kWaveBlockFrames> left{};
+    std::array<int16_t, kWaveBlockFrames> right{};
+    std::array<uint8_t, kWaveBlockFrames> narrowLeft{};
+    std::array<uint8_t, kWaveBlockFrames> narrowRight{};
+    bool end = false;
+    while (!end) {
+        size_t count = 0;
+        const bool read = wide ? reader.Read(left.data(), right.data(), count, end)
+                               : reader.Read(narrowLeft.data(), narrowRight.data(), count, end);
+        // The count is reported in 32 bits, as for the other conversions.
+        if (!read || encoder.Frames() + count > std::numeric_limits<uint32_t>::max())
+            return false;
+        const bool encoded = wide ? encoder.Encode(left.data(), right.data(), count)
+                                  : encoder.EncodeUnsigned8(narrowLeft.data(), narrowRight.data(), count);
+        if (!encoded)
+            return false;
+    }
+    const uint64_t total = encoder.Frames();
+    if (!encoder.Finish())
+        return false;
+    if (frames)
+        *frames = static_cast<uint32_t>(total);
+    return true;
+}
+
+bool ConvertWavToFlac(const std::string& wavPath, const std::string& flacPath, uint32_t* frames)
+{
+    platform::File in;
+    platform::PendingFile out;
+    if (!in.Open(wavPath, platform::OpenMode::Read) || !out.Create(flacPath))
+        return false;
+    uint32_t written = 0;
+    if (!ConvertWavToFlac(std::move(in), out, &written) || out.MoveInto() != platform::MoveOutcome::Moved) {
+        out.Discard();
+        return false;
+    }
+    if (frames)
+        *frames = written;
+    return true;
 }

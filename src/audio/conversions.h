@@ -1,10 +1,11 @@
-// Whole-file conversions between WAV and MP3. Neither touches its input, and
-// neither ever replaces an existing output: the output is created new.
+// Whole-file conversions between WAV, MP3 and FLAC. None touches its input,
+// and none ever replaces an existing output: the output is created new.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "platform/file.h"
 #include "platform/pending_file.h"
 
 // Encodes a PCM WAV file to MP3. On success frames receives the sample frames
@@ -25,3 +26,12 @@ bool ConvertMp3ToWav(const std::string& mp3Path, const std::string& wavPath);
 // failure. frames receives the sample frames written.
 bool ConvertWavToMp3(platform::File in, platform::PendingFile& out, uint32_t* frames, uint32_t* outRate);
 bool ConvertMp3ToWav(platform::File in, platform::PendingFile& out, uint64_t* frames);
+
+// Encodes a PCM WAV file (8 or 16 bits, mono or stereo) to FLAC holding the
+// very same samples at the same width, rate and channels. wavInput is open for
+// reading; flacOutput is new and empty, and stays the caller's to move into
+// place or discard: on false it holds no usable stream. On success frames
+// (may be null) receives the sample frames written.
+bool ConvertWavToFlac(platform::File&& wavInput, platform::PendingFile& flacOutput, uint32_t* frames);
+// The same between paths; on failure no FLAC file is left behind.
+bool ConvertWavToFlac(const std::string& wavPath, const std::string& flacPath, uint32_t* frames);

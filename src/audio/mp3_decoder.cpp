@@ -1,6 +1,7 @@
 #include "audio/mp3_decoder.h"
 
 #include "audio/lame_lock.h"
+#include "audio/mp3_frame.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -14,6 +15,8 @@ void Silent(const char*, va_list) {}
 constexpr size_t kFeedBytes = 4096;
 // Bytes per feed while the decoder still looks for the first header.
 constexpr size_t kProbeFeedBytes = 100;
+// How far junk before the first frame is looked through for the stream.
+constexpr size_t kResyncSearchBytes = 8192;
 
 }  // namespace
 
@@ -93,6 +96,18 @@ size_t CMp3Decoder::ReadBytes(uint8_t* dst, size_t size)
     return done;
 }
 
+uint64_t CMp3Decoder::Offset() const
+{
+    return m_inEnd - (m_inLen - m_inPos);
+}
+
+bool CMp3Decoder::SeekTo(uint64_t offset)
+{
+    m_inPos = m_inLen = 0;
+    m_inEnd = offset;
+    return m_file.Seek(offset);
+}
+
 bool CMp3Decoder::SkipBytes(uint64_t size)
 {
     const size_t buffered = m_inLen - m_inPos;
@@ -164,7 +179,16 @@ bool CMp3Decoder::Probe()
             if (!SkipBytes(total > 6 ? total - 6 : 0) || !ReadExact(window, 4))
                 return false;
         }
-        if (!ReadExact(window + 4, 4))
+        // Junk before the first frame may hold a pattern that looks like a
+        // header; the stream starts where a header is followed by another.
+        // Without such a pair (a single frame, free format) the first sync
+        // word is taken.
+        const uint64_t start = Offset() - 4;
+        std::vector<uint8_t> ahead(kResyncSearchBytes + kMp3MaxFrameBytes + 4);
+        std::memcpy(ahead.data(), window, 4);
+        ahead.resize(4 + ReadBytes(ahead.data() + 4, ahead.size() - 4));
+        const size_t at = FindMp3StreamStart(ahead.data(), ahead.size());
+        if (m_readFailed || !SeekTo(start + (at < ahead.size() ? at : 0)) || !ReadExact(window, 8))
             return false;
         while (!(window[0] == 0xFF && (window[1] & 0xE0) == 0xE0)) {
             std::memmove(window, window + 1, 7);

@@ -27,7 +27,8 @@ public:
     CMp3Decoder& operator=(const CMp3Decoder&) = delete;
 
     // Opens the file, skips an ID3v2 tag and an album-ID header, finds the
-    // first frame header and lets the decoder parse it. False when the file
+    // first frame header (passing over junk before the stream) and lets the
+    // decoder parse it. False when the file
     // can't be read, holds no frame or the decoder reports an error.
     bool Open(const std::string& path);
     // The same over a file already open for reading, which it takes.
@@ -68,6 +69,9 @@ private:
     size_t ReadBytes(uint8_t* dst, size_t size);
     bool ReadExact(uint8_t* dst, size_t size) { return ReadBytes(dst, size) == size; }
     bool SkipBytes(uint64_t size);
+    // File offset of the next byte ReadBytes delivers, and a jump to one.
+    uint64_t Offset() const;
+    bool SeekTo(uint64_t offset);
 
     platform::File m_file;
     std::unique_ptr<hip_global_flags, HipDeleter> m_hip;

@@ -1,6 +1,7 @@
 #include "audio/wave_reader.h"
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -25,16 +26,20 @@ CWaveReader::~CWaveReader()
 bool CWaveReader::Open(const std::string& path)
 {
     platform::File file;
-    return file.Open(path, platform::OpenMode::Read) && Open(std::move(file));
+    if (!file.Open(path, platform::OpenMode::Read)) {
+        Close();
+        return false;
+    }
+    return Open(std::move(file));
 }
 
-bool CWaveReader::Open(platform::File file)
+bool CWaveReader::Open(platform::File&& file)
 {
     Close();
     m_format = WaveFormat{};
     m_position = 0;
     m_file = std::move(file);
-    return m_file.IsOpen() && CheckHeader();
+    return m_file.IsOpen() && m_file.Seek(0) && CheckHeader();
 }
 
 void CWaveReader::Close()

@@ -31,8 +31,8 @@ public:
     // Opens the file and checks its header; true when it is PCM and the data
     // chunk was found. On false the file may stay open until Close.
     bool Open(const std::string& path);
-    // The same over a file already open for reading, which it takes.
-    bool Open(platform::File file);
+    // The same over a file already open for reading; it is read from its start.
+    bool Open(platform::File&& file);
     void Close();
 
     const WaveFormat& Format() const { return m_format; }

@@ -9,6 +9,7 @@
 
 #include "audio/conversions.h"
 #include "audio/mp3_encoder.h"
+#include "audio/mp3_frame.h"
 #include "audio/wave_reader.h"
 #include "platform/file.h"
 #include "support/media.h"
@@ -108,6 +109,11 @@ TEST_F(Mp3ToWav, SkipsLeadingTagsAndGarbage)
     const std::string aid = std::string("AiD\x01", 4) + std::string("\x10\x00", 2) + std::string(10, 'x');
     // Bytes that hold no frame sync (0xFF is never followed by 0xE0 or more).
     const std::string garbage = std::string("\x00\xFF\x10junk\xFF\x7F", 9) + std::string(500, 'g');
+    // Junk holding valid headers of other streams (MPEG 1 at 44.1 kHz, MPEG 2
+    // at 24 kHz, MPEG 2.5 at 8 kHz) and the start of a frame of this one: each
+    // read alone would set the wrong format or cost the first frame.
+    const std::string falseHeaders[] = {std::string("\xFF\xFB\x90\x00", 4), std::string("\x01\xFF\xF3\x44\xC4", 5),
+                                        std::string("\x00\x01\xFF\xE3\x18\x00", 6), plain.substr(0, 30)};
     const struct {
         const char* name;
         std::string bytes;
@@ -117,13 +123,45 @@ TEST_F(Mp3ToWav, SkipsLeadingTagsAndGarbage)
         {"id3_aid", id3 + aid + plain},
         {"garbage", garbage + plain},
         {"id3_garbage", id3 + garbage + plain},
+        {"mpeg1_header", falseHeaders[0] + plain},
+        {"mpeg2_header", falseHeaders[1] + plain},
+        {"id3_mpeg25_header", id3 + falseHeaders[2] + plain},
+        {"cut_frame", falseHeaders[3] + plain},
     };
     for (const auto& c : cases) {
         const std::string wav = dir / (std::string(c.name) + ".wav");
         ASSERT_TRUE(ConvertMp3ToWav(Put(std::string(c.name) + ".mp3", c.bytes), wav)) << c.name;
         const WaveContents d = ReadWave(wav);
+        EXPECT_EQ(d.rate, 22050u) << c.name;
         EXPECT_EQ(d.left, reference.left) << c.name;
         EXPECT_EQ(d.right, reference.right) << c.name;
+    }
+}
+
+TEST(Mp3Frames, AStreamIsFoundPastHeadersStandingAlone)
+{
+    const std::string plain = Mp3Bytes(TestTone(5000, false, 16000), false, 16000);
+    const auto bytes = [](const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); };
+    const struct {
+        const char* name;
+        std::string data;
+        size_t start;  // of the stream; data.size() for none
+        uint32_t rate;  // of the header found; 0 for none
+    } cases[] = {
+        {"plain", plain, 0, 16000},
+        {"false_header", std::string("\xFF\xFB\x90\x00\x00", 5) + plain, 5, 16000},
+        {"cut_frame", plain.substr(0, 50) + plain, 50, 16000},
+        // One frame alone is no stream, but still a header.
+        {"one_frame", plain.substr(0, Mp3FrameBytes(bytes(plain))), Mp3FrameBytes(bytes(plain)), 16000},
+        {"lone_false_header", std::string("\xFF\xFB\x90\x00", 4) + std::string(600, '\0'), 604, 44100},
+        {"reserved_version", std::string("\xFF\xEB\x90\x00", 4) + std::string(600, '\0'), 604, 0},
+        {"empty", "", 0, 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FindMp3StreamStart(bytes(c.data), c.data.size()), c.start) << c.name;
+        Mp3FrameHeader header;
+        EXPECT_EQ(FindMp3FrameHeader(bytes(c.data), c.data.size(), header), c.rate != 0) << c.name;
+        EXPECT_EQ(header.sampleRate, c.rate) << c.name;
     }
 }
 
