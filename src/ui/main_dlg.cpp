@@ -530,7 +530,8 @@ void CMainDlg::OnRemove()
     m_swfList->clearSelection();
     ClearOutputList();
     if (entry) {
-        m_entryKeys.erase(PathKey(entry->path));
+        // By the record: the file may have changed or gone since it was added.
+        std::erase_if(m_entryKeys, [entry](const auto& key) { return key.second == entry; });
         std::erase_if(m_entries, [entry](const std::unique_ptr<CSwfEntry>& e) { return e.get() == entry; });
     }
     m_swfList->RenumberRows(row);
@@ -555,7 +556,7 @@ void CMainDlg::OnPlaySwf()
         return;
     CWaitCursor wait;
     if (const CSwfEntry* entry = EntryAt(row))
-        PlayMovie(entry->path);
+        PlayMovie(this, entry->path);
 }
 
 void CMainDlg::OnBrowseSwfFolder()
@@ -564,9 +565,9 @@ void CMainDlg::OnBrowseSwfFolder()
     if (row < 0)
         return;
     CWaitCursor wait;
-    const std::string path = ToPath(m_swfList->GetItemText(row, 8));
-    if (!path.empty() && FileExists(path))
-        SelectInExplorer(path);
+    const CSwfEntry* entry = EntryAt(row);
+    if (entry && FileExists(entry->path))
+        SelectInExplorer(entry->path);
 }
 
 // ---------------------------------------------------------------------------
