@@ -21,6 +21,7 @@
 #include "ui/window_services.h"
 
 class QAbstractButton;
+class QScreen;
 class QProxyStyle;
 class CSortListCtrl;
 class CProgressDlg;
@@ -67,6 +68,8 @@ public:
     static bool SearchFolder(std::vector<std::string>& candidates, const std::string& folder,
                              FolderSearch* control = nullptr);
     void AddDroppedPaths(const std::vector<std::string>& paths);
+    // The message listing paths that failed to load, sized for screen.
+    static QString FailureText(const std::vector<std::string>& paths, const QScreen* screen);
 
     // Converting movies.
     void ConvertSelected(bool toMp3);

@@ -4,7 +4,9 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QScreen>
 #include <QEventLoop>
 #include <QTimer>
 #include <QMimeData>
@@ -63,6 +65,23 @@ std::string MovieBehindLink(const std::string& link)
 }
 
 }  // namespace
+
+QString CMainDlg::FailureText(const std::vector<std::string>& paths, const QScreen* screen)
+{
+    // A message box can't scroll: as many names as the screen has room for
+    // beside the box's first lines and buttons, each no wider than most of it.
+    const QFontMetrics metrics(QApplication::font("QMessageBox"));
+    const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    constexpr int kOtherLines = 10;  // title bar, the first line and the gap, the buttons, margins
+    const size_t room = static_cast<size_t>(std::max(area.height() / metrics.lineSpacing() - kOtherLines, 3));
+    const size_t listed = paths.size() <= room ? paths.size() : room - 1;
+    QString text = QStringLiteral("Failed to load the following files.\n\n");
+    for (size_t i = 0; i < listed; ++i)
+        text += metrics.elidedText(FromPath(paths[i]), Qt::ElideMiddle, area.width() * 3 / 4) + QLatin1Char('\n');
+    if (listed < paths.size())
+        text += QStringLiteral("... and %1 more\n").arg(paths.size() - listed);
+    return text;
+}
 
 std::string CMainDlg::FileKey(const std::string& path)
 {
@@ -152,7 +171,7 @@ void CMainDlg::AddSwfFiles(const std::vector<std::string>& paths, CProgressDlg* 
     progress->SetStep(1);
     PumpMessages();
 
-    QString failures;
+    std::vector<std::string> failures;
     constexpr qint64 kPumpInterval = 40;  // ms
     QElapsedTimer sincePump;
     sincePump.start();
@@ -161,7 +180,7 @@ void CMainDlg::AddSwfFiles(const std::vector<std::string>& paths, CProgressDlg* 
         progress->SetText(QString::asprintf("Adding file %d of %d...", k, n));
         progress->StepIt();
         if (!AddSwfFile(path))
-            failures += FromPath(path) + QLatin1Char('\n');
+            failures.push_back(path);
         // Every pump lays the whole list out again; pumping at a steady pace
         // keeps the window alive without making many files quadratic.
         if (sincePump.elapsed() >= kPumpInterval || k == n) {
@@ -173,8 +192,8 @@ void CMainDlg::AddSwfFiles(const std::vector<std::string>& paths, CProgressDlg* 
     }
     EndLongOperation(progress);
 
-    if (!failures.isEmpty())
-        ShowMessage(this, QStringLiteral("Failed to load the following files.\n\n") + failures, MsgIcon::Exclamation);
+    if (!failures.empty())
+        ShowMessage(this, FailureText(failures, screen()), MsgIcon::Exclamation);
 }
 
 std::string CMainDlg::OpenDialogStart() const

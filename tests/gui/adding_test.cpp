@@ -141,6 +141,28 @@ private Q_SLOTS:
         QCOMPARE(f.messages.messages[0].icon, MsgIcon::Exclamation);
     }
 
+    void aLongFailureListFitsOnTheScreen()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        std::vector<std::string> paths;
+        for (int i = 0; i < 200; ++i)
+            paths.push_back(f.temp / ("broken" + std::to_string(i) + ".swf"));
+        w.AddSwfFiles(paths, nullptr);
+        QCOMPARE(f.messages.messages.size(), size_t(1));
+        const QString text = f.messages.messages[0].text;
+        QVERIFY(text.startsWith(QStringLiteral("Failed to load the following files.\n\n") +
+                                QString::fromStdString(paths[0] + "\n")));
+        const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.last(), QStringLiteral("... and %1 more").arg(200 - (lines.size() - 2)));
+
+        // The box a screen of 1024 pixels shows, OK included.
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Orvellin"),
+                        CMainDlg::FailureText(paths, nullptr), QMessageBox::Ok);
+        QVERIFY(box.sizeHint().height() <= 1024);
+        QVERIFY(box.sizeHint().height() > 500);  // a screenful, not a handful
+    }
+
     void addFolderSearchesEveryFolderThenLinks()
     {
         WindowFixture f;
