@@ -4,6 +4,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDesktopServices>
+#include <QTimer>
 #include <QFileDialog>
 
 #include "ui/desktop_apps.h"
@@ -123,7 +124,12 @@ QMessageBox::StandardButton ShowMessage(QWidget* owner, const QString& text, Msg
         const auto answer = static_cast<QMessageBox::StandardButton>(box.exec());
         if (answer != QMessageBox::Help || !onHelp)
             return answer;
-        onHelp();
+        // Asked again where it stood: a dialog placed anew is centred over
+        // its owner with a frame the window manager has since added.
+        box.move(box.pos());
+        // The help window comes up once the box is back, so that it lies
+        // above the box and its owner rather than behind them.
+        QTimer::singleShot(0, &box, onHelp);
     }
 }
 

@@ -146,6 +146,19 @@ private Q_SLOTS:
         QEvent leave(QEvent::Leave);
         QCoreApplication::sendEvent(add, &leave);
         QVERIFY(!add->IsHot());
+        // Minimised, the window gets no leave event: hiding ends the hover.
+        QCoreApplication::sendEvent(add, &enter);
+        w.hide();
+        QVERIFY(!add->IsHot());
+        QCOMPARE(link->CurrentColor(), QColor(0, 0, 255));
+        w.show();
+        // Disabled while a long operation runs: never hot, greyed.
+        QCoreApplication::sendEvent(add, &enter);
+        QCoreApplication::sendEvent(link, &enter);
+        w.setEnabled(false);
+        QVERIFY(!add->IsHot());
+        QCOMPARE(link->CurrentColor(), QColor(150, 150, 150));
+        w.setEnabled(true);
     }
 
     void listColumns()
