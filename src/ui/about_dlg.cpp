@@ -18,6 +18,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
 
     auto* icon = new QLabel(this);
     icon->setPixmap(art::AppIcon().pixmap(48, 48));
+    // The icon keeps its own size; all the rest of the width is the text's.
+    icon->setFixedSize(48, 48);
     auto* name = new QLabel(QStringLiteral("<b>Orvellin</b>"), this);
     QFont big = name->font();
     big.setPointSizeF(big.pointSizeF() * 1.4);
@@ -49,9 +51,11 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     text->addWidget(version);
     text->addWidget(blurb);
     text->addSpacing(6);
-    text->addWidget(home);
-    text->addWidget(support);
+    // Aligned, the fixed-size links leave the column free to take the width.
+    text->addWidget(home, 0, Qt::AlignLeft);
+    text->addWidget(support, 0, Qt::AlignLeft);
     auto* top = new QHBoxLayout;
+    top->setSpacing(14);
     top->addWidget(icon, 0, Qt::AlignTop);
     top->addLayout(text, 1);
     auto* layout = new QVBoxLayout(this);

@@ -4,11 +4,11 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDesktopServices>
+#include <QTimer>
 #include <QFileDialog>
-#include <QFileInfo>
-#include <QProcess>
-#include <QStandardPaths>
 
+#include "ui/desktop_apps.h"
+#include "ui/shell.h"
 #include "ui/widgets.h"
 
 namespace {
@@ -52,21 +52,26 @@ class DesktopShell final : public IShell {
 public:
     bool OpenUrl(const QUrl& url) override { return QDesktopServices::openUrl(url); }
 
-    bool OpenInWebBrowser(const QString& path) override
+    // Qt hands a file: URL to the desktop in its encoded form, so the bytes
+    // of the name arrive whole.
+    bool OpenFile(const std::string& path) override { return QDesktopServices::openUrl(PathToUrl(path)); }
+
+    bool PlayMovie(const std::string& path) override
     {
-        // Debian's alternatives name the user's browser; xdg-open would hand
-        // the file back to the (missing) program for its type.
-        for (const char* program : {"sensible-browser", "x-www-browser"}) {
-            const QString found = QStandardPaths::findExecutable(QString::fromLatin1(program));
-            if (!found.isEmpty() && QProcess::startDetached(found, {path}))
-                return true;
+        // This program's own entry claims the movie types, so that the file
+        // manager offers it: it is passed over, or Play would start it again.
+        for (const char* type : {"application/x-shockwave-flash", "application/vnd.adobe.flash.movie"}) {
+            for (const desktop::Application& app : desktop::ApplicationsFor(type)) {
+                if (!desktop::IsThisProgram(app) && desktop::StartDetached(desktop::CommandLine(app, path)))
+                    return true;
+            }
         }
         return false;
     }
 
-    void ShowInFileManager(const QString& path) override
+    void ShowInFileManager(const std::string& path) override
     {
-        const QString uri = QUrl::fromLocalFile(path).toString();
+        const QString uri = QString::fromLatin1(PathToUrl(path).toEncoded());
         QDBusConnection bus = QDBusConnection::sessionBus();
         if (bus.isConnected() && bus.interface() &&
             bus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.FileManager1"))) {
@@ -79,7 +84,8 @@ public:
                 return;
         }
         // No file manager that can select a file: open the folder.
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+        const size_t slash = path.find_last_of('/');
+        QDesktopServices::openUrl(PathToUrl(slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1)));
     }
 };
 
@@ -118,7 +124,12 @@ QMessageBox::StandardButton ShowMessage(QWidget* owner, const QString& text, Msg
         const auto answer = static_cast<QMessageBox::StandardButton>(box.exec());
         if (answer != QMessageBox::Help || !onHelp)
             return answer;
-        onHelp();
+        // Asked again where it stood: a dialog placed anew is centred over
+        // its owner with a frame the window manager has since added.
+        box.move(box.pos());
+        // The help window comes up once the box is back, so that it lies
+        // above the box and its owner rather than behind them.
+        QTimer::singleShot(0, &box, onHelp);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QUrl>
 #include <functional>
+#include <string>
 
 class QWidget;
 
@@ -40,15 +41,19 @@ public:
     virtual QString ChooseFolder(QWidget* owner, const QString& title, const QString& start) = 0;
 };
 
+// Paths here are the file system's bytes, whatever their encoding.
 class IShell {
 public:
     virtual ~IShell() = default;
-    // Opens a web page, a mail link or a file with the desktop's default program.
+    // Opens a web page or a mail link with the desktop's default program.
     virtual bool OpenUrl(const QUrl& url) = 0;
-    // Opens a file in the web browser (for files no program is registered for).
-    virtual bool OpenInWebBrowser(const QString& path) = 0;
+    // Opens a local file with the desktop's default program for its type.
+    virtual bool OpenFile(const std::string& path) = 0;
+    // Starts a program the desktop has for Flash movies, never this one, on
+    // the movie; false when there is none or it could not start.
+    virtual bool PlayMovie(const std::string& path) = 0;
     // Shows the file selected in a file-manager window.
-    virtual void ShowInFileManager(const QString& path) = 0;
+    virtual void ShowInFileManager(const std::string& path) = 0;
 };
 
 IDialogs& Dialogs();

@@ -136,19 +136,48 @@ struct ColumnDef {
     const char* title;
     int width;
     Qt::Alignment alignment;
+    const char* widest;  // the longest text it must show whole, nullptr: none
 };
 
+// The Path column comes last and gives up what the others need beyond their
+// widths, down to this.
+constexpr int kMinPathWidth = 80;
+
 const ColumnDef kSwfColumns[] = {
-    {"No.", 35, Qt::AlignLeft},      {"File", 125, Qt::AlignLeft},   {"Status", 70, Qt::AlignRight},
-    {"Ver", 35, Qt::AlignRight},     {"Dimension", 65, Qt::AlignLeft}, {"Length", 50, Qt::AlignRight},
-    {"Rate", 45, Qt::AlignRight},    {"Frames", 55, Qt::AlignRight}, {"Path", 200, Qt::AlignLeft},
+    {"No.", 35, Qt::AlignLeft, "9999"},
+    {"File", 125, Qt::AlignLeft, nullptr},
+    {"Status", 70, Qt::AlignRight, "10 of 12 Sound(s)"},
+    {"Ver", 35, Qt::AlignRight, "99"},
+    {"Dimension", 65, Qt::AlignLeft, "8191 x 8191"},
+    {"Length", 50, Qt::AlignRight, "1092:15"},
+    {"Rate", 45, Qt::AlignRight, "120 Hz"},
+    {"Frames", 55, Qt::AlignRight, "65535"},
+    {"Path", 200, Qt::AlignLeft, nullptr},
 };
 
 const ColumnDef kOutputColumns[] = {
-    {"No.", 35, Qt::AlignLeft},    {"File", 120, Qt::AlignLeft}, {"Format", 50, Qt::AlignLeft},
-    {"Length", 50, Qt::AlignRight}, {"Bits", 35, Qt::AlignRight}, {"Freq.", 60, Qt::AlignRight},
-    {"Ch.", 45, Qt::AlignLeft},    {"Path", 200, Qt::AlignLeft},
+    {"No.", 35, Qt::AlignLeft, "9999"},
+    {"File", 120, Qt::AlignLeft, nullptr},
+    {"Format", 50, Qt::AlignLeft, "WAV (Nellymoser)"},
+    {"Length", 50, Qt::AlignRight, "999:59"},
+    {"Bits", 35, Qt::AlignRight, "16"},
+    {"Freq.", 60, Qt::AlignRight, "44.1 kHz"},
+    {"Ch.", 45, Qt::AlignLeft, "Stereo"},
+    {"Path", 200, Qt::AlignLeft, nullptr},
 };
+
+template <size_t N>
+void AddColumns(CSortListCtrl* list, const ColumnDef (&columns)[N])
+{
+    int grown = 0;
+    for (int i = 0; i < static_cast<int>(N); ++i) {
+        list->InsertColumn(i, QString::fromLatin1(columns[i].title), columns[i].width, columns[i].alignment);
+        if (columns[i].widest)
+            grown += list->FitColumn(i, QString::fromLatin1(columns[i].widest));
+    }
+    const int path = static_cast<int>(N) - 1;
+    list->setColumnWidth(path, std::max(columns[path].width - grown, kMinPathWidth));
+}
 
 QString Duration(uint32_t count, uint32_t perSecond)
 {
@@ -237,15 +266,11 @@ void CMainDlg::CreateControls()
     m_swfList = new CSortListCtrl(this);
     m_swfList->setObjectName(QStringLiteral("swfList"));
     m_swfList->setSelectionMode(QAbstractItemView::SingleSelection);
-    for (int i = 0; i < static_cast<int>(std::size(kSwfColumns)); ++i)
-        m_swfList->InsertColumn(i, QString::fromLatin1(kSwfColumns[i].title), kSwfColumns[i].width,
-                                kSwfColumns[i].alignment);
+    AddColumns(m_swfList, kSwfColumns);
     m_outputList = new CSortListCtrl(this);
     m_outputList->setObjectName(QStringLiteral("outputList"));
     m_outputList->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    for (int i = 0; i < static_cast<int>(std::size(kOutputColumns)); ++i)
-        m_outputList->InsertColumn(i, QString::fromLatin1(kOutputColumns[i].title), kOutputColumns[i].width,
-                                   kOutputColumns[i].alignment);
+    AddColumns(m_outputList, kOutputColumns);
 
     connect(m_swfList, &QTreeWidget::itemSelectionChanged, this, &CMainDlg::ShowSounds);
     for (CSortListCtrl* list : {m_swfList, m_outputList}) {
@@ -530,7 +555,8 @@ void CMainDlg::OnRemove()
     m_swfList->clearSelection();
     ClearOutputList();
     if (entry) {
-        m_entryKeys.erase(PathKey(entry->path));
+        // By the record: the file may have changed or gone since it was added.
+        std::erase_if(m_entryKeys, [entry](const auto& key) { return key.second == entry; });
         std::erase_if(m_entries, [entry](const std::unique_ptr<CSwfEntry>& e) { return e.get() == entry; });
     }
     m_swfList->RenumberRows(row);
@@ -555,7 +581,7 @@ void CMainDlg::OnPlaySwf()
         return;
     CWaitCursor wait;
     if (const CSwfEntry* entry = EntryAt(row))
-        PlayMovie(entry->path);
+        PlayMovie(this, entry->path);
 }
 
 void CMainDlg::OnBrowseSwfFolder()
@@ -564,9 +590,9 @@ void CMainDlg::OnBrowseSwfFolder()
     if (row < 0)
         return;
     CWaitCursor wait;
-    const std::string path = ToPath(m_swfList->GetItemText(row, 8));
-    if (!path.empty() && FileExists(path))
-        SelectInExplorer(path);
+    const CSwfEntry* entry = EntryAt(row);
+    if (entry && FileExists(entry->path))
+        SelectInExplorer(entry->path);
 }
 
 // ---------------------------------------------------------------------------

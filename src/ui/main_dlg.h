@@ -8,10 +8,12 @@
 #include <QPixmap>
 #include <QPointer>
 #include <QWidget>
+#include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 #include "swf/swf_movie.h"
@@ -19,6 +21,7 @@
 #include "ui/window_services.h"
 
 class QAbstractButton;
+class QScreen;
 class QProxyStyle;
 class CSortListCtrl;
 class CProgressDlg;
@@ -53,8 +56,20 @@ public:
     // Adding movies.
     void AddSwfFiles(const std::vector<std::string>& paths, CProgressDlg* progress);
     bool AddSwfFile(const std::string& path);
-    static void SearchFolder(std::vector<std::string>& candidates, const std::string& folder);
+    // What a folder search running on another thread shares with the window.
+    struct FolderSearch {
+        std::atomic<bool> cancel{false};
+        std::atomic<size_t> folders{0};  // searched so far
+        std::atomic<size_t> found{0};    // candidates so far
+    };
+    // Appends the movies of the folder and of every folder below it, and those
+    // that links among them lead to. False when cancelled through control,
+    // which it checks between folders.
+    static bool SearchFolder(std::vector<std::string>& candidates, const std::string& folder,
+                             FolderSearch* control = nullptr);
     void AddDroppedPaths(const std::vector<std::string>& paths);
+    // The message listing paths that failed to load, sized for screen.
+    static QString FailureText(const std::vector<std::string>& paths, const QScreen* screen);
 
     // Converting movies.
     void ConvertSelected(bool toMp3);
@@ -97,14 +112,21 @@ private:
     void ShowListMenu(int index, const QPoint& globalPos);
 
     CSwfEntry* EntryAt(int row) const;
-    // Paths are the same entry when they differ only in ASCII letter case.
-    static std::string PathKey(const std::string& path);
+    // What makes two paths one entry: the file itself (device and inode), so
+    // that a link or another spelling of the path is the same movie while a
+    // name that differs in letter case is another; the path when it can't be
+    // looked at.
+    static std::string FileKey(const std::string& path);
     void ClearOutputList();
     void FreeEntries();
     CProgressDlg* NewProgress();
     void ShowProgress(CProgressDlg* progress);
     // The progress window with its searching line, shown and painted.
     CProgressDlg* ShowSearchProgress();
+    // Runs search on a worker thread with the window disabled, keeping the
+    // windows painted and the progress line counting; then adds what it found.
+    // A cancelled search adds nothing.
+    void SearchAndAdd(const std::function<bool(std::vector<std::string>&, FolderSearch&)>& search);
     void BeginLongOperation();
     void EndLongOperation(CProgressDlg* progress);
     bool RunJob(CSwfMovie& movie, const std::string& path, bool toMp3);
@@ -144,8 +166,8 @@ private:
     CSortListCtrl* m_swfList = nullptr;
     CSortListCtrl* m_outputList = nullptr;
     std::vector<std::unique_ptr<CSwfEntry>> m_entries;
-    // Case-folded paths of m_entries, so a duplicate is found without a scan.
-    std::unordered_set<std::string> m_entryKeys;
+    // The FileKey of each of m_entries, so a duplicate is found without a scan.
+    std::unordered_map<std::string, const CSwfEntry*> m_entryKeys;
     std::string m_folder;
     std::string m_openFolder;  // of the movies last chosen in the open dialog
     int m_mp3Count = 0;

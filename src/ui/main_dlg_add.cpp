@@ -1,14 +1,21 @@
 // Adding movies: the file dialog, the folder search and dropped files all end
 // in AddSwfFiles.
+#include <sys/stat.h>
+
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QScreen>
+#include <QEventLoop>
+#include <QTimer>
 #include <QMimeData>
 #include <QUrl>
 #include <algorithm>
 #include <filesystem>
 #include <set>
 #include <system_error>
+#include <thread>
 
 #include "platform/folders.h"
 #include "ui/hooks.h"
@@ -47,22 +54,6 @@ std::vector<fs::directory_entry> ListFolder(const std::string& folder)
     return entries;
 }
 
-// The folder, then depth first every folder below it. A folder reached again
-// through a link is not searched twice, which also ends link cycles.
-void CollectFolders(std::vector<std::string>& folders, const std::string& folder, std::set<fs::path>& seen)
-{
-    folders.push_back(folder);
-    for (const fs::directory_entry& entry : ListFolder(folder)) {
-        std::error_code ec;
-        if (!entry.is_directory(ec))
-            continue;
-        const fs::path real = fs::canonical(entry.path(), ec);
-        if (ec || !seen.insert(real).second)
-            continue;
-        CollectFolders(folders, Join(folder, entry.path().filename().string()), seen);
-    }
-}
-
 // The movie a link leads to, or "" when it leads to anything else.
 std::string MovieBehindLink(const std::string& link)
 {
@@ -75,28 +66,48 @@ std::string MovieBehindLink(const std::string& link)
 
 }  // namespace
 
-std::string CMainDlg::PathKey(const std::string& path)
+QString CMainDlg::FailureText(const std::vector<std::string>& paths, const QScreen* screen)
 {
-    std::string key = path;
-    for (char& c : key) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return key;
+    // A message box can't scroll: as many names as the screen has room for
+    // beside the box's first lines and buttons, each no wider than most of it.
+    const QFontMetrics metrics(QApplication::font("QMessageBox"));
+    const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    constexpr int kOtherLines = 10;  // title bar, the first line and the gap, the buttons, margins
+    const size_t room = static_cast<size_t>(std::max(area.height() / metrics.lineSpacing() - kOtherLines, 3));
+    const size_t listed = paths.size() <= room ? paths.size() : room - 1;
+    QString text = QStringLiteral("Failed to load the following files.\n\n");
+    for (size_t i = 0; i < listed; ++i)
+        text += metrics.elidedText(FromPath(paths[i]), Qt::ElideMiddle, area.width() * 3 / 4) + QLatin1Char('\n');
+    if (listed < paths.size())
+        text += QStringLiteral("... and %1 more\n").arg(paths.size() - listed);
+    return text;
 }
 
-void CMainDlg::SearchFolder(std::vector<std::string>& candidates, const std::string& folder)
+std::string CMainDlg::FileKey(const std::string& path)
 {
-    std::vector<std::string> folders;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0)
+        return "f" + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+    return "p" + path;
+}
+
+bool CMainDlg::SearchFolder(std::vector<std::string>& candidates, const std::string& folder, FolderSearch* control)
+{
     std::set<fs::path> seen;
     std::error_code ec;
     const fs::path root = fs::canonical(folder, ec);
     if (ec)
-        return;
+        return true;
     seen.insert(root);
-    CollectFolders(folders, folder, seen);
 
-    for (const std::string& current : folders) {
+    // Depth first, each folder before the folders below it, each listed once.
+    // A stack of its own rather than recursion: trees can be deep.
+    std::vector<std::string> pending{folder};
+    while (!pending.empty()) {
+        if (control && control->cancel)
+            return false;
+        const std::string current = std::move(pending.back());
+        pending.pop_back();
         const std::vector<fs::directory_entry> entries = ListFolder(current);
         // First the movies themselves, then the links that lead to movies.
         for (const fs::directory_entry& entry : entries) {
@@ -111,12 +122,29 @@ void CMainDlg::SearchFolder(std::vector<std::string>& candidates, const std::str
             if (!target.empty())
                 candidates.push_back(target);
         }
+        // A folder reached again through a link is not searched twice, which
+        // also ends link cycles.
+        const size_t firstChild = pending.size();
+        for (const fs::directory_entry& entry : entries) {
+            if (!entry.is_directory(ec))
+                continue;
+            const fs::path real = fs::canonical(entry.path(), ec);
+            if (ec || !seen.insert(real).second)
+                continue;
+            pending.push_back(Join(current, entry.path().filename().string()));
+        }
+        std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(firstChild), pending.end());
+        if (control) {
+            control->found = candidates.size();
+            ++control->folders;
+        }
     }
+    return true;
 }
 
 bool CMainDlg::AddSwfFile(const std::string& path)
 {
-    std::string key = PathKey(path);
+    std::string key = FileKey(path);
     if (m_entryKeys.count(key))
         return true;
     SwfHeaderInfo info;
@@ -125,8 +153,8 @@ bool CMainDlg::AddSwfFile(const std::string& path)
     auto entry = std::make_unique<CSwfEntry>();
     entry->path = path;
     InsertSwfRow(path, info, entry.get());
+    m_entryKeys.emplace(std::move(key), entry.get());
     m_entries.push_back(std::move(entry));
-    m_entryKeys.insert(std::move(key));
     return true;
 }
 
@@ -143,7 +171,7 @@ void CMainDlg::AddSwfFiles(const std::vector<std::string>& paths, CProgressDlg* 
     progress->SetStep(1);
     PumpMessages();
 
-    QString failures;
+    std::vector<std::string> failures;
     constexpr qint64 kPumpInterval = 40;  // ms
     QElapsedTimer sincePump;
     sincePump.start();
@@ -152,7 +180,7 @@ void CMainDlg::AddSwfFiles(const std::vector<std::string>& paths, CProgressDlg* 
         progress->SetText(QString::asprintf("Adding file %d of %d...", k, n));
         progress->StepIt();
         if (!AddSwfFile(path))
-            failures += FromPath(path) + QLatin1Char('\n');
+            failures.push_back(path);
         // Every pump lays the whole list out again; pumping at a steady pace
         // keeps the window alive without making many files quadratic.
         if (sincePump.elapsed() >= kPumpInterval || k == n) {
@@ -164,8 +192,8 @@ void CMainDlg::AddSwfFiles(const std::vector<std::string>& paths, CProgressDlg* 
     }
     EndLongOperation(progress);
 
-    if (!failures.isEmpty())
-        ShowMessage(this, QStringLiteral("Failed to load the following files.\n\n") + failures, MsgIcon::Exclamation);
+    if (!failures.empty())
+        ShowMessage(this, FailureText(failures, screen()), MsgIcon::Exclamation);
 }
 
 std::string CMainDlg::OpenDialogStart() const
@@ -205,11 +233,9 @@ void CMainDlg::OnAddFolder()
         m_services.saveFolder(m_folder);
 
     PumpMessages();
-    CWaitCursor wait;
-    CProgressDlg* progress = ShowSearchProgress();
-    std::vector<std::string> candidates;
-    SearchFolder(candidates, folder);
-    AddSwfFiles(candidates, progress);
+    SearchAndAdd([folder](std::vector<std::string>& candidates, FolderSearch& control) {
+        return SearchFolder(candidates, folder, &control);
+    });
 }
 
 CProgressDlg* CMainDlg::ShowSearchProgress()
@@ -221,26 +247,64 @@ CProgressDlg* CMainDlg::ShowSearchProgress()
     return progress;
 }
 
-void CMainDlg::AddDroppedPaths(const std::vector<std::string>& paths)
+void CMainDlg::SearchAndAdd(const std::function<bool(std::vector<std::string>&, FolderSearch&)>& search)
 {
     CWaitCursor wait;
+    BeginLongOperation();
     CProgressDlg* progress = ShowSearchProgress();
 
+    // A folder tree on a network mount takes minutes: the search runs on a
+    // worker, and this thread paints, counts and passes Cancel on. The
+    // candidates belong to the worker until it is joined.
+    FolderSearch control;
+    connect(progress, &CProgressDlg::cancelRequested, this, [&control] { control.cancel = true; });
     std::vector<std::string> candidates;
-    std::error_code ec;
-    for (const std::string& path : paths) {
-        if (fs::is_symlink(path, ec)) {
-            // A link stands for a shortcut: only one that leads to a movie counts.
-            const std::string target = MovieBehindLink(path);
-            if (!target.empty())
-                candidates.push_back(target);
-        } else if (FolderExists(path)) {
-            SearchFolder(candidates, path);
-        } else if (HasSwfExtension(path)) {
-            candidates.push_back(path);
-        }
+    std::atomic<bool> completed{false};
+    QEventLoop loop;
+    QTimer counter;
+    counter.setInterval(100);
+    connect(&counter, &QTimer::timeout, progress, [progress, &control] {
+        progress->SetText(QStringLiteral("Searching SWF files... %1 found in %2 folders")
+                              .arg(control.found.load())
+                              .arg(control.folders.load()));
+    });
+    counter.start();
+    std::thread worker([&search, &candidates, &control, &completed, &loop] {
+        completed = search(candidates, control);
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
+    counter.stop();
+
+    if (!completed || progress->Cancelled()) {
+        EndLongOperation(progress);
+        return;
     }
     AddSwfFiles(candidates, progress);
+}
+
+void CMainDlg::AddDroppedPaths(const std::vector<std::string>& paths)
+{
+    SearchAndAdd([paths](std::vector<std::string>& candidates, FolderSearch& control) {
+        std::error_code ec;
+        for (const std::string& path : paths) {
+            if (control.cancel)
+                return false;
+            if (fs::is_symlink(path, ec)) {
+                // A link stands for a shortcut: only one that leads to a movie counts.
+                const std::string target = MovieBehindLink(path);
+                if (!target.empty())
+                    candidates.push_back(target);
+            } else if (FolderExists(path)) {
+                if (!SearchFolder(candidates, path, &control))
+                    return false;
+            } else if (HasSwfExtension(path)) {
+                candidates.push_back(path);
+            }
+        }
+        return true;
+    });
 }
 
 void CMainDlg::dragEnterEvent(QDragEnterEvent* event)
@@ -267,7 +331,7 @@ void CMainDlg::dropEvent(QDropEvent* event)
     std::vector<std::string> paths;
     for (const QUrl& url : data->urls()) {
         if (url.isLocalFile())
-            paths.push_back(ToPath(url.toLocalFile()));
+            paths.push_back(UrlToPath(url));
     }
     event->acceptProposedAction();
     // The drag source waits for the drop to end; the search runs afterwards.

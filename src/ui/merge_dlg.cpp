@@ -65,7 +65,6 @@ const ColumnDef kMergeColumns[] = {
     {"Rate", 65, Qt::AlignRight}, {"Type", 60, Qt::AlignLeft},     {"Bits", 40, Qt::AlignRight},
     {"Path", 200, Qt::AlignLeft},
 };
-constexpr int kMergePathColumn = 6;
 
 const ColumnDef kSwfColumns[] = {
     {"No.", 35, Qt::AlignRight},
@@ -358,7 +357,8 @@ void CMergeDlg::OnPlayMp3()
     if (row < 0)
         return;
     CWaitCursor wait;
-    OpenFile(ToPath(m_mergeList->GetItemText(row, kMergePathColumn)));
+    if (const CSoundElement* sound = SoundAt(row))
+        OpenFile(sound->path);
 }
 
 void CMergeDlg::OnPlaySwf()
@@ -368,7 +368,7 @@ void CMergeDlg::OnPlaySwf()
         return;
     CWaitCursor wait;
     if (const CSwfEntry* entry = EntryAt(row))
-        PlayMovie(entry->path);
+        PlayMovie(this, entry->path);
 }
 
 // ---------------------------------------------------------------------------
@@ -417,7 +417,7 @@ void CMergeDlg::OnMerge()
         break;
     }
 
-    std::string output = ToPath(m_mergeList->GetItemText(0, kMergePathColumn));
+    std::string output = sounds.front()->path;
     if (!PromptSaveFileName(this, {QStringLiteral("MP3 File (*.mp3)")}, output, QStringLiteral("mp3")))
         return;
     // Also the same file under another name: writing it would destroy an input.

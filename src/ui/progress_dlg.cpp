@@ -51,12 +51,30 @@ CProgressDlg::CProgressDlg(QWidget* owner)
 
 void CProgressDlg::SetText(const QString& text)
 {
-    m_text->setText(text);
+    if (!m_cancelled)
+        ShowLine(text);
 }
 
-QString CProgressDlg::Text() const
+void CProgressDlg::ShowLine(const QString& text)
 {
-    return m_text->text();
+    m_fullText = text;
+    // Whole characters only: a long file name ends in an ellipsis, never in a
+    // cut glyph.
+    const QString shown = m_text->fontMetrics().elidedText(text, Qt::ElideMiddle, m_text->width());
+    m_text->setText(shown);
+    m_text->setToolTip(shown == text ? QString() : text);
+}
+
+void CProgressDlg::OnCancelButton()
+{
+    if (m_cancelled)
+        return;
+    m_cancelled = 1;
+    // The item under way still finishes, which can take a while: say at once
+    // that the press was taken.
+    ShowLine(QStringLiteral("Cancelling..."));
+    m_cancelButton->setEnabled(false);
+    emit cancelRequested();
 }
 
 void CProgressDlg::SetRange(int lower, int upper)
@@ -88,6 +106,7 @@ void CProgressDlg::StepIt()
 void CProgressDlg::ShowCentred()
 {
     m_cancelled = 0;
+    m_cancelButton->setEnabled(true);
     winId();
     if (m_owner && windowHandle() && m_owner->window()->windowHandle())
         windowHandle()->setTransientParent(m_owner->window()->windowHandle());
@@ -124,7 +143,7 @@ void CProgressDlg::closeEvent(QCloseEvent* event)
     }
     // The owner's loop reads the flag until it closes the window itself, so a
     // close by the user only asks to stop.
-    m_cancelled = 1;
+    OnCancelButton();
     event->ignore();
 }
 

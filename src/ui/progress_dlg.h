@@ -20,8 +20,10 @@ public:
     // placed over the owner and kept above it.
     explicit CProgressDlg(QWidget* owner);
 
+    // The line is shortened with an ellipsis to fit; Text() is the whole of it.
+    // Once Cancel is pressed the line says so and later texts are not shown.
     void SetText(const QString& text);
-    QString Text() const;
+    QString Text() const { return m_fullText; }
     void SetRange(int lower, int upper);
     void SetStep(int step) { m_step = step; }
     void SetPos(int pos);
@@ -41,16 +43,20 @@ public:
 signals:
     // After the bar moved, before the item's work.
     void stepped(int pos);
+    // Cancel was pressed or the window closed by the user, once per showing.
+    void cancelRequested();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void OnCancelButton() { m_cancelled = 1; }
+    void OnCancelButton();
+    void ShowLine(const QString& text);
     void CentreOverOwner();
 
     int m_cancelled = 0;
+    QString m_fullText;
     QLabel* m_text = nullptr;
     QProgressBar* m_progress = nullptr;
     QPushButton* m_cancelButton = nullptr;

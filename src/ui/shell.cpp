@@ -19,9 +19,23 @@ QString FromPath(const std::string& path)
     return QFile::decodeName(QByteArray::fromStdString(path));
 }
 
+QUrl PathToUrl(const std::string& path)
+{
+    // Percent-encoding keeps every byte; QUrl leaves escapes that are no
+    // UTF-8 encoded rather than replacing them.
+    return QUrl::fromEncoded("file://" + QByteArray::fromStdString(path).toPercentEncoding("/"), QUrl::StrictMode);
+}
+
+std::string UrlToPath(const QUrl& url)
+{
+    if (!url.isLocalFile())
+        return {};
+    return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
+}
+
 void SelectInExplorer(const std::string& path)
 {
-    Shell().ShowInFileManager(FromPath(path));
+    Shell().ShowInFileManager(path);
 }
 
 bool OpenLink(const QString& target)
@@ -31,13 +45,15 @@ bool OpenLink(const QString& target)
 
 bool OpenFile(const std::string& path)
 {
-    return Shell().OpenUrl(QUrl::fromLocalFile(FromPath(path)));
+    return Shell().OpenFile(path);
 }
 
-void PlayMovie(const std::string& path)
+void PlayMovie(QWidget* owner, const std::string& path)
 {
-    if (!OpenFile(path))
-        Shell().OpenInWebBrowser(FromPath(path));
+    // Browsers no longer play Flash, and the desktop's default for movies may
+    // be this program: only a real player is asked.
+    if (!Shell().PlayMovie(path))
+        ShowMessage(owner, QStringLiteral("No program to play Flash movies was found."), MsgIcon::Exclamation);
 }
 
 QStringList PromptOpenFileNames(QWidget* owner, const QString& filter, const std::string& startFolder)

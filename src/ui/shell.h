@@ -8,18 +8,28 @@
 
 class QWidget;
 
-// Paths travel through the core as UTF-8 bytes; Qt holds them as QString.
+class QUrl;
+
+// Paths are the file system's bytes everywhere in the program, also where
+// they are not valid UTF-8. These are the only conversions to and from Qt's
+// strings: FromPath is for showing a name (bytes that are no UTF-8 show as
+// U+FFFD), ToPath for a name typed or chosen as text.
 std::string ToPath(const QString& path);
 QString FromPath(const std::string& path);
+// A file: URL that carries the path's exact bytes, percent-encoded, and back;
+// "" for a URL that is not a local file.
+QUrl PathToUrl(const std::string& path);
+std::string UrlToPath(const QUrl& url);
 
 // Shows the file selected in a file-manager window.
 void SelectInExplorer(const std::string& path);
-// Opens a web page, a mail link or a file with the desktop's default program.
+// Opens a web page or a mail link with the desktop's default program.
 bool OpenLink(const QString& target);
 // Opens a local file with the program the desktop associates with its type.
 bool OpenFile(const std::string& path);
-// Opens a movie; with no program for movies, the web browser may still play it.
-void PlayMovie(const std::string& path);
+// Opens a movie with a program for Flash movies other than this one; says so
+// in a message box owned by owner when there is none.
+void PlayMovie(QWidget* owner, const std::string& path);
 
 // Full paths chosen in a multi-selection open dialog that starts in
 // startFolder; empty when cancelled.

@@ -2,6 +2,10 @@
 
 #include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QHelpEvent>
+#include <QProxyStyle>
+#include <QStyleOptionHeader>
+#include <QToolTip>
 #include <algorithm>
 
 namespace {
@@ -23,6 +27,47 @@ public:
     }
 };
 
+// The header's sort arrow: beside the title rather than over it, pointing up
+// for an ascending sort as file managers do. Qt's header hands the style the
+// opposite direction (SortDown for ascending), which Fusion and the Windows
+// styles draw as given.
+class HeaderStyle final : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override
+    {
+        if (hint == SH_Header_ArrowAlignment)
+            return Qt::AlignRight | Qt::AlignVCenter;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override
+    {
+        const auto* header = qstyleoption_cast<const QStyleOptionHeader*>(option);
+        if (element == PE_IndicatorHeaderArrow && header && !SortsUpward()) {
+            QStyleOptionHeader flipped = *header;
+            if (header->sortIndicator == QStyleOptionHeader::SortDown)
+                flipped.sortIndicator = QStyleOptionHeader::SortUp;
+            else if (header->sortIndicator == QStyleOptionHeader::SortUp)
+                flipped.sortIndicator = QStyleOptionHeader::SortDown;
+            QProxyStyle::drawPrimitive(element, &flipped, painter, widget);
+            return;
+        }
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+    }
+
+private:
+    // Breeze already draws an ascending sort pointing up.
+    bool SortsUpward() const
+    {
+        return baseStyle()->name().compare(QLatin1String("breeze"), Qt::CaseInsensitive) == 0;
+    }
+};
+
+// Room the arrow takes beside a title.
+constexpr int kArrowRoom = 16;
+
 }  // namespace
 
 CSortListCtrl::CSortListCtrl(QWidget* parent) : QTreeWidget(parent)
@@ -38,6 +83,9 @@ CSortListCtrl::CSortListCtrl(QWidget* parent) : QTreeWidget(parent)
     header()->setSectionsClickable(true);
     header()->setSectionsMovable(false);
     header()->setSortIndicatorShown(false);  // until the first sort
+    auto* headerStyle = new HeaderStyle;
+    headerStyle->setParent(header());
+    header()->setStyle(headerStyle);
     connect(header(), &QHeaderView::sectionClicked, this, &CSortListCtrl::SortByColumn);
     connect(this, &QTreeWidget::itemDoubleClicked, this,
             [this](QTreeWidgetItem* item, int) { emit rowActivated(RowOf(item)); });
@@ -111,6 +159,51 @@ bool CSortListCtrl::DeleteItem(int row)
 void CSortListCtrl::DeleteAllItems()
 {
     clear();
+    // New rows come in their own order, which no arrow describes.
+    m_sortColumn = -1;
+    m_sortAscending = true;
+    header()->setSortIndicatorShown(false);
+}
+
+int CSortListCtrl::CellWidth(const QString& text) const
+{
+    // The margin an item view leaves on each side of a cell's text.
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    return fontMetrics().horizontalAdvance(text) + 2 * margin + 2;
+}
+
+int CSortListCtrl::FitColumn(int column, const QString& text)
+{
+    const int title = header()->fontMetrics().horizontalAdvance(headerItem()->text(column)) + 2 * 4 + kArrowRoom;
+    const int needed = std::max(CellWidth(text), title);
+    const int grown = std::max(needed - columnWidth(column), 0);
+    if (grown > 0)
+        setColumnWidth(column, columnWidth(column) + grown);
+    return grown;
+}
+
+QString CSortListCtrl::CellToolTip(int row, int column) const
+{
+    const QTreeWidgetItem* item = topLevelItem(row);
+    if (!item || column < 0 || column >= columnCount())
+        return {};
+    const QString text = item->text(column);
+    return CellWidth(text) > columnWidth(column) ? text : QString();
+}
+
+bool CSortListCtrl::viewportEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const QModelIndex index = indexAt(help->pos());
+        const QString tip = index.isValid() ? CellToolTip(index.row(), index.column()) : QString();
+        if (tip.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), tip, viewport(), visualRect(index));
+        return true;
+    }
+    return QTreeWidget::viewportEvent(event);
 }
 
 void CSortListCtrl::RenumberRows(int first)

@@ -38,6 +38,12 @@ public:
     // Selects the row (in a single-selection list, only it) and optionally makes it current.
     void SelectRow(int row, bool makeCurrent);
 
+    // Widens the column, if needed, so that text and the title with its sort
+    // arrow fit; returns how many pixels it grew.
+    int FitColumn(int column, const QString& text);
+    // The cell's whole text when the column cuts it off, else "".
+    QString CellToolTip(int row, int column) const;
+
     // What a click on the column's header does.
     void SortByColumn(int column);
     int SortColumn() const { return m_sortColumn; }
@@ -52,9 +58,12 @@ signals:
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
 
 private:
     int RowOf(const QTreeWidgetItem* item) const { return indexOfTopLevelItem(const_cast<QTreeWidgetItem*>(item)); }
+    // The width a cell needs to show text whole.
+    int CellWidth(const QString& text) const;
 
     int m_sortColumn = -1;
     bool m_sortAscending = true;

@@ -50,10 +50,14 @@ void CIconButton::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     const QPixmap& face = IsHot() && !m_hot.isNull() ? m_hot : m_normal;
+    // Disabled, as while a long operation runs: faded face, grey text.
+    if (!isEnabled())
+        p.setOpacity(0.55);
     p.drawPixmap(0, 0, face);
+    p.setOpacity(1.0);
     if (!text().isEmpty()) {
         p.setFont(font());
-        p.setPen(m_textColor);
+        p.setPen(isEnabled() ? m_textColor : QColor(150, 150, 150));
         const QRect area = rect().translated(isDown() ? QPoint(1, 1) : QPoint());
         p.drawText(area, Qt::AlignCenter | Qt::TextShowMnemonic, text());
     }
@@ -77,6 +81,12 @@ void CIconButton::leaveEvent(QEvent* event)
     QAbstractButton::leaveEvent(event);
 }
 
+void CIconButton::hideEvent(QHideEvent* event)
+{
+    m_hover = false;
+    QAbstractButton::hideEvent(event);
+}
+
 CLinkButton::CLinkButton(QWidget* parent) : QAbstractButton(parent)
 {
     setCursor(Qt::PointingHandCursor);
@@ -92,9 +102,16 @@ void CLinkButton::SetColors(const QColor& normal, const QColor& hover)
     update();
 }
 
+QColor CLinkButton::CurrentColor() const
+{
+    if (!isEnabled())
+        return QColor(150, 150, 150);
+    return m_hover ? m_hoverColor : m_normalColor;
+}
+
 QSize CLinkButton::sizeHint() const
 {
-    return fontMetrics().size(Qt::TextSingleLine, text()) + QSize(4, 4);
+    return fontMetrics().size(Qt::TextSingleLine, text()) + QSize(6, 4);
 }
 
 void CLinkButton::paintEvent(QPaintEvent*)
@@ -102,7 +119,18 @@ void CLinkButton::paintEvent(QPaintEvent*)
     QPainter p(this);
     p.setFont(font());
     p.setPen(CurrentColor());
-    p.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text());
+    p.drawText(rect().adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text());
+    // Reached with Tab, it shows where the keyboard is.
+    if (hasFocus()) {
+        p.setPen(QPen(CurrentColor(), 1, Qt::DotLine));
+        p.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
+}
+
+void CLinkButton::hideEvent(QHideEvent* event)
+{
+    m_hover = false;
+    QAbstractButton::hideEvent(event);
 }
 
 void CLinkButton::enterEvent(QEnterEvent* event)

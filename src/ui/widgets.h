@@ -17,8 +17,8 @@ public:
     void SetFaces(const QPixmap& normal, const QPixmap& hot);
     void SetTextColor(const QColor& color) { m_textColor = color; update(); }
     QColor TextColor() const { return m_textColor; }
-    // True while the second image is shown.
-    bool IsHot() const { return m_hover || isDown(); }
+    // True while the second image is shown; never while disabled.
+    bool IsHot() const { return isEnabled() && (m_hover || isDown()); }
 
     QSize sizeHint() const override;
 
@@ -26,6 +26,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    // A minimised window gets no leave event: the hover ends when it hides.
+    void hideEvent(QHideEvent* event) override;
 
 private:
     QPixmap m_normal;
@@ -42,7 +44,7 @@ public:
     explicit CLinkButton(QWidget* parent = nullptr);
 
     void SetColors(const QColor& normal, const QColor& hover);
-    QColor CurrentColor() const { return m_hover ? m_hoverColor : m_normalColor; }
+    QColor CurrentColor() const;
 
     QSize sizeHint() const override;
 
@@ -50,6 +52,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     QColor m_normalColor = Qt::blue;

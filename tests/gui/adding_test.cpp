@@ -5,6 +5,7 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 
 #include "gui_support.h"
@@ -12,6 +13,7 @@
 #include "ui/command_ids.h"
 #include "ui/main_dlg.h"
 #include "ui/progress_dlg.h"
+#include "ui/shell.h"
 #include "ui/sort_list.h"
 
 namespace fs = std::filesystem;
@@ -31,7 +33,7 @@ void Drop(CMainDlg& window, const std::vector<std::string>& paths)
     auto* data = new QMimeData;
     QList<QUrl> urls;
     for (const std::string& p : paths)
-        urls << QUrl::fromLocalFile(QString::fromStdString(p));
+        urls << PathToUrl(p);
     data->setUrls(urls);
     QDragEnterEvent enter(QPoint(300, 300), Qt::CopyAction, data, Qt::LeftButton, {});
     QCoreApplication::sendEvent(&window, &enter);
@@ -104,15 +106,23 @@ private Q_SLOTS:
         qunsetenv("XDG_DOCUMENTS_DIR");
     }
 
-    void duplicatesAreSkippedIgnoringCase()
+    void duplicatesAreTheSameFileNotTheSameLetters()
     {
         WindowFixture f;
         CMainDlg& w = *f.window;
         const std::string movie = MakeMovie(f.temp / "Intro.swf", 1);
-        const std::string upper = MakeMovie(f.temp / "INTRO.SWF", 1);
-        w.AddSwfFiles({movie, movie, upper}, nullptr);
-        QCOMPARE(w.SwfList()->GetItemCount(), 1);
+        const std::string lower = MakeMovie(f.temp / "intro.swf", 1);
+        fs::create_directories(f.temp / "sub");
+        fs::create_symlink(movie, f.temp / "link.swf");
+        // The same file by its path, through a link and through "..": one row.
+        w.AddSwfFiles({movie, lower, movie, f.temp / "link.swf", f.temp / "sub/../Intro.swf"}, nullptr);
+        QCOMPARE(ColumnTexts(w.SwfList(), 8), Q({movie, lower}));
         QVERIFY(f.messages.messages.empty());
+        // Once removed, the movie can be added again.
+        w.SwfList()->SelectRow(0, true);
+        w.OnCommand(cmd::Remove);
+        w.AddSwfFiles({f.temp / "link.swf"}, nullptr);
+        QCOMPARE(ColumnTexts(w.SwfList(), 8), Q({lower, f.temp / "link.swf"}));
     }
 
     void unreadableFilesAreReported()
@@ -129,6 +139,28 @@ private Q_SLOTS:
         QCOMPARE(f.messages.messages[0].text, QStringLiteral("Failed to load the following files.\n\n") +
                                                   QString::fromStdString(text + "\n" + missing + "\n"));
         QCOMPARE(f.messages.messages[0].icon, MsgIcon::Exclamation);
+    }
+
+    void aLongFailureListFitsOnTheScreen()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        std::vector<std::string> paths;
+        for (int i = 0; i < 200; ++i)
+            paths.push_back(f.temp / ("broken" + std::to_string(i) + ".swf"));
+        w.AddSwfFiles(paths, nullptr);
+        QCOMPARE(f.messages.messages.size(), size_t(1));
+        const QString text = f.messages.messages[0].text;
+        QVERIFY(text.startsWith(QStringLiteral("Failed to load the following files.\n\n") +
+                                QString::fromStdString(paths[0] + "\n")));
+        const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.last(), QStringLiteral("... and %1 more").arg(200 - (lines.size() - 2)));
+
+        // The box a screen of 1024 pixels shows, OK included.
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Orvellin"),
+                        CMainDlg::FailureText(paths, nullptr), QMessageBox::Ok);
+        QVERIFY(box.sizeHint().height() <= 1024);
+        QVERIFY(box.sizeHint().height() > 500);  // a screenful, not a handful
     }
 
     void addFolderSearchesEveryFolderThenLinks()
@@ -211,6 +243,101 @@ private Q_SLOTS:
         QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &web, Qt::LeftButton, {});
         QCoreApplication::sendEvent(&w, &enter);
         QVERIFY(!enter.isAccepted());
+    }
+
+    void theSearchRunsBesideTheWindowAndCanBeCancelled()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        const std::string root = f.temp / "tree";
+        for (int i = 0; i < 40; ++i) {
+            for (int j = 0; j < 50; ++j)
+                fs::create_directories(root + "/" + std::to_string(i) + "/" + std::to_string(j));
+        }
+        const std::string first = MakeMovie(root + "/0/0/first.swf", 0);
+        const std::string last = MakeMovie(root + "/9/9/last.swf", 0);
+
+        // A timer of this thread runs while the search does, with the window
+        // disabled and the progress window up.
+        QPointer<CProgressDlg> progress;
+        QTimer timer;
+        timer.setInterval(0);
+        int ticks = 0;
+        bool cancel = true;
+        bool enabledMeanwhile = false;
+        bool progressHidden = false;
+        QString afterCancel;
+        connect(&w, &CMainDlg::progressStarted, this, [&](CProgressDlg* shown) {
+            progress = shown;
+            timer.start();
+        });
+        connect(&timer, &QTimer::timeout, this, [&] {
+            if (!progress || !progress->Text().startsWith(QLatin1String("Searching SWF files...")))
+                return;
+            ++ticks;
+            enabledMeanwhile |= w.isEnabled();
+            progressHidden |= !progress->isVisible();
+            if (cancel) {
+                QTest::mouseClick(progress->CancelButton(), Qt::LeftButton);
+                afterCancel = progress->Text();
+            }
+        });
+        f.dialogs.folderAnswers.push_back(QString::fromStdString(root));
+        w.OnCommand(cmd::AddFolder);
+        QVERIFY(ticks > 0);
+        QVERIFY(!enabledMeanwhile);
+        QVERIFY(!progressHidden);
+        QCOMPARE(afterCancel, QStringLiteral("Cancelling..."));
+        // A cancelled search adds nothing, and the window is back.
+        QCOMPARE(w.SwfList()->GetItemCount(), 0);
+        QVERIFY(w.isEnabled());
+        QVERIFY(!w.IsBusy());
+        QVERIFY(f.messages.messages.empty());
+
+        cancel = false;
+        ticks = 0;
+        f.dialogs.folderAnswers.push_back(QString::fromStdString(root));
+        w.OnCommand(cmd::AddFolder);
+        timer.stop();
+        QVERIFY(ticks > 0);
+        QCOMPARE(ColumnTexts(w.SwfList(), 8), Q({first, last}));
+        QVERIFY(w.isEnabled());
+    }
+
+    void namesThatAreNotUtf8AreKeptAsBytes()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        // Latin-1, as old archives from other systems have them.
+        const std::string folder = f.temp / "caf\xe9";
+        fs::create_directories(folder);
+        const std::string movie = MakeMovie(folder + "/d\xe9j\xe0.swf", 1);
+        Drop(w, {folder});
+        QTRY_COMPARE(w.SwfList()->GetItemCount(), 1);
+        QTRY_VERIFY(w.isEnabled());
+        QCOMPARE(w.Entries()[0]->path, movie);
+        // Shown with the bytes that are no UTF-8 visibly replaced.
+        QCOMPARE(w.SwfList()->GetItemText(0, 1), QStringLiteral("d\uFFFDj\uFFFD.swf"));
+
+        w.SwfList()->SelectRow(0, true);
+        w.OnCommand(cmd::ConvertAllWav);
+        QCOMPARE(w.SwfList()->GetItemText(0, 2), QStringLiteral("1 Sound(s)"));
+        const std::string sound = w.Entries()[0]->sounds.front().path;
+        QVERIFY(sound.starts_with(folder + "/d\xe9j\xe0"));
+        QVERIFY(fs::exists(sound));
+
+        // Every command hands the desktop the very bytes.
+        w.OnCommand(cmd::PlaySwf);
+        QCOMPARE(f.shell.played, std::vector<std::string>{movie});
+        w.OnCommand(cmd::BrowseSwfFolder);
+        QCOMPARE(f.shell.shown, std::vector<std::string>{movie});
+        w.OutputList()->SelectRow(0, true);
+        w.OnCommand(cmd::Play);
+        w.OnCommand(cmd::BrowseFolder);
+        QCOMPARE(f.shell.files, std::vector<std::string>{sound});
+        QCOMPARE(f.shell.shown.back(), sound);
+        QCOMPARE(UrlToPath(PathToUrl(sound)), sound);
+        QVERIFY(f.messages.messages.empty());
     }
 
     void cancelKeepsWhatWasAdded()

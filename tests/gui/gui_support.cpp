@@ -110,18 +110,24 @@ RecordingShell::~RecordingShell()
 bool RecordingShell::OpenUrl(const QUrl& url)
 {
     opened.push_back(url);
-    return openSucceeds;
-}
-
-bool RecordingShell::OpenInWebBrowser(const QString& path)
-{
-    browsed << path;
     return true;
 }
 
-void RecordingShell::ShowInFileManager(const QString& path)
+bool RecordingShell::OpenFile(const std::string& path)
 {
-    shown << path;
+    files.push_back(path);
+    return true;
+}
+
+bool RecordingShell::PlayMovie(const std::string& path)
+{
+    played.push_back(path);
+    return playerFound;
+}
+
+void RecordingShell::ShowInFileManager(const std::string& path)
+{
+    shown.push_back(path);
 }
 
 std::string MakeMovie(const std::string& path, int sounds, uint16_t frames, uint8_t rate, uint32_t samples)

@@ -71,13 +71,15 @@ public:
     RecordingShell();
     ~RecordingShell() override;
     bool OpenUrl(const QUrl& url) override;
-    bool OpenInWebBrowser(const QString& path) override;
-    void ShowInFileManager(const QString& path) override;
+    bool OpenFile(const std::string& path) override;
+    bool PlayMovie(const std::string& path) override;
+    void ShowInFileManager(const std::string& path) override;
 
-    std::vector<QUrl> opened;
-    QStringList browsed;
-    QStringList shown;
-    bool openSucceeds = true;
+    std::vector<QUrl> opened;             // web pages and mail links
+    std::vector<std::string> files;       // files opened with their program
+    std::vector<std::string> played;      // movies a player was asked to play
+    std::vector<std::string> shown;
+    bool playerFound = true;
 };
 
 // A movie with the given number of 16-bit mono PCM event sounds at 11025 Hz.

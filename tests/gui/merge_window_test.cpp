@@ -375,23 +375,25 @@ private Q_SLOTS:
         // Without a selection both do nothing.
         dlg.OnPlayMp3();
         dlg.OnPlaySwf();
-        QVERIFY(f.shell.opened.empty());
+        QVERIFY(f.shell.files.empty());
+        QVERIFY(f.shell.played.empty());
 
         dlg.MergeList()->SelectRow(0, true);
         Click(dlg, mergecmd::PlayMp3);
-        QCOMPARE(f.shell.opened.back(), QUrl::fromLocalFile(Q(mp3)));
+        QCOMPARE(f.shell.files.back(), mp3);
         emit dlg.MergeList()->itemDoubleClicked(dlg.MergeList()->topLevelItem(0), 0);
-        QCOMPARE(f.shell.opened.size(), size_t(2));
+        QCOMPARE(f.shell.files.size(), size_t(2));
 
         dlg.SwfList()->SelectRow(0, true);
         Click(dlg, mergecmd::PlaySwf);
-        QCOMPARE(f.shell.opened.back(), QUrl::fromLocalFile(Q(e->path)));
-        QVERIFY(f.shell.browsed.isEmpty());
-        // No program for movies: the web browser gets it.
-        f.shell.openSucceeds = false;
-        emit dlg.SwfList()->itemDoubleClicked(dlg.SwfList()->topLevelItem(0), 0);
-        QCOMPARE(f.shell.browsed, QStringList{Q(e->path)});
+        QCOMPARE(f.shell.played.back(), e->path);
         QVERIFY(f.messages.messages.empty());
+        // No program for movies: a message, no browser.
+        f.shell.playerFound = false;
+        emit dlg.SwfList()->itemDoubleClicked(dlg.SwfList()->topLevelItem(0), 0);
+        QCOMPARE(f.shell.played.size(), size_t(2));
+        QCOMPARE(f.messages.messages.back().text, QStringLiteral("No program to play Flash movies was found."));
+        QCOMPARE(f.shell.files.size(), size_t(2));
     }
 
     void keysHelpAndDragging()
@@ -496,7 +498,7 @@ private Q_SLOTS:
         QCOMPARE(f.messages.messages[0].icon, MsgIcon::Information);
         QCOMPARE(f.messages.messages[0].buttons, QMessageBox::Yes | QMessageBox::No);
         // Yes plays the result.
-        QCOMPARE(f.shell.opened.back(), QUrl::fromLocalFile(Q(out)));
+        QCOMPARE(f.shell.files.back(), out);
         // The window stays as it was.
         QVERIFY(dlg.isVisible());
         QCOMPARE(list->GetItemCount(), 4);
@@ -508,7 +510,7 @@ private Q_SLOTS:
         // A cancelled save dialog writes nothing and says nothing.
         Click(dlg, mergecmd::Merge);
         QCOMPARE(f.messages.messages.size(), size_t(1));
-        QCOMPARE(f.shell.opened.size(), size_t(1));
+        QCOMPARE(f.shell.files.size(), size_t(1));
     }
 
     void differentParametersAreAskedOnce()
@@ -748,7 +750,7 @@ private Q_SLOTS:
         QCOMPARE(ReadFileBytes(out), ReadFileBytes(c) + ReadFileBytes(b) + ReadFileBytes(a));
         QCOMPARE(f.messages.messages.back().text,
                  QStringLiteral("Successfully merge 3 MP3 files to 'all.mp3'.\n\nDo you want play 'all.mp3'?"));
-        QVERIFY(f.shell.opened.empty());
+        QVERIFY(f.shell.files.empty());
         QVERIFY(!QApplication::activeModalWidget());
     }
 };

@@ -210,9 +210,9 @@ private Q_SLOTS:
             w.OnCommand(id);
         QVERIFY(f.messages.messages.empty());
         QVERIFY(f.dialogs.asked.isEmpty());
-        QVERIFY(f.shell.opened.empty());
-        QVERIFY(f.shell.shown.isEmpty());
-        QVERIFY(f.shell.browsed.isEmpty());
+        QVERIFY(f.shell.files.empty());
+        QVERIFY(f.shell.shown.empty());
+        QVERIFY(f.shell.played.empty());
         QVERIFY(fs::exists(f.temp / "a.mp3"));
     }
 
@@ -224,14 +224,17 @@ private Q_SLOTS:
         w.OutputList()->SelectRow(1, false);
         w.OutputList()->SelectRow(0, false);
         w.OnCommand(cmd::Play);
-        QCOMPARE(f.shell.opened.back(), QUrl::fromLocalFile(Q(f.temp / "a.mp3")));
+        QCOMPARE(f.shell.files.back(), f.temp / "a.mp3");
         w.OnCommand(cmd::BrowseFolder);
-        QCOMPARE(f.shell.shown.back(), Q(f.temp / "a.mp3"));
-        // The movie opens in the browser when nothing else takes it.
-        f.shell.openSucceeds = false;
+        QCOMPARE(f.shell.shown.back(), f.temp / "a.mp3");
+        // Without a Flash player the window says so, and nothing else opens.
+        f.shell.playerFound = false;
         w.OnCommand(cmd::PlaySwf);
-        QCOMPARE(f.shell.browsed, QStringList{Q(f.temp / "movie.swf")});
-        QVERIFY(f.messages.messages.empty());
+        QCOMPARE(f.shell.played, std::vector<std::string>{f.temp / "movie.swf"});
+        QCOMPARE(f.messages.messages.size(), size_t(1));
+        QCOMPARE(f.messages.messages[0].text, QStringLiteral("No program to play Flash movies was found."));
+        QCOMPARE(f.messages.messages[0].icon, MsgIcon::Exclamation);
+        QCOMPARE(f.shell.files.size(), size_t(1));
     }
 
     void mergeButtonOpensTheMergeWindow()

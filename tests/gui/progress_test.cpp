@@ -63,15 +63,49 @@ private Q_SLOTS:
         progress->ShowCentred();
         QVERIFY(QTest::qWaitForWindowExposed(progress.data()));
         QVERIFY(!progress->Cancelled());
+        int requests = 0;
+        connect(progress.data(), &CProgressDlg::cancelRequested, this, [&requests] { ++requests; });
+        progress->SetText(QStringLiteral("[1/2] Converting a.swf..."));
         QTest::mouseClick(progress->CancelButton(), Qt::LeftButton);
         QVERIFY(progress->Cancelled());
-        QTest::mouseClick(progress->CancelButton(), Qt::LeftButton);
-        QVERIFY(progress->Cancelled());
+        // Said at once, and not pressed twice.
+        QCOMPARE(progress->Text(), QStringLiteral("Cancelling..."));
+        QVERIFY(!progress->CancelButton()->isEnabled());
+        QCOMPARE(requests, 1);
+        // The item under way can't overwrite it.
+        progress->SetText(QStringLiteral("[2/2] Converting b.swf..."));
+        QCOMPARE(progress->Text(), QStringLiteral("Cancelling..."));
         PumpMessages();
         QVERIFY(progress && progress->isVisible());
-        QVERIFY(progress->CancelButton()->isEnabled());
         progress->PostClose();
         QTRY_VERIFY(!progress);
+    }
+
+    void aLongLineIsShortenedAtACharacter()
+    {
+        QPointer<CProgressDlg> progress = new CProgressDlg(nullptr);
+        QLabel* line = progress->findChild<QLabel*>(QStringLiteral("text"));
+        // Letters outside the Basic Multilingual Plane take two UTF-16 units;
+        // a cut between them would leave half a character.
+        QString name;
+        for (int i = 0; i < 120; ++i)
+            name += QStringLiteral("\U0001D11Eé");
+        const QString text = QStringLiteral("[1/1] Converting ") + name + QStringLiteral(".swf...");
+        progress->SetText(text);
+        QCOMPARE(progress->Text(), text);
+        const QString shown = line->text();
+        QVERIFY(shown.contains(QChar(0x2026)));
+        QVERIFY(shown.startsWith(QStringLiteral("[1/1] Converting ")));
+        QVERIFY(line->fontMetrics().horizontalAdvance(shown) <= line->width());
+        for (int i = 0; i < shown.size(); ++i) {
+            QVERIFY(!shown[i].isHighSurrogate() || (i + 1 < shown.size() && shown[i + 1].isLowSurrogate()));
+            QVERIFY(!shown[i].isLowSurrogate() || (i > 0 && shown[i - 1].isHighSurrogate()));
+        }
+        QCOMPARE(line->toolTip(), text);
+        // A line that fits is shown whole.
+        progress->SetText(QStringLiteral("Adding file 1 of 2..."));
+        QCOMPARE(line->text(), QStringLiteral("Adding file 1 of 2..."));
+        delete progress.data();
     }
 
     void enterAndEscapeDoNothing()

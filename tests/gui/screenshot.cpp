@@ -1,6 +1,6 @@
 // Draws the main window with a few movies added, converted and sorted by
 // name, for the docs.
-// Usage: orvellin_screenshot OUTPUT.png
+// Usage: orvellin_screenshot OUTPUT.png [ABOUT.png]
 #include <QApplication>
 #include <QPixmap>
 #include <QTest>
@@ -9,14 +9,15 @@
 
 #include "gui_support.h"
 #include "support/swf_builder.h"
+#include "ui/about_dlg.h"
 #include "ui/main_dlg.h"
 #include "ui/sort_list.h"
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT.png\n", argv[0]);
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: %s OUTPUT.png [ABOUT.png]\n", argv[0]);
         return 2;
     }
     TempDir temp;
@@ -44,6 +45,15 @@ int main(int argc, char** argv)
     if (!window.grab().save(QString::fromLocal8Bit(argv[1]))) {
         std::fprintf(stderr, "could not write %s\n", argv[1]);
         return 1;
+    }
+    if (argc == 3) {
+        CAboutDlg about(&window);
+        about.show();
+        (void)QTest::qWaitForWindowExposed(&about);
+        if (!about.grab().save(QString::fromLocal8Bit(argv[2]))) {
+            std::fprintf(stderr, "could not write %s\n", argv[2]);
+            return 1;
+        }
     }
     return 0;
 }

@@ -80,6 +80,17 @@ private Q_SLOTS:
         QVERIFY(list.SortAscending());
         QCOMPARE(arrow(), std::make_pair(1, Qt::AscendingOrder));
         QCOMPARE(spy.count(), 5);
+        // Beside the title, not over it.
+        QVERIFY(header->style()->styleHint(QStyle::SH_Header_ArrowAlignment, nullptr, header) & Qt::AlignRight);
+
+        // Rows filled in anew have no sort order: the arrow goes, and the
+        // next click sorts ascending again.
+        list.DeleteAllItems();
+        QCOMPARE(arrow().first, -1);
+        QCOMPARE(list.SortColumn(), -1);
+        Fill(list, {{"b", "2"}, {"a", "1"}}, data);
+        clickHeader(1);
+        QCOMPARE(arrow(), std::make_pair(1, Qt::AscendingOrder));
     }
 
     void rowsKeepTheirDataThroughASort()
