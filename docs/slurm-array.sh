@@ -7,6 +7,16 @@
 # Submitted again, in whole or any part (--array=3, --array=2,7-9), every task
 # resumes its shard; the first submission's tasks finish first (singleton).
 #
+# sbatch reads the #SBATCH lines below, up to the first command, before any
+# variable is set: change them on its command line instead (sbatch
+# --cpus-per-task=8 --time=2:00:00 ...). --output must name a folder that
+# exists; %A_%a keeps the log of every task of every submission. Submissions
+# under one job name run one after the other, never one shard twice at once.
+#SBATCH --job-name=orvellin
+#SBATCH --cpus-per-task=1
+#SBATCH --output=orvellin-%A_%a.log
+#SBATCH --dependency=singleton
+#
 # Settings, read from the environment (sbatch passes it on):
 #   ORVELLIN_ARCHIVE  the archive's folder, an absolute path, the same on every
 #                     node and in every submission: records are kept by path
@@ -24,16 +34,7 @@ type=${ORVELLIN_TYPE:-mp3}
 #   ORVELLIN_JOBS     movies at once in a task; by default the task's CPUs,
 #                     which sbatch --cpus-per-task sets
 jobs=${ORVELLIN_JOBS:-${SLURM_CPUS_PER_TASK:-1}}
-#
-# Slurm reads the #SBATCH lines before any variable is set, so change them on
-# the command line instead: sbatch --cpus-per-task=8 --time=2:00:00 ...
-# --output must name a folder that exists; %A_%a keeps every submission's
-# log of every task. Two submissions under one job name run one after the
-# other, never one shard twice at once.
-#SBATCH --job-name=orvellin
-#SBATCH --cpus-per-task=1
-#SBATCH --output=orvellin-%A_%a.log
-#SBATCH --dependency=singleton
+
 set -uo pipefail
 
 task=${SLURM_ARRAY_TASK_ID:-}
@@ -74,7 +75,7 @@ report=report-$task.jsonl
 say "started: ${jobs} at once, report $report"
 # In the background, so that a signal to this shell is seen (and passed on)
 # while the shard runs.
-pid= signal=
+pid='' signal=''
 forward() {
   signal=$1
   [ -z "$pid" ] || kill -"$1" "$pid" 2>/dev/null
