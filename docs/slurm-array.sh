@@ -96,7 +96,7 @@ done
 
 if [ -n "$signal" ] || [ "$status" -gt 128 ]; then
   [ -n "$signal" ] || signal=$(kill -l "$status")
-  say "interrupted by SIG$signal (cancelled, out of time, or the node went down); the finished movies are kept: submit --array=$task again to go on"
+  say "interrupted by SIG$signal (cancelled, out of time, or its node shut down); the finished movies are kept: submit --array=$task again to go on"
   exit $((128 + $(kill -l "$signal")))
 fi
 case $status in
