@@ -419,6 +419,11 @@ bool Folder::RenameReplacing(const std::string& from, const std::string& to) con
     return m_fd >= 0 && Moved(::renameat(m_fd, from.c_str(), m_fd, to.c_str()) == 0, PathOf(from), PathOf(to));
 }
 
+bool Folder::SyncFileSystem() const
+{
+    return m_fd >= 0 && ::syncfs(m_fd) == 0;
+}
+
 bool Folder::Sync() const
 {
     return m_fd >= 0 && (::fsync(m_fd) == 0 || errno == EINVAL || errno == EROFS);

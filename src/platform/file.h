@@ -51,6 +51,9 @@ public:
     bool RenameReplacing(const std::string& from, const std::string& to) const;
     // Puts the folder's entries on the disk.
     bool Sync() const;
+    // Puts everything written to the folder's file system on the disk: one
+    // call instead of one per file where a folder takes many at once.
+    bool SyncFileSystem() const;
 
 private:
     int m_fd = -1;

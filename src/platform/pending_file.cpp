@@ -199,7 +199,7 @@ void PendingFile::Forget()
     m_temp.clear();
 }
 
-bool PendingFile::Finish()
+bool PendingFile::Finish(bool sync)
 {
     if (!IsPending())
         return false;
@@ -207,7 +207,7 @@ bool PendingFile::Finish()
         return true;
     // On the disk before it can take a name: a crash must not leave a final
     // name over an empty or partial file.
-    if (!m_file.Flush() || !m_file.Close()) {
+    if ((sync && !m_file.Flush()) || !m_file.Close()) {
         Discard();
         return false;
     }

@@ -40,10 +40,11 @@ public:
     const std::string& TempName() const { return m_temp; }
     const std::shared_ptr<const Folder>& Where() const { return m_folder; }
 
-    // Writes out, syncs and closes the file, which stays pending: a movie's
-    // many outputs wait for their names without holding a descriptor each.
-    // False (and the file discarded) when that fails.
-    bool Finish();
+    // Writes out, syncs (unless the caller syncs the file system itself) and
+    // closes the file, which stays pending: a movie's many outputs wait for
+    // their names without holding a descriptor each. False (and the file
+    // discarded) when that fails.
+    bool Finish(bool sync = true);
     // Finishes the file, then moves it to the name of path in its folder (the
     // name given to Create when empty). Replaces an existing file only when
     // created for replacing. NameTaken keeps the temporary file, closed, for

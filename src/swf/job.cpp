@@ -9,6 +9,17 @@
 #include "swf/walk_state.h"
 #include "util/paths.h"
 
+namespace {
+
+std::function<void()> g_afterExtraction;
+
+}  // namespace
+
+void swf_testing::SetAfterExtraction(std::function<void()> hook)
+{
+    g_afterExtraction = std::move(hook);
+}
+
 bool CSwfMovie::ExtractPending(const std::string& swfPath)
 {
     Reset();
@@ -48,6 +59,8 @@ bool CSwfMovie::Run(const std::string& swfPath, bool toMp3, bool exportNames, co
 {
     if (!ExtractPending(swfPath))
         return false;
+    if (g_afterExtraction)
+        g_afterExtraction();
     m_toMp3 = toMp3;
     size_t record = 0;
     for (CSoundElement& sound : m_sounds) {

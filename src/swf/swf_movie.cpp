@@ -44,6 +44,7 @@ void CSwfMovie::Reset()
     m_baseName.clear();
     m_outputBase.clear();
     m_outputBytes = 0;
+    m_unlisted = 0;
     m_sounds.clear();
     m_findings.clear();
     m_walk->exported.clear();

@@ -72,7 +72,10 @@ public:
     const std::vector<CSoundFinding>& Findings() const { return m_findings; }
     // Sounds the movie holds, and how many of them are in the catalogue
     // whole: a sound that could not be written, or only in part, is lost.
-    uint32_t FoundCount() const { return static_cast<uint32_t>(m_findings.size()); }
+    uint32_t FoundCount() const { return static_cast<uint32_t>(m_findings.size() + m_unlisted); }
+    // Sounds found past the most one movie may make files of: lost, counted,
+    // and not listed one by one in Findings.
+    uint32_t UnlistedCount() const { return m_unlisted; }
     uint32_t ExtractedCount() const;
     // False when the movie has sounds and none of them could be written.
     bool WroteAnything() const { return m_findings.empty() || !m_sounds.empty(); }
@@ -206,7 +209,14 @@ private:
     std::map<std::string, size_t> m_orderOfTemp;  // files started, not yet kept
     size_t m_started = 0;
     uint64_t m_outputBytes = 0;
+    uint32_t m_unlisted = 0;
 };
+
+namespace swf_testing {
+// Called by Run between extraction and conversion, so that a test can change
+// the file system under a movie half done. Process-wide; empty for none.
+void SetAfterExtraction(std::function<void()> hook);
+}  // namespace swf_testing
 
 // Converts one movie; the command line's entry point. extracted receives the
 // sounds written whole, total the sounds found. False when the movie can't be

@@ -209,6 +209,11 @@ CSoundFinding& CSwfMovie::Current()
 
 void CSwfMovie::AddFinding(CSoundFinding finding, bool written)
 {
+    if (m_findings.size() >= kMaxSoundsPerMovie) {
+        if (m_unlisted < UINT32_MAX - kMaxSoundsPerMovie)
+            ++m_unlisted;
+        return;
+    }
     if (!written) {
         finding.record = -1;
         if (finding.loss == SoundLoss::None)

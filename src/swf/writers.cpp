@@ -25,6 +25,9 @@ constexpr size_t kMaxWholeBase = 120;
 // Names tried for one output before giving up; only a folder holding this many
 // numbered files of the movie, or one that keeps refusing, gets there.
 constexpr int kMaxNameTries = 100000;
+// Outputs of a movie synced one by one as they are done; the rest are put on
+// the disk together before they take their names.
+constexpr size_t kSyncedOneByOne = 16;
 
 std::string FormatOutputName(const std::string& base, int number, const char* extension)
 {
@@ -120,7 +123,7 @@ bool CSwfMovie::CreateOutput(const char* extension, platform::PendingFile& file)
         Current().loss = SoundLoss::NoFolder;
         return false;
     }
-    if (m_outputs.size() >= kMaxSoundsPerMovie) {
+    if (m_findings.size() >= kMaxSoundsPerMovie) {
         Current().loss = SoundLoss::TooMany;
         return false;
     }
@@ -139,6 +142,12 @@ bool CSwfMovie::KeepOutput(platform::PendingFile& file, CSoundElement record)
     }
     const size_t ordinal = order->second;
     m_orderOfTemp.erase(order);
+    // A stream started before the movie's last listed sound may end after it.
+    if (m_findings.size() >= kMaxSoundsPerMovie) {
+        Current().loss = SoundLoss::TooMany;
+        file.Discard();
+        return false;
+    }
     const int64_t size = file.Out().Size();
     if (size < 0 || m_outputBytes + static_cast<uint64_t>(size) > kMaxOutputBytesPerMovie) {
         if (size >= 0)
@@ -146,7 +155,9 @@ bool CSwfMovie::KeepOutput(platform::PendingFile& file, CSoundElement record)
         file.Discard();
         return false;
     }
-    if (!file.Finish())
+    // Past a few files, one sync of the file system at the end costs less
+    // than one per file.
+    if (!file.Finish(m_outputs.size() < kSyncedOneByOne))
         return false;
     m_outputBytes += static_cast<uint64_t>(size);
     CSoundFinding& finding = Current();
@@ -359,8 +370,11 @@ void CSwfMovie::DiscardOutputs()
     m_orderOfTemp.clear();
     m_started = 0;
     m_sounds.clear();
-    for (CSoundFinding& f : m_findings)
+    for (CSoundFinding& f : m_findings) {
+        if (f.record >= 0 && f.loss == SoundLoss::None)
+            f.loss = SoundLoss::NotWritten;
         f.record = -1;
+    }
 }
 
 void CSwfMovie::CommitOutputs(bool exportNames, bool singleUnnumbered)
@@ -369,6 +383,10 @@ void CSwfMovie::CommitOutputs(bool exportNames, bool singleUnnumbered)
     for (CSoundFinding& f : m_findings) {
         if (f.record >= 0 && static_cast<size_t>(f.record) < findingOf.size())
             findingOf[static_cast<size_t>(f.record)] = &f;
+    }
+    if (m_outputs.size() > kSyncedOneByOne && !m_folder->SyncFileSystem()) {
+        DiscardOutputs();
+        return;
     }
     const bool single = singleUnnumbered && m_sounds.size() == 1 && FoundCount() == 1;
     // A sound's number is its place in the order the files were started.

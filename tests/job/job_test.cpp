@@ -1,8 +1,14 @@
 // The whole job: extraction, conversion to the chosen type, and naming.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <filesystem>
 #include <map>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include "audio/mp3_decoder.h"
 #include "platform/file.h"
 #include "platform/folders.h"
 #include "support/media.h"
@@ -147,7 +153,7 @@ TEST_F(JobTest, NotAMovie)
     EXPECT_EQ(m_dir.List(), (std::vector<std::string>{"x.swf"}));
 }
 
-TEST_F(JobTest, AFailedConversionKeepsTheSource)
+TEST_F(JobTest, AFailedConversionKeepsTheSourceAndLosesTheSound)
 {
     PcmMovie("full.swf", 1);
     // Room for the extracted WAV but not for the MP3.
@@ -160,6 +166,8 @@ TEST_F(JobTest, AFailedConversionKeepsTheSource)
     EXPECT_EQ(movie.Sounds().front().path, m_dir / "full.wav");
     EXPECT_EQ(movie.Sounds().front().isMp3, 0u);
     EXPECT_EQ(ReadFileBytes(m_dir / "full.wav").size(), 44u + 3000u);
+    EXPECT_EQ(movie.ExtractedCount(), 0u) << "a sound not in the type asked for is lost";
+    EXPECT_EQ(movie.Findings().front().loss, SoundLoss::NotConverted);
     EXPECT_EQ(m_dir.List(), (std::vector<std::string>{"full.swf", "full.wav"}));
 
     // "MP3" data without a single frame the decoder could find: the file
@@ -172,6 +180,7 @@ TEST_F(JobTest, AFailedConversionKeepsTheSource)
     EXPECT_EQ(s.isMp3, 1u);
     EXPECT_EQ(s.path, m_dir / "bad.mp3");
     EXPECT_EQ(ReadFileBytes(s.path), noFrames);
+    EXPECT_EQ(movie.ExtractedCount(), 0u);
     EXPECT_EQ(m_dir.List(), (std::vector<std::string>{"bad.mp3", "bad.swf", "full.swf", "full.wav"}));
 }
 
@@ -248,4 +257,157 @@ TEST_F(JobTest, ExportNamesNameTheFilesWhenAsked)
     // Without the option the numbers stay.
     ASSERT_TRUE(movie.Run(m_dir / "g.swf", false));
     EXPECT_EQ(FileNamePart(movie.Sounds().front().path), "g_001.wav");
+}
+
+namespace {
+
+std::vector<std::string> NamesIn(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+TEST_F(JobTest, AFolderSwappedForALinkMidRunRedirectsNothing)
+{
+    ASSERT_TRUE(platform::CreateFolder(m_dir / "archive"));
+    ASSERT_TRUE(platform::CreateFolder(m_dir / "elsewhere"));
+    PcmMovie("archive/m.swf", 2);
+    // Between extraction and conversion the movie's folder moves away and a
+    // link to another folder takes its name.
+    swf_testing::SetAfterExtraction([this] {
+        ASSERT_EQ(::rename((m_dir / "archive").c_str(), (m_dir / "moved").c_str()), 0);
+        ASSERT_EQ(::symlink("elsewhere", (m_dir / "archive").c_str()), 0);
+    });
+    CSwfMovie movie;
+    const bool ok = movie.Run(m_dir / "archive/m.swf", true);
+    swf_testing::SetAfterExtraction({});
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(movie.ExtractedCount(), 2u);
+    EXPECT_EQ(NamesIn(m_dir / "moved"), (std::vector<std::string>{"m.swf", "m_001.mp3", "m_002.mp3"}));
+    EXPECT_EQ(NamesIn(m_dir / "elsewhere"), std::vector<std::string>{});
+}
+
+TEST_F(JobTest, NamesHeldByAnythingArePassedOverAndLongNamesShortened)
+{
+    ASSERT_EQ(::symlink("nowhere", (m_dir / "m_001.mp3").c_str()), 0);
+    ASSERT_EQ(::mkfifo((m_dir / "m_002.mp3").c_str(), 0600), 0);
+    ASSERT_TRUE(platform::CreateFolder(m_dir / "m_003.mp3"));
+    PcmMovie("m.swf", 2);
+    CSwfMovie movie;
+    ASSERT_TRUE(movie.Run(m_dir / "m.swf", true));
+    EXPECT_EQ(movie.ExtractedCount(), 2u);
+    std::vector<std::string> paths;
+    for (const CSoundElement& s : movie.Sounds())
+        paths.push_back(s.path);
+    EXPECT_EQ(paths, (std::vector<std::string>{m_dir / "m_004.mp3", m_dir / "m_005.mp3"}));
+
+    // A movie name with no room left for a number still gives every sound a
+    // file, under a shorter name that resume knows as the movie's.
+    const std::string longName(250, 'n');
+    PcmMovie(longName + ".swf", 2);
+    ASSERT_TRUE(movie.Run(m_dir / (longName + ".swf"), false));
+    EXPECT_EQ(movie.ExtractedCount(), 2u);
+    for (const CSoundElement& s : movie.Sounds()) {
+        EXPECT_TRUE(platform::PathExists(s.path)) << s.path;
+        EXPECT_TRUE(CSwfMovie::IsOutputName(m_dir / (longName + ".swf"), FileNamePart(s.path))) << s.path;
+        EXPECT_FALSE(CSwfMovie::IsOutputName(m_dir / "m.swf", FileNamePart(s.path)));
+    }
+}
+
+TEST_F(JobTest, WhatATinyMovieCanMakeIsBounded)
+{
+    // Empty sounds are found and make no file; past the bound, sounds are
+    // counted and lost; an export name is cut where it is read.
+    SwfBuilder b;
+    for (int i = 0; i < 1000; ++i)
+        b.Tag(kTagDefineSound, DefineSound(1, 0, 0, false, false, 0, ""));
+    const size_t many = kMaxSoundsPerMovie + 10;
+    for (size_t i = 0; i < many; ++i)
+        b.Tag(kTagDefineSound, DefineSound(2, 0, 0, false, false, 1, "x"));
+    const std::string longName(5000, 'e');
+    b.Tag(56, std::string("\x01\x00\x02\x00", 4) + longName + std::string(1, '\0'));  // ExportAssets
+    b.End().WriteTo(m_dir / "tiny.swf", true);
+    CSwfMovie movie;
+    ASSERT_TRUE(movie.Run(m_dir / "tiny.swf", false));
+    EXPECT_EQ(movie.FoundCount(), 1000u + many);
+    EXPECT_EQ(movie.ExtractedCount(), kMaxSoundsPerMovie - 1000);
+    EXPECT_EQ(movie.Sounds().size(), kMaxSoundsPerMovie - 1000);
+    EXPECT_EQ(movie.Findings().size(), kMaxSoundsPerMovie);
+    EXPECT_EQ(movie.UnlistedCount(), 1000u + many - kMaxSoundsPerMovie);
+    EXPECT_EQ(movie.Findings().front().loss, SoundLoss::NothingDecoded);
+    EXPECT_EQ(movie.Findings().back().loss, SoundLoss::None);
+    EXPECT_EQ(movie.Findings()[1000].exportName.size(), kMaxExportNameBytes);
+    EXPECT_EQ(m_dir.List().size(), 1 + kMaxSoundsPerMovie - 1000);
+}
+
+TEST_F(JobTest, APlainMovieCutShortKeepsTheSoundsBeforeTheCut)
+{
+    const std::string whole =
+        SwfBuilder().Tag(kTagDefineSound, DefineSound(1, 0, 0, false, false, 4, "abcd"))
+            .Tag(kTagDefineSound, DefineSound(2, 0, 0, false, false, 600, std::string(600, 'z')))
+            .End()
+            .Build();
+    WriteFileBytes(m_dir / "cut.swf", whole.substr(0, whole.size() - 300));
+    CSwfMovie movie;
+    ASSERT_TRUE(movie.Run(m_dir / "cut.swf", false));
+    EXPECT_TRUE(movie.CutShort());
+    EXPECT_EQ(movie.DeclaredLength(), whole.size());
+    EXPECT_EQ(movie.BodyLength(), whole.size() - 300);
+    EXPECT_EQ(movie.FoundCount(), 1u);
+    WriteFileBytes(m_dir / "whole.swf", whole);
+    ASSERT_TRUE(movie.Run(m_dir / "whole.swf", false));
+    EXPECT_FALSE(movie.CutShort());
+}
+
+TEST_F(JobTest, EveryRecordCountsTheSamplesItsFileHolds)
+{
+    // Declared counts that lie, odd PCM lengths, ADPCM, streams, MP3 copied
+    // and decoded: each record's count is what its file holds; an MP3 file
+    // encoded here counts the frames it was given, those of the WAV.
+    const auto tone = TestTone(3000, true, 22050);
+    SwfBuilder b;
+    b.Tag(kTagSoundStreamHead, StreamHead(3, 2, true, true, 500))
+        .Tag(kTagSoundStreamBlock, std::string(2001, 's'))
+        .Tag(kTagSoundStreamBlock, std::string(1003, 't'))
+        .Tag(kTagDefineSound, DefineSound(1, 3, 2, true, false, 9999, std::string(1001, 'p')))
+        .Tag(kTagDefineSound, DefineSound(2, 1, 2, true, true, 3000, EncodeAdpcm(tone, true, 4).bytes))
+        .Tag(kTagDefineSound, DefineSound(3, 2, 2, false, false, 7, U16(0) + *s_mp3))
+        .End()
+        .WriteTo(m_dir / "truth.swf");
+    std::vector<uint64_t> wavFrames;
+    for (const bool toMp3 : {false, true}) {
+        CSwfMovie movie;
+        ASSERT_TRUE(movie.Run(m_dir / "truth.swf", toMp3));
+        ASSERT_EQ(movie.Sounds().size(), 4u);
+        size_t index = 0;
+        for (const CSoundElement& s : movie.Sounds()) {
+            uint64_t frames = 0;
+            if (s.isMp3 && s.format != 2) {
+                frames = wavFrames.at(index);
+            } else if (s.isMp3) {
+                CMp3Decoder decoder;
+                ASSERT_TRUE(decoder.Open(s.path));
+                std::array<int16_t, kMp3MaxFrameSamples> left{};
+                std::array<int16_t, kMp3MaxFrameSamples> right{};
+                for (bool end = false; !end;) {
+                    size_t count = 0;
+                    ASSERT_TRUE(decoder.Decode(left.data(), right.data(), count, end));
+                    frames += count;
+                }
+            } else {
+                const std::string wav = ReadFileBytes(s.path);
+                frames = (wav.size() - 44) / (s.channels * s.bits / 8u);
+                wavFrames.push_back(frames);
+            }
+            EXPECT_EQ(s.sampleCount, frames) << s.path << (toMp3 ? " /mp3" : " /wav");
+            ++index;
+        }
+        for (const CSoundElement& s : movie.Sounds())
+            platform::DeleteFile(s.path);
+    }
 }
