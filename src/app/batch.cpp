@@ -101,9 +101,10 @@ bool ReadList(const std::string& list, bool toMp3, std::vector<BatchMovie>& movi
 }
 
 // A name as the results text shows it: control characters escaped, C0 and
-// C1 (U+0080 to U+009F, which a terminal takes for commands) and the lone
-// bytes 0x80 to 0x9F alike, so that no file name can start a line of its own
-// or move the cursor. Other bytes that are no UTF-8 stay as they are.
+// C1 alike (U+0080 to U+009F, which a terminal may take for commands), so
+// that no file name can start a line of its own or move the cursor. Bytes
+// that are no UTF-8 stay as they are: a Shift-JIS or Latin-1 name reads
+// right on a terminal of its encoding.
 std::string Printable(std::string_view name)
 {
     std::string out;
@@ -139,8 +140,6 @@ std::string Printable(std::string_view name)
             } else {
                 out += static_cast<char>(u);
             }
-        } else if (u >= 0x80 && u <= 0x9F) {
-            hex("\\x%02x", u);
         } else {
             out += static_cast<char>(u);
         }

@@ -508,7 +508,7 @@ bool ReadRecords(const std::string& report, std::map<std::string, std::string>& 
     records.clear();
     platform::RegularReader in;
     if (!in.Open(report)) {
-        if (errno == ENOENT)
+        if (in.Missing())
             return true;
         error = "can't read the report " + report + " to resume: " + in.Why();
         return false;
@@ -569,14 +569,24 @@ struct CEarlierRecord::Folders {
     std::vector<std::string> paths;
     std::vector<std::unique_ptr<platform::FolderHandle>> handles;
 
-    // The index of path's folder among them, or -1.
-    int IndexOf(const std::string& folder) const
+    std::string movie;
+    bool all = false;  // the fallbacks are known too
+
+    // The index of path's folder among them, or -1. The fallbacks are asked
+    // for only when the movie's own folder is not it: asking may create them.
+    int IndexOf(const std::string& folder)
     {
-        for (size_t i = 0; i < paths.size(); ++i) {
-            if (paths[i] == folder)
-                return static_cast<int>(i);
+        for (;;) {
+            for (size_t i = 0; i < paths.size(); ++i) {
+                if (paths[i] == folder)
+                    return static_cast<int>(i);
+            }
+            if (all)
+                return -1;
+            all = true;
+            paths = CSwfMovie::OutputFolders(movie);
+            handles.resize(paths.size());
         }
-        return -1;
     }
     const platform::FolderHandle* Handle(size_t i)
     {
@@ -611,6 +621,10 @@ CEarlierRecord::CEarlierRecord(const std::string& record, const std::string& mov
         }
         m_folders = std::make_unique<Folders>();
         Folders& folders = *m_folders;
+        // Its own folder comes first among the output folders.
+        folders.movie = moviePath;
+        folders.paths = {FolderPart(moviePath)};
+        folders.handles.resize(1);
         platform::FileId movieId;
         const bool haveMovieId = platform::IdOf(moviePath, movieId);
         std::set<std::pair<size_t, std::string>> seen;
@@ -620,10 +634,6 @@ CEarlierRecord::CEarlierRecord(const std::string& record, const std::string& mov
             if (!out || !out->is_object()) {
                 holds = false;
                 continue;
-            }
-            if (folders.paths.empty()) {
-                folders.paths = CSwfMovie::OutputFolders(moviePath);
-                folders.handles.resize(folders.paths.size());
             }
             std::string path;
             std::string outSha;
@@ -645,7 +655,7 @@ CEarlierRecord::CEarlierRecord(const std::string& record, const std::string& mov
             platform::RegularReader file;
             if (!handle || !file.OpenIn(*handle, name)) {
                 // Gone since is no one else's file; anything else is left alone.
-                if (!handle || errno != ENOENT)
+                if (!handle || !file.Missing())
                     ++m_ignored;
                 holds = false;
                 continue;

@@ -82,6 +82,7 @@ RegularReader::~RegularReader()
 
 bool RegularReader::Take(int fd)
 {
+    m_missing = fd < 0 && errno == ENOENT;
     if (fd < 0) {
         m_why = std::strerror(errno);
         return false;

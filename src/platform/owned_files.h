@@ -58,6 +58,8 @@ public:
     FileId Id() const { return m_id; }
     // Why the last Open failed, in words.
     const std::string& Why() const { return m_why; }
+    // The last Open failed because there is no such file.
+    bool Missing() const { return m_missing; }
 
 private:
     bool Take(int fd);
@@ -67,6 +69,7 @@ private:
     uint64_t m_size = 0;
     FileId m_id;
     std::string m_why;
+    bool m_missing = false;
 };
 
 // Removes name from folder only while it is still the regular file id.
