@@ -503,7 +503,9 @@ RecordCounts CountsOf(const std::string& record)
     return c;
 }
 
-bool ReadRecords(const std::string& report, std::map<std::string, std::string>& records, std::string& error)
+namespace {
+
+bool ReadRecordLines(const std::string& report, std::map<std::string, std::string>& records, std::string& error)
 {
     records.clear();
     platform::RegularReader in;
@@ -556,6 +558,19 @@ bool ReadRecords(const std::string& report, std::map<std::string, std::string>& 
     }
     // A last line without its end was cut by a killed run: it is no record.
     return true;
+}
+
+}  // namespace
+
+bool ReadRecords(const std::string& report, std::map<std::string, std::string>& records, std::string& error)
+{
+    try {
+        return ReadRecordLines(report, records, error);
+    } catch (const std::exception& e) {
+        records.clear();
+        error = "can't read the report " + report + " to resume: " + e.what();
+        return false;
+    }
 }
 
 struct CEarlierRecord::Owned {
