@@ -1,18 +1,19 @@
 #include "app/batch.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
-#include <iterator>
 #include <map>
+#include <memory>
+#include <tuple>
 #include <unistd.h>
 
 #include "app/report.h"
 #include "app/workers.h"
-#include "platform/file.h"
+#include "platform/owned_files.h"
 #include "platform/process.h"
 #include "swf/swf_movie.h"
 #include "util/paths.h"
@@ -40,66 +41,107 @@ unsigned ParseCount(const char* text, unsigned max)
     return *end == '\0' && n <= max ? static_cast<unsigned>(n) : 0;
 }
 
-template <typename Take>
-void ForEachLine(const std::string& text, Take take)
+// Movie paths one per line; "-" reads standard input. Bounded: a list that
+// never ends (a pipe from a program gone wrong) ends the run with a reason
+// instead of exhausting memory.
+bool ReadList(const std::string& list, bool toMp3, std::vector<BatchMovie>& movies, std::string& error)
 {
-    for (size_t at = 0; at < text.size();) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos)
-            end = text.size();
-        take(text.substr(at, end - at));
-        at = end + 1;
-    }
-}
-
-// True when the file has bytes and its last one ends no line.
-bool EndsInsideALine(const std::string& path)
-{
-    platform::File file;
-    char last = '\n';
-    const int64_t size = file.Open(path, platform::OpenMode::Read) ? file.Size() : 0;
-    return size > 0 && file.Seek(static_cast<uint64_t>(size - 1)) && file.Read(&last, 1) == 1 && last != '\n';
-}
-
-// Movie paths one per line; "-" reads standard input.
-bool ReadList(const std::string& list, bool toMp3, std::vector<BatchMovie>& movies)
-{
-    std::string text;
+    platform::RegularReader in;
     if (list == "-") {
-        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-        if (std::cin.bad())
-            return false;
-    } else if (!platform::ReadWholeFile(list, text, size_t{1} << 32)) {
+        in.UseStandardInput();
+    } else if (!in.Open(list)) {
+        error = "can't read the movie list " + list + ": " + in.Why();
         return false;
     }
-    ForEachLine(text, [&](std::string line) {
+    std::vector<char> buffer(1 << 16);
+    std::string line;
+    size_t number = 1;
+    const auto take = [&] {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        if (!line.empty())
-            movies.push_back(BatchMovie{std::move(line), toMp3});
-    });
-    return true;
+        if (line.empty())
+            return true;
+        if (movies.size() >= kMaxMovies) {
+            error = "more than " + std::to_string(kMaxMovies) + " movies; the list " + list +
+                    " has more at line " + std::to_string(number) + ": split it into several runs";
+            return false;
+        }
+        movies.push_back(BatchMovie{std::move(line), toMp3});
+        line.clear();
+        return true;
+    };
+    for (;;) {
+        const ssize_t got = in.Read(buffer.data(), buffer.size());
+        if (got < 0) {
+            error = "can't read the movie list " + list;
+            return false;
+        }
+        if (got == 0)
+            break;
+        for (ssize_t i = 0; i < got; ++i) {
+            const char c = buffer[static_cast<size_t>(i)];
+            if (c == '\n') {
+                if (!take())
+                    return false;
+                ++number;
+            } else if (c == '\0') {
+                error = "the movie list " + list + " holds a NUL byte at line " + std::to_string(number) +
+                        ": it is no list of paths";
+                return false;
+            } else if (line.size() > kMaxListLine) {
+                error = "line " + std::to_string(number) + " of the movie list " + list + " is longer than " +
+                        std::to_string(kMaxListLine) + " bytes, more than any path";
+                return false;
+            } else {
+                line += c;
+            }
+        }
+    }
+    return take();
 }
 
-// A name as the results text shows it: control characters escaped, so that
-// no file name can start a line of its own.
+// A name as the results text shows it: control characters escaped, C0 and
+// C1 alike (U+0080 to U+009F, which a terminal may take for commands), so
+// that no file name can start a line of its own or move the cursor. Bytes
+// that are no UTF-8 stay as they are: a Shift-JIS or Latin-1 name reads
+// right on a terminal of its encoding.
 std::string Printable(std::string_view name)
 {
     std::string out;
-    for (const char c : name) {
-        const auto u = static_cast<unsigned char>(c);
-        switch (c) {
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (u < 0x20 || u == 0x7F) {
-                char hex[8];
-                std::snprintf(hex, sizeof hex, "\\x%02x", u);
-                out += hex;
+    const auto hex = [&](const char* form, unsigned value) {
+        char text[8];
+        std::snprintf(text, sizeof text, form, value);
+        out += text;
+    };
+    for (size_t i = 0; i < name.size(); ++i) {
+        const auto u = static_cast<unsigned char>(name[i]);
+        const auto next = i + 1 < name.size() ? static_cast<unsigned char>(name[i + 1]) : 0u;
+        if (u == '\n') {
+            out += "\\n";
+        } else if (u == '\r') {
+            out += "\\r";
+        } else if (u == '\t') {
+            out += "\\t";
+        } else if (u < 0x20 || u == 0x7F) {
+            hex("\\x%02x", u);
+        } else if (u == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            hex("\\u%04x", next);
+            ++i;
+        } else if (u >= 0xC2 && u <= 0xF4) {
+            // A whole sequence is copied, so its continuation bytes are not
+            // taken for lone ones.
+            const size_t length = u < 0xE0 ? 2 : u < 0xF0 ? 3 : 4;
+            size_t k = 1;
+            while (k < length && i + k < name.size() && (static_cast<unsigned char>(name[i + k]) & 0xC0) == 0x80)
+                ++k;
+            if (k == length) {
+                out.append(name.substr(i, length));
+                i += length - 1;
             } else {
-                out += c;
+                out += static_cast<char>(u);
             }
+        } else {
+            out += static_cast<char>(u);
         }
     }
     return out;
@@ -115,32 +157,66 @@ std::string ResultLine(const std::string& path, const RecordCounts& counts)
     return Printable(FileNamePart(path)) + text;
 }
 
-// Which shard a movie falls in: by its order key, so that movies that must
-// run in order stay together, and the same on every machine.
-unsigned ShardOf(const std::string& path, unsigned shards)
+// The folder part of a path, ending in '/', or empty.
+std::string FolderPart(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// A folder as every machine spells it: no "." parts, no doubled slashes.
+std::string LexicalFolder(const std::string& folder)
+{
+    std::string out = !folder.empty() && folder[0] == '/' ? "/" : "";
+    for (size_t at = 0; at < folder.size();) {
+        size_t end = folder.find('/', at);
+        if (end == std::string::npos)
+            end = folder.size();
+        const std::string_view part(folder.data() + at, end - at);
+        if (!part.empty() && part != ".") {
+            out += part;
+            out += '/';
+        }
+        at = end + 1;
+    }
+    return out;
+}
+
+// Which shard a movie falls in: by its folder as written and its order key,
+// so that movies that must run in order stay together, and the same on
+// every machine.
+unsigned ShardOf(const std::string& path, unsigned shards, bool exportNames)
 {
     uint64_t h = 14695981039346656037ull;  // FNV-1a
-    for (const char c : OrderKey(path)) {
+    for (const char c : LexicalFolder(FolderPart(path)) + '\0' + OrderKey(path, exportNames)) {
         h ^= static_cast<unsigned char>(c);
         h *= 1099511628211ull;
     }
     return static_cast<unsigned>(h % shards) + 1;
 }
 
-// Records of an earlier run, the last one of each movie.
-std::map<std::string, std::string> ReadRecords(const std::string& report)
-{
-    std::map<std::string, std::string> records;
-    std::string text;
-    if (!platform::ReadWholeFile(report, text, size_t{1} << 34))
-        return records;
-    ForEachLine(text, [&](std::string line) {
-        std::string path = RecordPath(line);
-        if (!path.empty())
-            records[std::move(path)] = std::move(line);
-    });
-    return records;
-}
+// The folder a movie's outputs go to, for chaining: the folder itself (by
+// identity, however it is spelled), or one key for every movie whose folder
+// can't be written, since their outputs meet in the one fallback folder.
+class CFolderKeys {
+public:
+    const std::string& Of(const std::string& path)
+    {
+        const std::string folder = FolderPart(path);
+        auto it = m_keys.find(folder);
+        if (it == m_keys.end()) {
+            platform::FileId id;
+            std::string key = platform::WritableFolderId(folder, id)
+                                  ? std::to_string(id.device) + ":" + std::to_string(id.inode)
+                                  : std::string("fallback");
+            it = m_keys.emplace(folder, std::move(key)).first;
+        }
+        return it->second;
+    }
+
+private:
+    std::map<std::string, std::string> m_keys;
+};
 
 // One line on standard error, rewritten in place.
 class CProgress {
@@ -186,23 +262,42 @@ private:
 
 }  // namespace
 
-std::string OrderKey(const std::string& path)
+// Why the key is enough: a movie's outputs are BASE.ext or BASE_<tail>.ext,
+// BASE its file name without extension, in its folder or the fallback one.
+// With numbers <tail> is three or more digits, so two movies' names meet
+// only when one base is the other followed by "_NNN" groups, which the key
+// strips. With export names <tail> is anything: BASE1[_x] can equal
+// BASE2[_y] only when one base is the other or the other followed by '_'
+// and more, and then both have the same part before their first '_', which
+// is the key. Lower case, for folders that compare names without case. A
+// name longer than the 120 bytes a base keeps whole becomes its first 111 or
+// fewer bytes and a hash, so keys are cut at 108 bytes: every name that could
+// meet such a base shares them. A coarser key only chains more.
+std::string OrderKey(const std::string& path, bool exportNames)
 {
+    constexpr size_t kWholeBase = 120;
+    constexpr size_t kKeyBytes = 108;
     std::string name(FileNamePart(WithoutExtension(path)));
+    if (name.size() > kWholeBase)
+        name.resize(kKeyBytes);
     for (char& c : name)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    // Numbers are written with at least three digits.
-    for (;;) {
-        const size_t underscore = name.rfind('_');
-        if (underscore == std::string::npos || name.size() - underscore - 1 < 3)
-            break;
-        bool digits = true;
-        for (size_t i = underscore + 1; i < name.size(); ++i)
-            digits = digits && std::isdigit(static_cast<unsigned char>(name[i]));
-        if (!digits)
-            break;
-        name.resize(underscore);
+    if (exportNames) {
+        name.resize(std::min(name.find('_'), name.size()));
+    } else {
+        for (;;) {
+            const size_t underscore = name.rfind('_');
+            if (underscore == std::string::npos || name.size() - underscore - 1 < 3)
+                break;
+            bool digits = true;
+            for (size_t i = underscore + 1; i < name.size(); ++i)
+                digits = digits && std::isdigit(static_cast<unsigned char>(name[i]));
+            if (!digits)
+                break;
+            name.resize(underscore);
+        }
     }
+    name.resize(std::min(name.size(), kKeyBytes));
     return name;
 }
 
@@ -254,11 +349,13 @@ bool ParseBatchArguments(const std::vector<std::string>& args, BatchOptions& opt
                 return false;
             }
         } else if ((value = OptionValue(arg, "--files-from"))) {
-            if (!ReadList(value, toMp3, options.movies)) {
-                error = std::string("can't read the movie list ") + value;
+            if (!ReadList(value, toMp3, options.movies, error))
+                return false;
+        } else {
+            if (options.movies.size() >= kMaxMovies) {
+                error = "more than " + std::to_string(kMaxMovies) + " movies: split them into several runs";
                 return false;
             }
-        } else {
             options.movies.push_back(BatchMovie{arg, toMp3});
         }
     }
@@ -279,79 +376,158 @@ BatchOutcome RunBatch(const BatchOptions& options)
     outcome.showResults = options.showResults;
     std::vector<BatchMovie> movies;
     for (const BatchMovie& m : options.movies) {
-        if (options.shards == 0 || ShardOf(m.path, options.shards) == options.shard)
+        if (options.shards == 0 || ShardOf(m.path, options.shards, options.exportNames) == options.shard)
             movies.push_back(m);
     }
 
-    const std::map<std::string, std::string> earlier =
-        options.resume ? ReadRecords(options.report) : std::map<std::string, std::string>{};
-    platform::File report;
+    // Everything that can stop the run is checked before any movie is touched.
+    std::map<std::string, std::string> earlier;
+    if (options.resume && !ReadRecords(options.report, earlier, outcome.error))
+        return outcome;
+    platform::AppendFile report;
     if (!options.report.empty()) {
         // Records are added: what an earlier run wrote stays, and the last
         // record of a movie is the one that counts. A line cut off by a
         // killed run is ended first, so the next record starts a line.
-        const bool cut = EndsInsideALine(options.report);
-        if (!report.Open(options.report, platform::OpenMode::Append) || (cut && !report.Write("\n", 1)))
-            std::fprintf(stderr, "orvellin: can't write the report %s\n", options.report.c_str());
+        if (!report.Open(options.report) || (report.EndsInsideALine() && !report.Write("\n"))) {
+            outcome.error = "can't write the report " + options.report + ": " + report.Why();
+            return outcome;
+        }
+    }
+
+    // The same file listed twice (another spelling, a link) is converted
+    // once: twice would number the second run's outputs after the first's.
+    std::vector<size_t> sameAs(movies.size());
+    std::map<std::tuple<dev_t, ino_t, bool>, size_t> firstOf;
+    for (size_t i = 0; i < movies.size(); ++i) {
+        sameAs[i] = i;
+        platform::FileId id;
+        if (platform::IdOf(movies[i].path, id))
+            sameAs[i] = firstOf.try_emplace({id.device, id.inode, movies[i].toMp3}, i).first->second;
     }
 
     // Chains of movies that must run in argument order, in order of first appearance.
     std::vector<std::vector<size_t>> chains;
     std::map<std::string, size_t> chainOf;
+    CFolderKeys folders;
+    size_t tasks = 0;
     for (size_t i = 0; i < movies.size(); ++i) {
-        auto [it, added] = chainOf.try_emplace(OrderKey(movies[i].path), chains.size());
+        if (sameAs[i] != i)
+            continue;
+        ++tasks;
+        const std::string key = folders.Of(movies[i].path) + '\0' + OrderKey(movies[i].path, options.exportNames);
+        auto [it, added] = chainOf.try_emplace(key, chains.size());
         if (added)
             chains.emplace_back();
         chains[it->second].push_back(i);
     }
 
-    std::vector<std::string> lines(movies.size());
-    std::vector<bool> converted(movies.size(), false);
-    CProgress progress(!options.quiet && ::isatty(STDERR_FILENO), movies.size());
+    std::vector<RecordCounts> counts(movies.size());
+    CProgress progress(!options.quiet && ::isatty(STDERR_FILENO), tasks);
     const bool digests = !options.report.empty();
+    bool reportFailed = false;
+    size_t ignored = 0;
 
+    // A worker's result: a kind, the count of files an earlier record named
+    // that were left alone, a line end, then for a new record the record.
+    // K: the earlier record stands; O: the movie failed and the earlier
+    // record and its outputs stay as they were; N: a new record.
     const auto work = [&](size_t task) -> std::string {
         const BatchMovie& movie = movies[task];
         if (const char* abortOn = std::getenv("ORVELLIN_TEST_ABORT_ON"); abortOn && FileNamePart(movie.path) == abortOn)
             std::abort();
-        const auto old = earlier.find(movie.path);
-        if (old != earlier.end() && KeepOrClearRecord(old->second, movie.path, movie.toMp3))
-            return "K";
-        CSwfMovie swf;
-        const bool loaded = swf.Run(movie.path, movie.toMp3, options.exportNames);
-        std::string result = "N";
-        result += MovieRecord(movie.path, swf, loaded, movie.toMp3, digests);
-        return result;
+        try {
+            std::unique_ptr<CEarlierRecord> before;
+            if (const auto old = earlier.find(movie.path); old != earlier.end()) {
+                before = std::make_unique<CEarlierRecord>(old->second, movie.path, movie.toMp3);
+                if (before->Holds())
+                    return "K" + std::to_string(before->Ignored()) + "\n";
+            }
+            // The earlier outputs go only once the new ones are complete,
+            // and only for a conversion at least as good: a movie unreadable
+            // or damaged since keeps what it had.
+            bool replaced = false;
+            const auto gate = [&](const CSwfMovie& swf) {
+                if (!before || before->OwnedOutputs() == 0)
+                    return true;
+                if (!swf.WroteAnything() || swf.ExtractedCount() < before->OwnedOutputs())
+                    return false;
+                before->RemoveOutputs();
+                replaced = true;
+                return true;
+            };
+            CSwfMovie swf;
+            const bool loaded = swf.Run(movie.path, movie.toMp3, options.exportNames, gate);
+            const std::string left = std::to_string(before ? before->Ignored() : 0) + "\n";
+            if (before && before->OwnedOutputs() > 0 && !replaced)
+                return "O" + left;
+            return "N" + left + MovieRecord(movie.path, swf, loaded, movie.toMp3, digests);
+        } catch (const std::exception& e) {
+            return "N0\n" + FailedRecord(movie.path, movie.toMp3, std::string("the conversion failed: ") + e.what());
+        }
     };
     const auto done = [&](size_t task, const WorkerOutcome& result) {
         const BatchMovie& movie = movies[task];
-        std::string record;
-        bool fresh = true;
-        if (!result.reported || result.result.empty()) {
-            record = FailedRecord(movie.path, movie.toMp3, result.failure);
-        } else if (result.result[0] == 'K') {
-            record = earlier.at(movie.path);
-            fresh = false;
-        } else {
-            record = result.result.substr(1);
+        try {
+            std::string record;
+            bool fresh = true;
+            bool failedNow = false;
+            const size_t lineEnd = result.result.find('\n');
+            if (!result.reported || lineEnd == std::string::npos) {
+                record = FailedRecord(movie.path, movie.toMp3, result.reported ? "the worker sent damaged results" : result.failure);
+            } else {
+                ignored += std::strtoul(result.result.c_str() + 1, nullptr, 10);
+                const char kind = result.result[0];
+                const auto old = earlier.find(movie.path);
+                if ((kind == 'K' || kind == 'O') && old != earlier.end()) {
+                    record = old->second;
+                    fresh = false;
+                    failedNow = kind == 'O';
+                } else {
+                    record = result.result.substr(lineEnd + 1);
+                }
+            }
+            if (fresh && report.IsOpen() && !reportFailed && !record.empty() && !report.Write(record + "\n")) {
+                std::fprintf(stderr, "orvellin: writing the report %s failed (%s); no more records are added\n",
+                             options.report.c_str(), report.Why().c_str());
+                reportFailed = true;
+            }
+            counts[task] = CountsOf(record);
+            if (failedNow)
+                counts[task].failed = true;
+        } catch (...) {
+            counts[task] = RecordCounts{};
         }
-        if (fresh && report.IsOpen() && !report.Write((record + "\n").data(), record.size() + 1))
-            std::fprintf(stderr, "orvellin: writing the report %s failed\n", options.report.c_str());
-        const RecordCounts counts = CountsOf(record);
-        lines[task] = ResultLine(movie.path, counts);
-        converted[task] = counts.parsed && !counts.failed && counts.extracted == counts.found;
-        progress.Done(counts.extracted);
+        progress.Done(counts[task].extracted);
     };
 
+    // Each worker holds two descriptors here, and starting one takes two
+    // more in the parent and two in the copy: more workers than the limit
+    // allows would fail to start.
+    const size_t descriptors = platform::OpenFileLimit();
+    const unsigned maxJobs = static_cast<unsigned>(std::max<size_t>(1, descriptors > 40 ? (descriptors - 32) / 2 : 1));
     std::fflush(nullptr);
-    outcome.interruptedBy = RunWorkers(chains, WorkerLimits{options.jobs, options.timeout}, work, done);
-    if (report.IsOpen() && !report.Close())
-        std::fprintf(stderr, "orvellin: writing the report %s failed\n", options.report.c_str());
+    outcome.interruptedBy =
+        RunWorkers(chains, WorkerLimits{std::min(options.jobs, maxJobs), options.timeout}, work, done);
+    if (report.IsOpen() && !report.Close() && !reportFailed) {
+        std::fprintf(stderr, "orvellin: writing the report %s failed (%s)\n", options.report.c_str(),
+                     report.Why().c_str());
+        reportFailed = true;
+    }
+    if (ignored > 0)
+        std::fprintf(stderr,
+                     "orvellin: resume left alone %zu file(s) the report names that are no outputs of their movie as "
+                     "recorded (another folder or name, a link, changed since, or named twice)\n",
+                     ignored);
 
     for (size_t i = 0; i < movies.size(); ++i) {
-        outcome.results += lines[i];
-        outcome.allConverted = outcome.allConverted && converted[i];
+        const RecordCounts& c = counts[sameAs[i]];
+        outcome.results += ResultLine(movies[i].path, c);
+        outcome.allConverted = outcome.allConverted && c.parsed && !c.failed && c.extracted == c.found;
     }
+    // A report that misses records or was cut can't be trusted as the
+    // account of the run.
+    outcome.allConverted = outcome.allConverted && !reportFailed;
     outcome.movies = static_cast<int>(movies.size());
     return outcome;
 }

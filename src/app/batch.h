@@ -10,6 +10,7 @@ struct BatchOutcome {
     bool allConverted = true;
     int movies = 0;
     int interruptedBy = 0;  // the signal that stopped the run early, or 0
+    std::string error;  // why the run could not start (no movie was touched), or empty
 };
 
 struct BatchMovie {
@@ -33,16 +34,19 @@ struct BatchOptions {
 // Reads the arguments (after the program name): movies, /mp3 and /wav for the
 // movies after them, /m, the options of --help, and movie lists
 // (--files-from). False, with the reason in error, for an option that is
-// malformed or a list that can't be read.
+// malformed or a list that can't be read, is no regular file (standard input
+// excepted), has a line too long to be a path or names too many movies.
+constexpr size_t kMaxListLine = 4096;  // the longest path the system takes
+constexpr size_t kMaxMovies = 1000000;
 bool ParseBatchArguments(const std::vector<std::string>& args, BatchOptions& options, std::string& error);
 
-// Converts the movies in worker processes, up to options.jobs at once. Movies whose outputs could share a name run one
-// after another in argument order, and the results keep argument order, so
-// a parallel run gives the files and the text of a serial one.
+// Converts the movies in worker processes, up to options.jobs at once (no
+// more than the open-file limit allows). Movies whose outputs could share a
+// name run one after another in argument order, and the results keep
+// argument order, so a parallel run gives the files and the text of a serial
+// one. A movie listed twice (the same file) is converted once.
 BatchOutcome RunBatch(const BatchOptions& options);
 
-// The key under which movies must run in order: the file name without its
-// extension, in lower case, without trailing "_NNN" numbers, since a movie's
-// outputs are its base followed by "_NNN" and a movie whose own name ends in
-// such a number may take the same names.
-std::string OrderKey(const std::string& path);
+// The part of a movie's file name under which the movies of one folder must
+// run in order (see batch.cpp for why it is enough).
+std::string OrderKey(const std::string& path, bool exportNames);

@@ -137,6 +137,10 @@ int CConverterApp::RunBatchMode(int& argc, char** argv)
         return 2;
     }
     const BatchOutcome outcome = RunBatch(options);
+    if (!outcome.error.empty()) {
+        std::fprintf(stderr, "orvellin: %s\n", outcome.error.c_str());
+        return 2;
+    }
     if (outcome.interruptedBy)
         platform::EndBySignal(outcome.interruptedBy);
     if (outcome.showResults)

@@ -1,16 +1,31 @@
 #include "app/report.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <openssl/evp.h>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/owned_files.h"
 #include "swf/swf_movie.h"
 
 namespace {
 
 using Json = nlohmann::ordered_json;
+
+// What resume reads: records are a few hundred bytes a sound, and a movie
+// has at most some tens of thousands of sounds; a report of a large archive
+// is some hundreds of megabytes.
+constexpr size_t kMaxRecordLine = size_t{64} << 20;
+constexpr uint64_t kMaxReport = uint64_t{4} << 30;
+// Records nest four deep (record, sounds, sound, output); anything deeper is
+// no record, and is not parsed into a tree of that depth.
+constexpr int kMaxDepth = 8;
 
 const char* TypeName(bool toMp3)
 {
@@ -83,6 +98,106 @@ Json Warnings(const CSoundFinding& f, const CSoundElement* file, bool toMp3)
     return w;
 }
 
+// Puts a name: valid UTF-8 as it is; any other name as its UTF-8 reading
+// and, under key + "_bytes", its exact bytes, which resume reads back.
+void PutName(Json& j, const std::string& key, const std::string& name)
+{
+    if (IsValidUtf8(name)) {
+        j[key] = name;
+        return;
+    }
+    std::string readable;
+    for (size_t at = 0; at < name.size();) {
+        size_t n = 1;
+        while (at + n <= name.size() && !IsValidUtf8(name.substr(at, n)) && n < 4)
+            ++n;
+        if (at + n <= name.size() && IsValidUtf8(name.substr(at, n))) {
+            readable.append(name, at, n);
+            at += n;
+        } else {
+            readable += "\xEF\xBF\xBD";
+            ++at;
+        }
+    }
+    j[key] = readable;
+    j[key + "_bytes"] = Base64(name);
+}
+
+// The bytes of a name put by PutName; false when the field is missing or not
+// of its type.
+bool NameOf(const Json& j, const std::string& key, std::string& name)
+{
+    if (!j.is_object())
+        return false;
+    const auto bytes = j.find(key + "_bytes");
+    if (bytes != j.end())
+        return bytes->is_string() && FromBase64(bytes->get<std::string>(), name);
+    const auto text = j.find(key);
+    if (text == j.end() || !text->is_string())
+        return false;
+    name = text->get<std::string>();
+    return true;
+}
+
+const Json* Field(const Json& j, const char* key)
+{
+    if (!j.is_object())
+        return nullptr;
+    const auto it = j.find(key);
+    return it == j.end() ? nullptr : &*it;
+}
+
+bool StringField(const Json& j, const char* key, std::string& out)
+{
+    const Json* f = Field(j, key);
+    if (!f || !f->is_string())
+        return false;
+    out = f->get<std::string>();
+    return true;
+}
+
+bool CountField(const Json& j, const char* key, uint64_t& out)
+{
+    const Json* f = Field(j, key);
+    if (!f || !f->is_number_unsigned())
+        return false;
+    out = f->get<uint64_t>();
+    return true;
+}
+
+template <typename Read>
+bool Digest(Read read, uint64_t& size, std::string& sha256)
+{
+    // The library's SHA-256 uses the processor's hashing instructions: hashes
+    // must cost little beside the conversion itself.
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> hash(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!hash || EVP_DigestInit_ex(hash.get(), EVP_sha256(), nullptr) != 1)
+        return false;
+    std::vector<char> buffer(1 << 16);
+    size = 0;
+    for (;;) {
+        const int64_t got = read(buffer.data(), buffer.size());
+        if (got < 0)
+            return false;
+        if (got == 0)
+            break;
+        if (EVP_DigestUpdate(hash.get(), buffer.data(), static_cast<size_t>(got)) != 1)
+            return false;
+        size += static_cast<uint64_t>(got);
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(hash.get(), digest, &length) != 1)
+        return false;
+    static constexpr char kHex[] = "0123456789abcdef";
+    sha256.clear();
+    for (unsigned int i = 0; i < length; ++i) {
+        sha256 += kHex[digest[i] >> 4];
+        sha256 += kHex[digest[i] & 15];
+    }
+    return true;
+}
+
 // The size and hash of a file, or nulls without digests or when unreadable.
 void PutDigest(Json& j, const std::string& path, bool digests)
 {
@@ -100,7 +215,7 @@ void PutDigest(Json& j, const std::string& path, bool digests)
 Json OutputOf(const CSoundElement& file, bool digests)
 {
     Json out;
-    out["path"] = file.path;
+    PutName(out, "path", file.path);
     out["type"] = file.isMp3 ? "mp3" : "wav";
     PutDigest(out, file.path, digests);
     out["rate"] = file.sampleRate;
@@ -113,163 +228,492 @@ Json OutputOf(const CSoundElement& file, bool digests)
 Json Base(const std::string& path, bool toMp3, bool digests)
 {
     Json r;
-    r["path"] = path;
+    PutName(r, "path", path);
     PutDigest(r, path, digests);
     r["output_type"] = TypeName(toMp3);
     return r;
 }
 
-// Parses a record, or gives a discarded value for a line that is none.
+// Whatever a string holds, its text is valid JSON: a name that escaped
+// PutName would be replaced, never thrown over.
+std::string Text(const Json& j)
+{
+    return j.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+// Brackets a line opens, at the deepest, outside strings.
+int DepthOf(const std::string& line)
+{
+    int depth = 0;
+    int deepest = 0;
+    bool inString = false;
+    for (size_t i = 0; i < line.size() && deepest <= kMaxDepth; ++i) {
+        const char c = line[i];
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            deepest = std::max(deepest, ++depth);
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return deepest;
+}
+
+// Parses a record, or gives a discarded value for a line that is none: too
+// long, too deep, not JSON, or more than memory allows.
 Json Parse(const std::string& record)
 {
-    return Json::parse(record, nullptr, false);
+    if (record.size() > kMaxRecordLine || DepthOf(record) > kMaxDepth)
+        return Json(Json::value_t::discarded);
+    try {
+        return Json::parse(record, nullptr, false);
+    } catch (...) {
+        return Json(Json::value_t::discarded);
+    }
+}
+
+bool IsDigest(const std::string& text)
+{
+    if (text.size() != 64)
+        return false;
+    for (const char c : text) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    }
+    return true;
+}
+
+// The folder part of a path, ending in '/', or empty.
+std::string FolderPart(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 }  // namespace
+
+bool IsValidUtf8(const std::string& text)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    for (size_t i = 0; i < n;) {
+        const unsigned c = p[i];
+        size_t length;
+        unsigned min;
+        unsigned code;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            length = 2, min = 0x80, code = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            length = 3, min = 0x800, code = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            length = 4, min = 0x10000, code = c & 0x07;
+        } else {
+            return false;
+        }
+        if (n - i < length)
+            return false;
+        for (size_t k = 1; k < length; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80)
+                return false;
+            code = code << 6 | (p[i + k] & 0x3F);
+        }
+        // No overlong forms, no surrogates, nothing past U+10FFFF.
+        if (code < min || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+std::string Base64(const std::string& bytes)
+{
+    static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        uint32_t v = static_cast<unsigned char>(bytes[i]) << 16;
+        if (i + 1 < bytes.size())
+            v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+        if (i + 2 < bytes.size())
+            v |= static_cast<unsigned char>(bytes[i + 2]);
+        out += kDigits[v >> 18 & 63];
+        out += kDigits[v >> 12 & 63];
+        out += i + 1 < bytes.size() ? kDigits[v >> 6 & 63] : '=';
+        out += i + 2 < bytes.size() ? kDigits[v & 63] : '=';
+    }
+    return out;
+}
+
+bool FromBase64(const std::string& text, std::string& bytes)
+{
+    if (text.size() % 4 != 0)
+        return false;
+    bytes.clear();
+    for (size_t i = 0; i < text.size(); i += 4) {
+        uint32_t v = 0;
+        int pad = 0;
+        for (size_t k = 0; k < 4; ++k) {
+            const char c = text[i + k];
+            int d;
+            if (c >= 'A' && c <= 'Z')
+                d = c - 'A';
+            else if (c >= 'a' && c <= 'z')
+                d = c - 'a' + 26;
+            else if (c >= '0' && c <= '9')
+                d = c - '0' + 52;
+            else if (c == '+')
+                d = 62;
+            else if (c == '/')
+                d = 63;
+            else if (c == '=' && i + 4 == text.size() && k >= 2)
+                d = 0, ++pad;
+            else
+                return false;
+            if (pad && c != '=')
+                return false;
+            v = v << 6 | static_cast<uint32_t>(d);
+        }
+        bytes += static_cast<char>(v >> 16);
+        if (pad < 2)
+            bytes += static_cast<char>(v >> 8 & 255);
+        if (pad < 1)
+            bytes += static_cast<char>(v & 255);
+    }
+    return true;
+}
 
 bool FileDigest(const std::string& path, uint64_t& size, std::string& sha256)
 {
     platform::File file;
     if (!file.Open(path, platform::OpenMode::Read))
         return false;
-    // The library's SHA-256 uses the processor's hashing instructions: hashes
-    // must cost little beside the conversion itself.
-    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> hash(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    if (!hash || EVP_DigestInit_ex(hash.get(), EVP_sha256(), nullptr) != 1)
-        return false;
-    std::vector<char> buffer(1 << 16);
-    size = 0;
-    for (;;) {
-        const size_t got = file.Read(buffer.data(), buffer.size());
-        if (file.Failed())
-            return false;
-        if (got == 0)
-            break;
-        if (EVP_DigestUpdate(hash.get(), buffer.data(), got) != 1)
-            return false;
-        size += got;
-    }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_DigestFinal_ex(hash.get(), digest, &length) != 1)
-        return false;
-    static constexpr char kHex[] = "0123456789abcdef";
-    sha256.clear();
-    for (unsigned int i = 0; i < length; ++i) {
-        sha256 += kHex[digest[i] >> 4];
-        sha256 += kHex[digest[i] & 15];
-    }
-    return true;
+    return Digest(
+        [&](char* buffer, size_t n) -> int64_t {
+            const size_t got = file.Read(buffer, n);
+            return file.Failed() ? -1 : static_cast<int64_t>(got);
+        },
+        size, sha256);
 }
 
 std::string MovieRecord(const std::string& path, const CSwfMovie& movie, bool loaded, bool toMp3, bool digests)
 {
-    Json r = Base(path, toMp3, digests);
-    if (!loaded) {
-        r["outcome"] = "failed";
-        r["reason"] = LoadFailureWords(movie.LastLoadFailure());
-        return r.dump();
+    try {
+        Json r = Base(path, toMp3, digests);
+        if (!loaded) {
+            r["outcome"] = "failed";
+            r["reason"] = LoadFailureWords(movie.LastLoadFailure());
+            return Text(r);
+        }
+        const SwfHeaderInfo info = movie.HeaderInfo();
+        r["signature"] = SignatureName(movie.Signature());
+        r["version"] = info.version;
+        r["declared_length"] = movie.DeclaredLength();
+        r["body_length"] = movie.BodyLength();
+        r["frame_rate"] = movie.FrameRate();
+        r["frame_count"] = info.frameCount;
+        const uint32_t found = movie.FoundCount();
+        const uint32_t extracted = movie.ExtractedCount();
+        if (!movie.WroteAnything()) {
+            r["outcome"] = "failed";
+            r["reason"] = "none of its sounds could be written";
+        } else if (extracted < found) {
+            r["outcome"] = "partial";
+            r["reason"] = std::to_string(found - extracted) + " of " + std::to_string(found) + " sounds lost";
+        } else {
+            r["outcome"] = "converted";
+            r["reason"] = "";
+        }
+        r["extracted"] = extracted;
+        r["found"] = found;
+        const std::vector<const CSoundElement*> files = [&] {
+            std::vector<const CSoundElement*> all;
+            for (const CSoundElement& file : movie.Sounds())
+                all.push_back(&file);
+            return all;
+        }();
+        Json sounds = Json::array();
+        int number = 0;
+        for (const CSoundFinding& f : movie.Findings()) {
+            const CSoundElement* file =
+                f.record >= 0 && static_cast<size_t>(f.record) < files.size() ? files[f.record] : nullptr;
+            Json s;
+            s["number"] = ++number;
+            s["kind"] = f.stream ? "stream" : "event";
+            s["character_id"] = f.stream ? Json() : Json(f.characterId);
+            s["sprite"] = f.sprite ? Json(f.sprite) : Json();
+            if (f.exportName.empty())
+                s["name"] = nullptr;
+            else
+                PutName(s, "name", f.exportName);
+            s["format"] = *SoundFormatName(f.format) ? SoundFormatName(f.format) : "unknown";
+            s["format_code"] = f.format;
+            s["rate"] = f.rate;
+            s["channels"] = f.channels;
+            s["bits"] = f.bits;
+            s["declared_samples"] = f.declaredSamples;
+            s["seek_samples"] = f.seekSamples >= 0 || f.format == 2 ? Json(f.seekSamples) : Json();
+            s["output"] = file ? OutputOf(*file, digests) : Json();
+            s["warnings"] = Warnings(f, file, toMp3);
+            sounds.push_back(std::move(s));
+        }
+        r["sounds"] = std::move(sounds);
+        return Text(r);
+    } catch (const std::exception& e) {
+        return FailedRecord(path, toMp3, std::string("its record could not be made: ") + e.what());
+    } catch (...) {
+        return FailedRecord(path, toMp3, "its record could not be made");
     }
-    const SwfHeaderInfo info = movie.HeaderInfo();
-    r["signature"] = SignatureName(movie.Signature());
-    r["version"] = info.version;
-    r["declared_length"] = movie.DeclaredLength();
-    r["body_length"] = movie.BodyLength();
-    r["frame_rate"] = movie.FrameRate();
-    r["frame_count"] = info.frameCount;
-    const uint32_t found = movie.FoundCount();
-    const uint32_t extracted = movie.ExtractedCount();
-    if (!movie.WroteAnything()) {
-        r["outcome"] = "failed";
-        r["reason"] = "none of its sounds could be written";
-    } else if (extracted < found) {
-        r["outcome"] = "partial";
-        r["reason"] = std::to_string(found - extracted) + " of " + std::to_string(found) + " sounds lost";
-    } else {
-        r["outcome"] = "converted";
-        r["reason"] = "";
-    }
-    r["extracted"] = extracted;
-    r["found"] = found;
-    const std::vector<CSoundElement> files(movie.Sounds().begin(), movie.Sounds().end());
-    Json sounds = Json::array();
-    int number = 0;
-    for (const CSoundFinding& f : movie.Findings()) {
-        const CSoundElement* file = f.record >= 0 && static_cast<size_t>(f.record) < files.size() ? &files[f.record]
-                                                                                                    : nullptr;
-        Json s;
-        s["number"] = ++number;
-        s["kind"] = f.stream ? "stream" : "event";
-        s["character_id"] = f.stream ? Json() : Json(f.characterId);
-        s["sprite"] = f.sprite ? Json(f.sprite) : Json();
-        s["name"] = f.exportName.empty() ? Json() : Json(f.exportName);
-        s["format"] = *SoundFormatName(f.format) ? SoundFormatName(f.format) : "unknown";
-        s["format_code"] = f.format;
-        s["rate"] = f.rate;
-        s["channels"] = f.channels;
-        s["bits"] = f.bits;
-        s["declared_samples"] = f.declaredSamples;
-        s["seek_samples"] = f.seekSamples >= 0 || f.format == 2 ? Json(f.seekSamples) : Json();
-        s["output"] = file ? OutputOf(*file, digests) : Json();
-        s["warnings"] = Warnings(f, file, toMp3);
-        sounds.push_back(std::move(s));
-    }
-    r["sounds"] = std::move(sounds);
-    return r.dump();
 }
 
 std::string FailedRecord(const std::string& path, bool toMp3, const std::string& reason)
 {
-    Json r = Base(path, toMp3, true);
-    r["outcome"] = "failed";
-    r["reason"] = reason;
-    return r.dump();
+    try {
+        Json r = Base(path, toMp3, true);
+        r["outcome"] = "failed";
+        r["reason"] = reason;
+        return Text(r);
+    } catch (...) {
+        return {};
+    }
 }
 
 RecordCounts CountsOf(const std::string& record)
 {
     RecordCounts c;
     const Json r = Parse(record);
-    if (!r.is_object() || !r.contains("outcome"))
+    std::string outcome;
+    if (!StringField(r, "outcome", outcome))
         return c;
     c.parsed = true;
-    c.failed = r["outcome"] == "failed";
-    c.extracted = r.value("extracted", 0L);
-    c.found = r.value("found", 0L);
+    c.failed = outcome != "converted" && outcome != "partial";
+    const Json* sounds = Field(r, "sounds");
+    if (sounds && sounds->is_array()) {
+        for (const Json& s : *sounds) {
+            ++c.found;
+            const Json* out = Field(s, "output");
+            if (out && out->is_object())
+                ++c.extracted;
+        }
+    }
     return c;
 }
 
-std::string RecordPath(const std::string& record)
-{
-    const Json r = Parse(record);
-    return r.is_object() && r.contains("path") && r["path"].is_string() ? r["path"].get<std::string>() : std::string();
-}
+namespace {
 
-bool KeepOrClearRecord(const std::string& record, const std::string& path, bool toMp3)
+bool ReadRecordLines(const std::string& report, std::map<std::string, std::string>& records, std::string& error)
 {
-    const Json r = Parse(record);
-    if (!r.is_object())
+    records.clear();
+    platform::RegularReader in;
+    if (!in.Open(report)) {
+        if (in.Missing())
+            return true;
+        error = "can't read the report " + report + " to resume: " + in.Why();
         return false;
-    uint64_t size = 0;
-    std::string sha;
-    bool holds = r.value("outcome", "") == "converted" && r.value("output_type", "") == TypeName(toMp3) &&
-                 r["sha256"].is_string() && FileDigest(path, size, sha) && sha == r["sha256"].get<std::string>() &&
-                 r.contains("sounds") && r["sounds"].is_array();
-    // Each listed file is hashed once: unchanged ones either stand or go.
-    std::vector<std::string> unchanged;
-    if (r.contains("sounds") && r["sounds"].is_array()) {
-        for (const Json& s : r["sounds"]) {
-            const Json& out = s.contains("output") ? s["output"] : Json();
-            const bool listed = out.is_object() && out["path"].is_string() && out["sha256"].is_string();
-            if (listed && FileDigest(out["path"].get<std::string>(), size, sha) && sha == out["sha256"].get<std::string>())
-                unchanged.push_back(out["path"].get<std::string>());
-            else
-                holds = false;
+    }
+    if (in.Size() > kMaxReport) {
+        error = "the report " + report + " is larger than the " + std::to_string(kMaxReport >> 30) +
+                " GiB resume reads; give each shard its own report";
+        return false;
+    }
+    // Line by line, so that a line too long to be a record costs no memory.
+    std::vector<char> buffer(1 << 20);
+    std::string line;
+    bool skipping = false;
+    const auto take = [&] {
+        if (!skipping) {
+            const Json r = Parse(line);
+            std::string path;
+            if (NameOf(r, "path", path) && !path.empty())
+                records[std::move(path)] = std::move(line);
+        }
+        line.clear();
+        skipping = false;
+    };
+    for (;;) {
+        const ssize_t got = in.Read(buffer.data(), buffer.size());
+        if (got < 0) {
+            error = "can't read the report " + report + " to resume";
+            return false;
+        }
+        if (got == 0)
+            break;
+        for (const char* p = buffer.data(); p < buffer.data() + got;) {
+            const char* end = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(buffer.data() + got - p)));
+            const char* stop = end ? end : buffer.data() + got;
+            if (!skipping && line.size() + static_cast<size_t>(stop - p) <= kMaxRecordLine)
+                line.append(p, stop);
+            else {
+                skipping = true;
+                line.clear();
+            }
+            if (end)
+                take();
+            p = end ? end + 1 : stop;
         }
     }
-    if (!holds) {
-        for (const std::string& output : unchanged)
-            platform::DeleteFile(output);
+    // A last line without its end was cut by a killed run: it is no record.
+    return true;
+}
+
+}  // namespace
+
+bool ReadRecords(const std::string& report, std::map<std::string, std::string>& records, std::string& error)
+{
+    try {
+        return ReadRecordLines(report, records, error);
+    } catch (const std::exception& e) {
+        records.clear();
+        error = "can't read the report " + report + " to resume: " + e.what();
+        return false;
     }
-    return holds;
+}
+
+struct CEarlierRecord::Owned {
+    size_t folder = 0;
+    std::string name;
+    platform::FileId id;
+};
+
+// The movie's output folders, opened once each when first needed.
+struct CEarlierRecord::Folders {
+    std::vector<std::string> paths;
+    std::vector<std::unique_ptr<platform::FolderHandle>> handles;
+
+    std::string movie;
+    bool all = false;  // the fallbacks are known too
+
+    // The index of path's folder among them, or -1. The fallbacks are asked
+    // for only when the movie's own folder is not it: asking may create them.
+    int IndexOf(const std::string& folder)
+    {
+        for (;;) {
+            for (size_t i = 0; i < paths.size(); ++i) {
+                if (paths[i] == folder)
+                    return static_cast<int>(i);
+            }
+            if (all)
+                return -1;
+            all = true;
+            paths = CSwfMovie::OutputFolders(movie);
+            handles.resize(paths.size());
+        }
+    }
+    const platform::FolderHandle* Handle(size_t i)
+    {
+        if (!handles[i]) {
+            handles[i] = std::make_unique<platform::FolderHandle>();
+            handles[i]->Open(paths[i]);
+        }
+        return handles[i]->Fd() >= 0 ? handles[i].get() : nullptr;
+    }
+};
+
+CEarlierRecord::CEarlierRecord(const std::string& record, const std::string& moviePath, bool toMp3)
+{
+    try {
+        const Json r = Parse(record);
+        const Json* sounds = Field(r, "sounds");
+        std::string outcome;
+        std::string type;
+        std::string sha;
+        uint64_t size = 0;
+        bool holds = StringField(r, "outcome", outcome) && outcome == "converted" &&
+                     StringField(r, "output_type", type) && type == TypeName(toMp3) &&
+                     StringField(r, "sha256", sha) && CountField(r, "size", size) && sounds && sounds->is_array();
+        if (holds) {
+            uint64_t movieSize = 0;
+            std::string movieSha;
+            holds = FileDigest(moviePath, movieSize, movieSha) && movieSize == size && movieSha == sha;
+        }
+        if (!sounds || !sounds->is_array()) {
+            m_holds = false;
+            return;
+        }
+        m_folders = std::make_unique<Folders>();
+        Folders& folders = *m_folders;
+        // Its own folder comes first among the output folders.
+        folders.movie = moviePath;
+        folders.paths = {FolderPart(moviePath)};
+        folders.handles.resize(1);
+        platform::FileId movieId;
+        const bool haveMovieId = platform::IdOf(moviePath, movieId);
+        std::set<std::pair<size_t, std::string>> seen;
+        std::set<std::pair<dev_t, ino_t>> seenIds;
+        for (const Json& s : *sounds) {
+            const Json* out = Field(s, "output");
+            if (!out || !out->is_object()) {
+                holds = false;
+                continue;
+            }
+            std::string path;
+            std::string outSha;
+            uint64_t outSize = 0;
+            const bool typed = NameOf(*out, "path", path) && StringField(*out, "sha256", outSha) && IsDigest(outSha) &&
+                               CountField(*out, "size", outSize);
+            const std::string folder = FolderPart(path);
+            const std::string name = path.substr(folder.size());
+            const int index = typed ? folders.IndexOf(folder) : -1;
+            // Lexically the movie's own folder or a fallback, a name its
+            // naming makes, and never the same name twice.
+            if (index < 0 || name.empty() || name == "." || name == ".." ||
+                !CSwfMovie::IsOutputName(moviePath, name) || !seen.emplace(index, name).second) {
+                ++m_ignored;
+                holds = false;
+                continue;
+            }
+            const platform::FolderHandle* handle = folders.Handle(static_cast<size_t>(index));
+            platform::RegularReader file;
+            if (!handle || !file.OpenIn(*handle, name)) {
+                // Gone since is no one else's file; anything else is left alone.
+                if (!handle || !file.Missing())
+                    ++m_ignored;
+                holds = false;
+                continue;
+            }
+            uint64_t gotSize = 0;
+            std::string gotSha;
+            const platform::FileId id = file.Id();
+            // The recorded size first: a file of another size is not hashed.
+            const bool same = file.Size() == outSize && !(haveMovieId && id == movieId) &&
+                              seenIds.emplace(id.device, id.inode).second &&
+                              Digest([&](char* b, size_t n) -> int64_t { return file.Read(b, n); }, gotSize, gotSha) &&
+                              gotSize == outSize && gotSha == outSha;
+            if (!same) {
+                ++m_ignored;
+                holds = false;
+                continue;
+            }
+            m_owned.push_back(Owned{static_cast<size_t>(index), name, id});
+        }
+        m_holds = holds;
+    } catch (...) {
+        // A record that can't be checked holds nothing and names nothing to remove.
+        m_holds = false;
+        m_owned.clear();
+    }
+}
+
+CEarlierRecord::~CEarlierRecord() = default;
+
+size_t CEarlierRecord::OwnedOutputs() const
+{
+    return m_owned.size();
+}
+
+void CEarlierRecord::RemoveOutputs()
+{
+    for (const Owned& o : m_owned) {
+        if (const platform::FolderHandle* handle = m_folders->Handle(o.folder))
+            platform::RemoveIfSame(*handle, o.name, o.id);
+    }
+    m_owned.clear();
 }

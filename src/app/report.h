@@ -1,9 +1,14 @@
 // The machine-readable account of a batch: one JSON object per movie, as
-// JSON Lines (docs/report.schema.json describes it).
+// JSON Lines (docs/report.schema.json describes it). A report is untrusted
+// input on resume: it may be shared, concatenated or edited by hand.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 class CSwfMovie;
 
@@ -12,12 +17,15 @@ bool FileDigest(const std::string& path, uint64_t& size, std::string& sha256);
 
 // The record of a movie the job ran on: loaded tells whether it loaded.
 // Without digests, sizes and hashes are left out (null): the results line
-// needs only the counts.
+// needs only the counts. Never throws: a record that can't be made is a
+// failed record saying why.
 std::string MovieRecord(const std::string& path, const CSwfMovie& movie, bool loaded, bool toMp3, bool digests);
-// The record of a movie whose worker gave no result (crashed, ran out of time).
+// The record of a movie whose worker gave no result (crashed, ran out of
+// time). Never throws; empty only when not even this could be made.
 std::string FailedRecord(const std::string& path, bool toMp3, const std::string& reason);
 
-// What the results line needs from a record.
+// What the results line needs from a record, counted from its sounds (a
+// sound with an output is extracted), never taken from its fields.
 struct RecordCounts {
     bool parsed = false;
     bool failed = true;
@@ -26,12 +34,47 @@ struct RecordCounts {
 };
 RecordCounts CountsOf(const std::string& record);
 
-// True when an earlier record still stands for the movie: it says converted
-// to the same type, the movie's bytes are the same, and every file it lists
-// is there with the same bytes. Otherwise the files it lists that are still
-// as it recorded them are deleted, before its movie is converted again: they
-// are that run's outputs, and a file changed since is left alone.
-bool KeepOrClearRecord(const std::string& record, const std::string& path, bool toMp3);
+// The records of an earlier run by movie path (its bytes), the last one of
+// each. A missing report has none; false with the reason in words when the
+// report can't be read, is no regular file or is larger than resume reads.
+bool ReadRecords(const std::string& report, std::map<std::string, std::string>& records, std::string& error);
 
-// The path a record is about; empty when the line is no record.
-std::string RecordPath(const std::string& record);
+// An earlier record of a movie about to be converted again, checked against
+// the files it names. Only outputs of this movie as the record describes
+// them count: a regular file (no link followed) in one of the movie's output
+// folders, under a name the movie's naming can produce, with the recorded
+// size and hash, each file once. Everything else the record names is left
+// alone and counted as ignored.
+class CEarlierRecord {
+public:
+    CEarlierRecord(const std::string& record, const std::string& moviePath, bool toMp3);
+    ~CEarlierRecord();
+    CEarlierRecord(const CEarlierRecord&) = delete;
+    CEarlierRecord& operator=(const CEarlierRecord&) = delete;
+
+    // It says converted to the same type, the movie's bytes are the same,
+    // and every sound's output is there as recorded.
+    bool Holds() const { return m_holds; }
+    // Its outputs that checked: what a new conversion would replace.
+    size_t OwnedOutputs() const;
+    // Files it names that are not this movie's outputs as recorded.
+    size_t Ignored() const { return m_ignored; }
+    // Removes the outputs that checked, each only while it is still the
+    // file that was hashed.
+    void RemoveOutputs();
+
+private:
+    struct Owned;
+    struct Folders;
+    std::vector<Owned> m_owned;
+    std::unique_ptr<Folders> m_folders;
+    bool m_holds = false;
+    size_t m_ignored = 0;
+};
+
+// Escapes a name for JSON text and back: valid UTF-8 stays as it is; any
+// other name is its UTF-8 reading (bad bytes as U+FFFD) and its bytes in
+// base64 beside it. Exposed for tests.
+std::string Base64(const std::string& bytes);
+bool FromBase64(const std::string& text, std::string& bytes);
+bool IsValidUtf8(const std::string& text);

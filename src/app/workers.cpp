@@ -6,9 +6,11 @@
 #include <cstring>
 #include <deque>
 #include <list>
+#include <map>
 #include <set>
 
 #include "platform/file.h"
+#include "platform/owned_files.h"
 #include "platform/pending_file.h"
 #include "platform/process.h"
 
@@ -17,10 +19,19 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Messages from a worker: a type byte, a 32-bit little-endian length, the bytes.
-enum : char { kTempCreated = 'T', kTempGone = 'U', kCreated = 'C', kRemoved = 'D', kResult = 'R' };
+enum : char { kTempCreated = 'T', kTempGone = 'U', kCreated = 'C', kRemoved = 'D', kStarted = 'S', kResult = 'R' };
 constexpr uint32_t kMaxMessage = 64u << 20;
-// How long workers told to stop may take before they are killed.
+// To a worker: a task's number, or this once its result is on record.
+constexpr uint64_t kRecorded = ~uint64_t{0};
+// How long workers told to stop may take before they are killed: the run
+// is ending, and a movie's clean-up takes a moment.
 constexpr auto kStopGrace = std::chrono::seconds(5);
+// How long a task past its time limit may take to clean up after SIGTERM.
+constexpr auto kTimeoutGrace = std::chrono::seconds(2);
+// Files of a dead worker removed between two looks at the others.
+constexpr size_t kRemovalsPerTurn = 64;
+// Times a task goes to a new worker when its worker ended before starting it.
+constexpr int kMaxStarts = 5;
 
 bool Send(int fd, char type, const std::string& payload)
 {
@@ -32,18 +43,39 @@ bool Send(int fd, char type, const std::string& payload)
 
 // A worker's life: tasks one after another, as the parent sends their
 // numbers, until its input ends. Each task's files are told as they come and
-// go, then its result.
+// go, then its result. Until the parent has the result on record, the
+// task's outputs are its own: a signal (the parent's stop, its death, the
+// time limit) removes them with its temporary files, so a movie is either
+// on record or leaves nothing.
 int RunWorker(int in, int out, const std::function<std::string(size_t)>& work)
 {
     platform::RemovePendingFilesOnSignals();
+    platform::TrackMovedFiles(true);
     platform::SetFileEventListener([out](platform::FileEvent event, const std::string& path) {
         static constexpr char kTypes[] = {kTempCreated, kTempGone, kCreated, kRemoved};
         Send(out, kTypes[static_cast<int>(event)], path);
     });
     uint64_t task = 0;
     while (platform::ReadAll(in, &task, sizeof task)) {
-        if (!Send(out, kResult, work(static_cast<size_t>(task))))
+        if (task == kRecorded)
+            continue;
+        Send(out, kStarted, {});
+        std::string result;
+        try {
+            result = work(static_cast<size_t>(task));
+        } catch (...) {
+            platform::RemovePendingFiles();
             return 1;
+        }
+        // Sending, waiting for the record and keeping the files are one step
+        // that an ending signal can't cut: it takes effect after it.
+        platform::EndingSignalsHeld held;
+        uint64_t answer = 0;
+        if (!Send(out, kResult, result) || !platform::ReadAll(in, &answer, sizeof answer) || answer != kRecorded) {
+            platform::RemovePendingFiles();
+            return 1;
+        }
+        platform::KeepMovedFiles();
     }
     return 0;
 }
@@ -53,7 +85,10 @@ struct Worker {
     platform::Child child;
     std::string inbox;
     bool busy = false;
-    bool sent = false;  // the task's number went to the worker
+    bool sent = false;     // the task's number went to the worker
+    bool started = false;  // the worker said it began the task
+    bool stopping = false; // told to stop at the time limit; takes no more tasks
+    Clock::time_point killAt = Clock::time_point::max();
     size_t chain = 0;
     size_t task = 0;
     std::set<std::string> temps;    // the task's, reported and not yet gone
@@ -81,6 +116,7 @@ bool TakeMessages(Worker& w, std::string& result)
         switch (static_cast<char>(h[0])) {
         case kTempCreated: w.temps.insert(std::move(payload)); break;
         case kTempGone: w.temps.erase(payload); break;
+        case kStarted: w.started = true; break;
         case kCreated: w.outputs.insert(std::move(payload)); break;
         case kRemoved:
             w.temps.erase(payload);
@@ -106,21 +142,33 @@ std::string Describe(const platform::ChildEnd& end)
     return std::string("worker ended by signal ") + std::to_string(end.code) + (name ? std::string(" (") + name + ")" : "");
 }
 
-// The end of a task that got no result: what it left goes, and why in words.
-WorkerOutcome Abandon(Worker& w, const std::string& why)
+// Files a task left that go before its chain goes on.
+struct Leftovers {
+    size_t chain = 0;
+    std::vector<std::string> paths;
+    size_t next = 0;
+};
+
+// The end of a task that got no result: what it left is to go (a movie that
+// did not finish leaves nothing: the files it made so far would read as a
+// conversion, and a later run would number after them), and why in words.
+WorkerOutcome Abandon(Worker& w, const std::string& why, Leftovers& left)
 {
-    for (const std::string& temp : w.temps)
-        platform::DeleteFile(temp);
-    // A movie that did not finish leaves nothing: the files it made so far
-    // would read as a conversion, and a later run would number after them.
-    for (const std::string& output : w.outputs)
-        platform::DeleteFile(output);
+    left.chain = w.chain;
+    left.paths.assign(w.temps.begin(), w.temps.end());
+    left.paths.insert(left.paths.end(), w.outputs.begin(), w.outputs.end());
     w.temps.clear();
     w.outputs.clear();
     w.busy = false;
     WorkerOutcome o;
     o.failure = why;
     return o;
+}
+
+void RemoveAll(Leftovers& left)
+{
+    for (; left.next < left.paths.size(); ++left.next)
+        platform::RemoveMadeFile(left.paths[left.next]);
 }
 
 int MillisecondsUntil(Clock::time_point when)
@@ -132,11 +180,14 @@ int MillisecondsUntil(Clock::time_point when)
 }
 
 // Tells every worker to stop, gives them a moment to clean up, then kills;
-// the tasks they were on are abandoned.
+// the tasks they were on are abandoned. A worker waiting for its result to be
+// recorded reads the end of its input instead, and removes its files.
 void StopAll(std::list<Worker>& workers)
 {
-    for (Worker& w : workers)
+    for (Worker& w : workers) {
+        w.child.CloseInput();
         w.child.Signal(SIGTERM);
+    }
     const auto giveUp = Clock::now() + kStopGrace;
     for (Worker& w : workers) {
         while (w.child.Fd() >= 0 && Clock::now() < giveUp) {
@@ -149,8 +200,11 @@ void StopAll(std::list<Worker>& workers)
         std::string result;
         while (TakeMessages(w, result)) {
         }
-        if (w.busy)
-            Abandon(w, "stopped");
+        if (w.busy) {
+            Leftovers left;
+            Abandon(w, "stopped", left);
+            RemoveAll(left);
+        }
     }
     workers.clear();
 }
@@ -179,6 +233,10 @@ int RunWorkers(const std::vector<std::vector<size_t>>& chains, const WorkerLimit
     std::deque<size_t> ready;
     size_t fresh = 0;
     std::list<Worker> workers;
+    // What dead workers left, removed a few at a time between looks at the
+    // others; the chain of each waits until its files are gone.
+    std::deque<Leftovers> leftovers;
+    std::map<size_t, int> starts;
     const unsigned jobs = limits.jobs == 0 ? 1 : limits.jobs;
 
     auto pickChain = [&](size_t& chain) {
@@ -194,11 +252,23 @@ int RunWorkers(const std::vector<std::vector<size_t>>& chains, const WorkerLimit
         }
         return false;
     };
-    auto finished = [&](Worker& w, const WorkerOutcome& outcome) {
+    auto finished = [&](Worker& w, const WorkerOutcome& outcome, Leftovers left) {
         const size_t chain = w.chain;
         done(w.task, outcome);
-        if (nextInChain[chain] < chains[chain].size())
+        if (!left.paths.empty())
+            leftovers.push_back(std::move(left));
+        else if (nextInChain[chain] < chains[chain].size())
             ready.push_front(chain);
+    };
+    // A task whose worker ended before it began goes to another worker.
+    auto requeue = [&](Worker& w) {
+        if (w.started || ++starts[w.task] > kMaxStarts)
+            return false;
+        --nextInChain[w.chain];
+        --given;
+        ready.push_front(w.chain);
+        w.busy = false;
+        return true;
     };
     // A worker that ended (crashed, killed, or done with its input): reaped,
     // its task abandoned.
@@ -210,15 +280,17 @@ int RunWorkers(const std::vector<std::vector<size_t>>& chains, const WorkerLimit
         const bool got = it->busy && TakeMessages(*it, result);
         if (it->busy) {
             WorkerOutcome o;
+            Leftovers left;
             if (got && !it->broken) {
                 it->busy = false;
                 o.reported = true;
                 o.result = std::move(result);
-            } else {
-                o = Abandon(*it, why ? why : it->broken ? "worker sent damaged results" : Describe(end));
+                finished(*it, o, std::move(left));
+            } else if (why || it->broken || !requeue(*it)) {
+                o = Abandon(*it, why ? why : it->broken ? "worker sent damaged results" : Describe(end), left);
                 o.timedOut = why != nullptr;
+                finished(*it, o, std::move(left));
             }
-            finished(*it, o);
         }
         workers.erase(it);
     };
@@ -227,7 +299,7 @@ int RunWorkers(const std::vector<std::vector<size_t>>& chains, const WorkerLimit
         // Every idle worker, then new ones up to the limit, takes a task.
         size_t chain = 0;
         for (auto it = workers.begin(); it != workers.end(); ++it) {
-            if (it->busy || !pickChain(chain))
+            if (it->busy || it->stopping || !pickChain(chain))
                 continue;
             it->busy = true;
             it->sent = false;
@@ -263,6 +335,7 @@ int RunWorkers(const std::vector<std::vector<size_t>>& chains, const WorkerLimit
         for (Worker& w : workers) {
             if (w.busy && !w.sent) {
                 w.sent = true;
+                w.started = false;
                 if (limits.timeout > 0)
                     w.deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                                     std::chrono::duration<double>(limits.timeout));
@@ -274,10 +347,22 @@ int RunWorkers(const std::vector<std::vector<size_t>>& chains, const WorkerLimit
                 w.child.CloseInput();
             anyBusy = anyBusy || w.busy;
         }
-        if (!anyBusy && !moreToGive) {
+        if (!anyBusy && !moreToGive && leftovers.empty()) {
             for (auto it = workers.begin(); it != workers.end();)
                 bury(it++, nullptr);
             return 0;
+        }
+
+        // A few of a dead worker's files, then a look at the others.
+        for (size_t n = 0; n < kRemovalsPerTurn && !leftovers.empty(); ++n) {
+            Leftovers& left = leftovers.front();
+            if (left.next < left.paths.size())
+                platform::RemoveMadeFile(left.paths[left.next++]);
+            if (left.next == left.paths.size()) {
+                if (nextInChain[left.chain] < chains[left.chain].size())
+                    ready.push_front(left.chain);
+                leftovers.pop_front();
+            }
         }
 
         Clock::time_point nearest = Clock::time_point::max();
@@ -285,12 +370,17 @@ int RunWorkers(const std::vector<std::vector<size_t>>& chains, const WorkerLimit
         for (const Worker& w : workers) {
             fds.push_back(w.child.Fd());
             if (w.busy && limits.timeout > 0)
-                nearest = std::min(nearest, w.deadline);
+                nearest = std::min(nearest, w.stopping ? w.killAt : w.deadline);
         }
-        const std::vector<bool> readable = platform::WaitReadable(fds, MillisecondsUntil(nearest));
+        // Without a task under way there is nothing to wait for: the files
+        // left to remove, or the end of the run.
+        const std::vector<bool> readable =
+            platform::WaitReadable(fds, leftovers.empty() && anyBusy ? MillisecondsUntil(nearest) : 0);
         if (readable[0]) {
             if (const int signal = platform::TakeInterruptSignal()) {
                 StopAll(workers);
+                for (Leftovers& left : leftovers)
+                    RemoveAll(left);
                 return signal;
             }
         }
@@ -308,16 +398,24 @@ int RunWorkers(const std::vector<std::vector<size_t>>& chains, const WorkerLimit
                     WorkerOutcome o;
                     o.reported = true;
                     o.result = std::move(result);
-                    finished(w, o);
+                    finished(w, o, {});
+                    // On record: the worker may keep the task's files.
+                    w.child.Send(&kRecorded, sizeof kRecorded);
                 }
                 if (!open || w.broken) {
                     if (w.broken)
                         w.child.Signal(SIGKILL);
-                    bury(current, nullptr);
+                    bury(current, w.stopping ? "time limit reached" : nullptr);
                     continue;
                 }
             }
-            if (w.busy && limits.timeout > 0 && Clock::now() >= w.deadline) {
+            // Past its time: told to stop, so that it removes what it made,
+            // and killed if it has not ended after a moment.
+            if (w.busy && limits.timeout > 0 && !w.stopping && Clock::now() >= w.deadline) {
+                w.stopping = true;
+                w.killAt = Clock::now() + kTimeoutGrace;
+                w.child.Signal(SIGTERM);
+            } else if (w.busy && w.stopping && Clock::now() >= w.killAt) {
                 w.child.Signal(SIGKILL);
                 bury(current, "time limit reached");
             }

@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include "support/swf_builder.h"
 #include "support/tools.h"
 
@@ -77,4 +79,88 @@ bool IsTemporaryName(const std::string& name)
 {
     const std::string base = name.substr(name.rfind('/') + 1);
     return base[0] == '.' && base.size() > 5 && base.compare(base.size() - 5, 5, ".part") == 0;
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        if (end > at)
+            lines.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return lines;
+}
+
+std::vector<std::string> MakeArchive(const TempDir& dir, int count)
+{
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i) {
+        const std::string name = i % 7 == 3 ? "clip_00" + std::to_string(i % 10) + ".swf" : "m" + std::to_string(i) + ".swf";
+        if (i % 11 == 5) {
+            WriteFileBytes(dir / name, "not a movie");
+        } else {
+            SwfBuilder b;
+            b.Tag(kTagDefineSound, DefineSound(1, 3, 1, true, false, 3000, std::string(6000, static_cast<char>(i))));
+            if (i % 4 == 1)
+                b.Tag(kTagDefineSound, DefineSound(2, 9, 1, true, false, 10, "lost"));
+            if (i % 3 == 0)
+                b.Tag(56, U16(1) + U16(1) + "sound " + std::to_string(i) + '\0');
+            b.End().WriteTo(dir / name, i % 2 == 0);
+        }
+        names.push_back(name);
+    }
+    names.push_back("clip.swf");
+    PcmMovie(dir / "clip.swf");
+    return names;
+}
+
+std::string Joined(const std::vector<std::string>& names)
+{
+    std::string out;
+    for (const std::string& n : names)
+        out += n + "\n";
+    return out;
+}
+
+// The records of a report by movie path, the last of each.
+std::map<std::string, std::string> Records(const std::string& report)
+{
+    std::map<std::string, std::string> byPath;
+    for (const std::string& line : Lines(report)) {
+        const size_t at = line.find("\"path\":\"");
+        EXPECT_NE(at, std::string::npos) << line;
+        if (at != std::string::npos)
+            byPath[line.substr(at + 8, line.find('"', at + 8) - at - 8)] = line;
+    }
+    return byPath;
+}
+
+// Outputs without the movies and the report.
+std::map<std::string, std::string> Outputs(const TempDir& dir)
+{
+    auto files = Snapshot(dir.Path());
+    std::erase_if(files, [](const auto& f) { return f.first.ends_with(".swf") || f.first.ends_with(".jsonl") ||
+                                                    f.first.ends_with(".txt") || f.first.ends_with(".sh") ||
+                                                    f.first.starts_with(".config") || f.first.starts_with(".parallel"); });
+    return files;
+}
+
+std::string Differences(const std::map<std::string, std::string>& got, const std::map<std::string, std::string>& want)
+{
+    std::string out;
+    for (const auto& [name, bytes] : got) {
+        if (!want.count(name))
+            out += "extra " + name + "\n";
+        else if (want.at(name) != bytes)
+            out += "differs " + name + "\n";
+    }
+    for (const auto& [name, bytes] : want) {
+        if (!got.count(name))
+            out += "missing " + name + "\n";
+    }
+    return out;
 }

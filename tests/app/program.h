@@ -29,3 +29,15 @@ void PcmMovie(const std::string& path, size_t sounds = 1, size_t frames = 2000);
 std::map<std::string, std::string> Snapshot(const std::string& root);
 
 bool IsTemporaryName(const std::string& name);
+
+// Archives: the lines of a text, a report's records by movie path (the last
+// of each), the outputs of a folder (without movies, reports and lists).
+std::vector<std::string> Lines(const std::string& text);
+std::map<std::string, std::string> Records(const std::string& report);
+std::map<std::string, std::string> Outputs(const TempDir& dir);
+// An archive of small movies: every kind of outcome, a named sound, and
+// names that must run in order. The names of the movies, and as a list.
+std::vector<std::string> MakeArchive(const TempDir& dir, int count);
+std::string Joined(const std::vector<std::string>& names);
+// The names whose bytes differ or that only one side has, one a line.
+std::string Differences(const std::map<std::string, std::string>& got, const std::map<std::string, std::string>& want);
