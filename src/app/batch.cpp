@@ -523,7 +523,7 @@ BatchOutcome RunBatch(const BatchOptions& options)
     for (size_t i = 0; i < movies.size(); ++i) {
         const RecordCounts& c = counts[sameAs[i]];
         outcome.results += ResultLine(movies[i].path, c);
-        outcome.allConverted = outcome.allConverted && c.parsed && !c.failed && c.extracted == c.found;
+        outcome.allConverted = outcome.allConverted && c.parsed && !c.failed && !c.partial && c.extracted == c.found;
     }
     // A report that misses records or was cut can't be trusted as the
     // account of the run.

@@ -425,6 +425,11 @@ std::string MovieRecord(const std::string& path, const CSwfMovie& movie, bool lo
         if (!movie.WroteAnything()) {
             r["outcome"] = "failed";
             r["reason"] = "none of its sounds could be written";
+        } else if (movie.CutShort()) {
+            // The sounds after the cut are lost too, though none can be counted.
+            r["outcome"] = "partial";
+            r["reason"] = "cut short: " + std::to_string(movie.BodyLength()) + " of " +
+                          std::to_string(movie.DeclaredLength()) + " bytes";
         } else if (extracted < found) {
             r["outcome"] = "partial";
             r["reason"] = std::to_string(found - extracted) + " of " + std::to_string(found) + " sounds lost";
@@ -434,6 +439,7 @@ std::string MovieRecord(const std::string& path, const CSwfMovie& movie, bool lo
         }
         r["extracted"] = extracted;
         r["found"] = found;
+        r["unlisted_sounds"] = movie.UnlistedCount();
         const std::vector<const CSoundElement*> files = [&] {
             std::vector<const CSoundElement*> all;
             for (const CSoundElement& file : movie.Sounds())
@@ -462,6 +468,7 @@ std::string MovieRecord(const std::string& path, const CSwfMovie& movie, bool lo
             s["declared_samples"] = f.declaredSamples;
             s["seek_samples"] = f.seekSamples >= 0 || f.format == 2 ? Json(f.seekSamples) : Json();
             s["output"] = file ? OutputOf(*file, digests) : Json();
+            s["whole"] = f.loss == SoundLoss::None;
             s["warnings"] = Warnings(f, file, toMp3);
             sounds.push_back(std::move(s));
         }
@@ -500,10 +507,16 @@ RecordCounts CountsOf(const std::string& record)
         for (const Json& s : *sounds) {
             ++c.found;
             const Json* out = Field(s, "output");
-            if (out && out->is_object())
+            const Json* whole = Field(s, "whole");
+            // Records made before "whole" count every output as whole.
+            if (out && out->is_object() && (!whole || (whole->is_boolean() && whole->get<bool>())))
                 ++c.extracted;
         }
     }
+    const Json* unlisted = Field(r, "unlisted_sounds");
+    if (unlisted && unlisted->is_number_unsigned() && unlisted->get<uint64_t>() <= UINT32_MAX)
+        c.found += static_cast<long>(unlisted->get<uint64_t>());
+    c.partial = outcome == "partial";
     return c;
 }
 

@@ -31,6 +31,7 @@ struct RecordCounts {
     bool failed = true;
     long extracted = 0;
     long found = 0;
+    bool partial = false;  // sounds lost, or a movie cut short
 };
 RecordCounts CountsOf(const std::string& record);
 
