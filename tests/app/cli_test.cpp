@@ -191,10 +191,29 @@ TEST(CommandLine, LostSoundsAreCountedAndFailTheRun)
         .End()
         .WriteTo(dir / "big.swf");
     PcmMovie(dir / "fine.swf");
+    // MP3 data that decode to nothing can't become WAV: the sound stays as
+    // extracted and is lost. A plain movie cut short loses what came after.
+    WriteFileBytes(dir / "junk.swf", Mp3SoundMovie(std::string(500, '\x55'), 2, false, 11025));
+    const std::string whole = SwfBuilder()
+                                  .Tag(kTagDefineSound, DefineSound(1, 0, 1, false, false, 100, std::string(100, 'c')))
+                                  .Tag(kTagDefineSound, DefineSound(2, 0, 1, false, false, 900, std::string(900, 'd')))
+                                  .End()
+                                  .Build();
+    WriteFileBytes(dir / "cut.swf", whole.substr(0, 500));
+    for (const char* movie : {"junk.swf", "cut.swf"}) {
+        const Result alone = RunProgram(dir, std::string("/wav ") + movie + " --report=" + movie + ".jsonl");
+        EXPECT_EQ(alone.status, 1) << movie;
+        const std::string record = ReadFileBytes(dir / (std::string(movie) + ".jsonl"));
+        EXPECT_NE(record.find("\"outcome\":\"partial\""), std::string::npos) << record;
+    }
+    EXPECT_NE(ReadFileBytes(dir / "cut.swf.jsonl").find("\"reason\":\"cut short: 500 of " + std::to_string(whole.size()) + " bytes\""),
+              std::string::npos);
+    EXPECT_NE(ReadFileBytes(dir / "junk.swf.jsonl").find("\"whole\":false"), std::string::npos);
     const Result r = RunProgram(dir, "/wav m.swf big.swf fine.swf /m", "sh -c 'trap \"\" XFSZ; ulimit -f 200; exec \"$0\" \"$@\"'");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Conversion results:\n\nm.swf: 1/2 Extracted\nbig.swf: Conversion failure\nfine.swf: 1/1 Extracted\n");
-    EXPECT_EQ(dir.List(), (std::vector<std::string>{"big.swf", "fine.swf", "fine.wav", "m.swf", "m_001.wav"}));
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"big.swf", "cut.swf", "cut.swf.jsonl", "cut.wav", "fine.swf", "fine.wav",
+                                                    "junk.mp3", "junk.swf", "junk.swf.jsonl", "m.swf", "m_001.wav"}));
 }
 
 TEST(CommandLine, OddInputsGetClearOutcomes)
