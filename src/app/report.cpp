@@ -599,7 +599,7 @@ struct CEarlierRecord::Owned {
 // The movie's output folders, opened once each when first needed.
 struct CEarlierRecord::Folders {
     std::vector<std::string> paths;
-    std::vector<std::unique_ptr<platform::FolderHandle>> handles;
+    std::vector<std::unique_ptr<platform::Folder>> handles;
 
     std::string movie;
     bool all = false;  // the fallbacks are known too
@@ -620,11 +620,11 @@ struct CEarlierRecord::Folders {
             handles.resize(paths.size());
         }
     }
-    const platform::FolderHandle* Handle(size_t i)
+    const platform::Folder* Handle(size_t i)
     {
         if (!handles[i]) {
-            handles[i] = std::make_unique<platform::FolderHandle>();
-            handles[i]->Open(paths[i]);
+            handles[i] = std::make_unique<platform::Folder>();
+            handles[i]->Open(paths[i], true);
         }
         return handles[i]->Fd() >= 0 ? handles[i].get() : nullptr;
     }
@@ -683,7 +683,7 @@ CEarlierRecord::CEarlierRecord(const std::string& record, const std::string& mov
                 holds = false;
                 continue;
             }
-            const platform::FolderHandle* handle = folders.Handle(static_cast<size_t>(index));
+            const platform::Folder* handle = folders.Handle(static_cast<size_t>(index));
             platform::RegularReader file;
             if (!handle || !file.OpenIn(*handle, name)) {
                 // Gone since is no one else's file; anything else is left alone.
@@ -725,7 +725,7 @@ size_t CEarlierRecord::OwnedOutputs() const
 void CEarlierRecord::RemoveOutputs()
 {
     for (const Owned& o : m_owned) {
-        if (const platform::FolderHandle* handle = m_folders->Handle(o.folder))
+        if (const platform::Folder* handle = m_folders->Handle(o.folder))
             platform::RemoveIfSame(*handle, o.name, o.id);
     }
     m_owned.clear();

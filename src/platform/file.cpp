@@ -359,15 +359,19 @@ Folder& Folder::operator=(Folder&& other) noexcept
     return *this;
 }
 
-bool Folder::Open(const std::string& path)
+bool Folder::Open(const std::string& path, bool noFollow)
 {
     if (m_fd >= 0)
         ::close(m_fd);
     m_path = path;
     if (!m_path.empty() && m_path.back() != '/')
         m_path += '/';
+    // A trailing slash would make the kernel follow a link there.
+    std::string name = path.empty() ? "." : path;
+    while (name.size() > 1 && name.back() == '/')
+        name.pop_back();
     do {
-        m_fd = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        m_fd = ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (noFollow ? O_NOFOLLOW : 0));
     } while (m_fd < 0 && errno == EINTR);
     return m_fd >= 0;
 }

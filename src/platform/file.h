@@ -31,8 +31,8 @@ public:
     Folder& operator=(const Folder&) = delete;
 
     // Opens the folder at path ("" or "./" for the current one); false for
-    // anything that is no folder.
-    bool Open(const std::string& path);
+    // anything that is no folder, and with noFollow for a link as its last part.
+    bool Open(const std::string& path, bool noFollow = false);
     bool IsOpen() const { return m_fd >= 0; }
     int Fd() const { return m_fd; }
     // The path it was opened by, ending in '/' unless empty: for showing and

@@ -20,50 +20,7 @@ int Retry(auto call)
     return r;
 }
 
-// The folder part of a path as open(2) takes it, without its trailing slash
-// (which would make the kernel follow a link there): "." for none.
-std::string FolderToOpen(const std::string& folder)
-{
-    if (folder.empty())
-        return ".";
-    std::string out = folder;
-    while (out.size() > 1 && out.back() == '/')
-        out.pop_back();
-    return out;
-}
-
 }  // namespace
-
-FolderHandle::~FolderHandle()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
-FolderHandle::FolderHandle(FolderHandle&& other) noexcept : m_fd(other.m_fd)
-{
-    other.m_fd = -1;
-}
-
-FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept
-{
-    if (this != &other) {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = other.m_fd;
-        other.m_fd = -1;
-    }
-    return *this;
-}
-
-bool FolderHandle::Open(const std::string& path)
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-    const std::string folder = FolderToOpen(path);
-    m_fd = Retry([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); });
-    return m_fd >= 0;
-}
 
 bool IdOf(const std::string& path, FileId& id)
 {
@@ -102,7 +59,7 @@ bool RegularReader::Take(int fd)
     return true;
 }
 
-bool RegularReader::OpenIn(const FolderHandle& folder, const std::string& name)
+bool RegularReader::OpenIn(const Folder& folder, const std::string& name)
 {
     if (folder.Fd() < 0 || name.empty() || name.find('/') != std::string::npos) {
         m_why = "not a name in the folder";
@@ -133,7 +90,7 @@ ssize_t RegularReader::Read(void* buffer, size_t size)
     return n;
 }
 
-bool RemoveIfSame(const FolderHandle& folder, const std::string& name, const FileId& id)
+bool RemoveIfSame(const Folder& folder, const std::string& name, const FileId& id)
 {
     struct stat st {};
     if (::fstatat(folder.Fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
@@ -146,8 +103,8 @@ bool RemoveMadeFile(const std::string& path)
 {
     const size_t slash = path.rfind('/');
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    FolderHandle folder;
-    if (name.empty() || !folder.Open(slash == std::string::npos ? std::string() : path.substr(0, slash + 1)))
+    Folder folder;
+    if (name.empty() || !folder.Open(slash == std::string::npos ? std::string() : path.substr(0, slash + 1), true))
         return false;
     struct stat st {};
     if (::fstatat(folder.Fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
@@ -223,7 +180,7 @@ bool AppendFile::Close()
 
 bool WritableFolderId(const std::string& folder, FileId& id)
 {
-    const std::string path = FolderToOpen(folder);
+    const std::string path = folder.empty() ? "." : folder;
     return ::access(path.c_str(), W_OK | X_OK) == 0 && IdOf(path, id);
 }
 

@@ -7,27 +7,9 @@
 #include <string>
 #include <sys/types.h>
 
+#include "platform/file.h"
+
 namespace platform {
-
-// A folder opened once; names in it are then looked up relative to it, so a
-// folder swapped for a link afterwards changes nothing.
-class FolderHandle {
-public:
-    FolderHandle() = default;
-    ~FolderHandle();
-    FolderHandle(FolderHandle&& other) noexcept;
-    FolderHandle& operator=(FolderHandle&& other) noexcept;
-    FolderHandle(const FolderHandle&) = delete;
-    FolderHandle& operator=(const FolderHandle&) = delete;
-
-    // path ending in '/' or empty for the working folder. A link as its last
-    // part is refused.
-    bool Open(const std::string& path);
-    int Fd() const { return m_fd; }
-
-private:
-    int m_fd = -1;
-};
 
 // Identity of a file on this machine.
 struct FileId {
@@ -47,7 +29,7 @@ public:
     RegularReader& operator=(const RegularReader&) = delete;
 
     // name inside folder, never through a link.
-    bool OpenIn(const FolderHandle& folder, const std::string& name);
+    bool OpenIn(const Folder& folder, const std::string& name);
     // A path given by the user (links followed: the user named it).
     bool Open(const std::string& path);
     // The standard input, whatever it is: "-" asks for it.
@@ -73,7 +55,7 @@ private:
 };
 
 // Removes name from folder only while it is still the regular file id.
-bool RemoveIfSame(const FolderHandle& folder, const std::string& name, const FileId& id);
+bool RemoveIfSame(const Folder& folder, const std::string& name, const FileId& id);
 
 // Removes a file a worker made, by its path: only a regular file (or none),
 // never through a link in the last part of its folder or its name.

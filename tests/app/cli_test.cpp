@@ -165,7 +165,7 @@ TEST(CommandLine, AWorkerThatDiesOrOverrunsCostsItsMovieAlone)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Conversion results:\n\na.swf: 1/1 Extracted\nb.swf: Conversion failure\nc.swf: 1/1 Extracted\n");
 
-    r = RunProgram(dir, "long.swf a.swf /m --timeout=0.1");
+    r = RunProgram(dir, "long.swf a.swf /m --timeout=0.5");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Conversion results:\n\nlong.swf: Conversion failure\na.swf: 1/1 Extracted\n");
     // The movie that ran out of time leaves nothing: not its temporary file,
