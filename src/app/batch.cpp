@@ -62,7 +62,7 @@ bool EndsInsideALine(const std::string& path)
 }
 
 // Movie paths one per line; "-" reads standard input.
-bool ReadList(const std::string& list, bool toMp3, std::vector<BatchMovie>& movies)
+bool ReadList(const std::string& list, OutputType type, std::vector<BatchMovie>& movies)
 {
     std::string text;
     if (list == "-") {
@@ -76,7 +76,7 @@ bool ReadList(const std::string& list, bool toMp3, std::vector<BatchMovie>& movi
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         if (!line.empty())
-            movies.push_back(BatchMovie{std::move(line), toMp3});
+            movies.push_back(BatchMovie{std::move(line), type});
     });
     return true;
 }
@@ -209,16 +209,20 @@ std::string OrderKey(const std::string& path)
 bool ParseBatchArguments(const std::vector<std::string>& args, BatchOptions& options, std::string& error)
 {
     options = BatchOptions{};
-    bool toMp3 = true;
+    OutputType type = OutputType::Mp3;
     unsigned jobs = 0;
     for (const std::string& arg : args) {
         const char* value = nullptr;
         if (IsMessageSwitch(arg)) {
             options.showResults = true;
         } else if (EqualsIgnoreCase(arg, "/wav")) {
-            toMp3 = false;
+            type = OutputType::Wav;
         } else if (EqualsIgnoreCase(arg, "/mp3")) {
-            toMp3 = true;
+            type = OutputType::Mp3;
+        } else if (EqualsIgnoreCase(arg, "/keep")) {
+            type = OutputType::Keep;
+        } else if (EqualsIgnoreCase(arg, "/flac")) {
+            type = OutputType::Flac;
         } else if ((value = OptionValue(arg, "--jobs"))) {
             if ((jobs = ParseCount(value, 1024)) == 0) {
                 error = "--jobs takes a whole number from 1 to 1024";
@@ -254,12 +258,12 @@ bool ParseBatchArguments(const std::vector<std::string>& args, BatchOptions& opt
                 return false;
             }
         } else if ((value = OptionValue(arg, "--files-from"))) {
-            if (!ReadList(value, toMp3, options.movies)) {
+            if (!ReadList(value, type, options.movies)) {
                 error = std::string("can't read the movie list ") + value;
                 return false;
             }
         } else {
-            options.movies.push_back(BatchMovie{arg, toMp3});
+            options.movies.push_back(BatchMovie{arg, type});
         }
     }
     if (options.resume && options.report.empty()) {
@@ -315,12 +319,12 @@ BatchOutcome RunBatch(const BatchOptions& options)
         if (const char* abortOn = std::getenv("ORVELLIN_TEST_ABORT_ON"); abortOn && FileNamePart(movie.path) == abortOn)
             std::abort();
         const auto old = earlier.find(movie.path);
-        if (old != earlier.end() && KeepOrClearRecord(old->second, movie.path, movie.toMp3))
+        if (old != earlier.end() && KeepOrClearRecord(old->second, movie.path, movie.type))
             return "K";
         CSwfMovie swf;
-        const bool loaded = swf.Run(movie.path, movie.toMp3, options.exportNames);
+        const bool loaded = swf.Run(movie.path, movie.type, options.exportNames);
         std::string result = "N";
-        result += MovieRecord(movie.path, swf, loaded, movie.toMp3, digests);
+        result += MovieRecord(movie.path, swf, loaded, movie.type, digests);
         return result;
     };
     const auto done = [&](size_t task, const WorkerOutcome& result) {
@@ -328,7 +332,7 @@ BatchOutcome RunBatch(const BatchOptions& options)
         std::string record;
         bool fresh = true;
         if (!result.reported || result.result.empty()) {
-            record = FailedRecord(movie.path, movie.toMp3, result.failure);
+            record = FailedRecord(movie.path, movie.type, result.failure);
         } else if (result.result[0] == 'K') {
             record = earlier.at(movie.path);
             fresh = false;

@@ -12,9 +12,11 @@ struct BatchOutcome {
     int interruptedBy = 0;  // the signal that stopped the run early, or 0
 };
 
+#include "swf/swf_types.h"
+
 struct BatchMovie {
     std::string path;
-    bool toMp3 = true;
+    OutputType type = OutputType::Mp3;
 };
 
 struct BatchOptions {
@@ -30,8 +32,8 @@ struct BatchOptions {
     std::vector<BatchMovie> movies;  // in argument order, each with the type in force there
 };
 
-// Reads the arguments (after the program name): movies, /mp3 and /wav for the
-// movies after them, /m, the options of --help, and movie lists
+// Reads the arguments (after the program name): movies, /mp3, /wav, /keep and
+// /flac for the movies after them, /m, the options of --help, and movie lists
 // (--files-from). False, with the reason in error, for an option that is
 // malformed or a list that can't be read.
 bool ParseBatchArguments(const std::vector<std::string>& args, BatchOptions& options, std::string& error);

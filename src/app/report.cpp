@@ -12,9 +12,15 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-const char* TypeName(bool toMp3)
+const char* TypeName(OutputType type)
 {
-    return toMp3 ? "mp3" : "wav";
+    switch (type) {
+    case OutputType::Wav: return "wav";
+    case OutputType::Keep: return "keep";
+    case OutputType::Flac: return "flac";
+    case OutputType::Mp3: break;
+    }
+    return "mp3";
 }
 
 const char* SignatureName(char signature)
@@ -59,7 +65,7 @@ std::string LossWords(SoundLoss loss, const CSoundFinding& f)
     return {};
 }
 
-Json Warnings(const CSoundFinding& f, const CSoundElement* file, bool toMp3)
+Json Warnings(const CSoundFinding& f, const CSoundElement* file, OutputType type)
 {
     Json w = Json::array();
     if (f.loss != SoundLoss::None)
@@ -78,8 +84,9 @@ Json Warnings(const CSoundFinding& f, const CSoundElement* file, bool toMp3)
     if (f.damagedBytes > 0)
         w.push_back(std::to_string(f.damagedBytes) + " bytes of damaged data were skipped");
     if (f.conversionFailed && file)
-        w.push_back(std::string("the conversion to ") + (toMp3 ? "MP3" : "WAV") + " failed; the file stays " +
-                    (file->isMp3 ? "MP3" : "WAV"));
+        w.push_back(std::string("the conversion to ") +
+                    (type == OutputType::Mp3 ? "MP3" : type == OutputType::Flac ? "FLAC" : "WAV") +
+                    " failed; the file stays " + (file->isMp3 ? "MP3" : "WAV"));
     return w;
 }
 
@@ -101,7 +108,7 @@ Json OutputOf(const CSoundElement& file, bool digests)
 {
     Json out;
     out["path"] = file.path;
-    out["type"] = file.isMp3 ? "mp3" : "wav";
+    out["type"] = FileTypeOf(file);
     PutDigest(out, file.path, digests);
     out["rate"] = file.sampleRate;
     out["channels"] = file.channels;
@@ -110,12 +117,12 @@ Json OutputOf(const CSoundElement& file, bool digests)
     return out;
 }
 
-Json Base(const std::string& path, bool toMp3, bool digests)
+Json Base(const std::string& path, OutputType type, bool digests)
 {
     Json r;
     r["path"] = path;
     PutDigest(r, path, digests);
-    r["output_type"] = TypeName(toMp3);
+    r["output_type"] = TypeName(type);
     return r;
 }
 
@@ -162,9 +169,9 @@ bool FileDigest(const std::string& path, uint64_t& size, std::string& sha256)
     return true;
 }
 
-std::string MovieRecord(const std::string& path, const CSwfMovie& movie, bool loaded, bool toMp3, bool digests)
+std::string MovieRecord(const std::string& path, const CSwfMovie& movie, bool loaded, OutputType type, bool digests)
 {
-    Json r = Base(path, toMp3, digests);
+    Json r = Base(path, type, digests);
     if (!loaded) {
         r["outcome"] = "failed";
         r["reason"] = LoadFailureWords(movie.LastLoadFailure());
@@ -211,16 +218,16 @@ std::string MovieRecord(const std::string& path, const CSwfMovie& movie, bool lo
         s["declared_samples"] = f.declaredSamples;
         s["seek_samples"] = f.seekSamples >= 0 || f.format == 2 ? Json(f.seekSamples) : Json();
         s["output"] = file ? OutputOf(*file, digests) : Json();
-        s["warnings"] = Warnings(f, file, toMp3);
+        s["warnings"] = Warnings(f, file, type);
         sounds.push_back(std::move(s));
     }
     r["sounds"] = std::move(sounds);
     return r.dump();
 }
 
-std::string FailedRecord(const std::string& path, bool toMp3, const std::string& reason)
+std::string FailedRecord(const std::string& path, OutputType type, const std::string& reason)
 {
-    Json r = Base(path, toMp3, true);
+    Json r = Base(path, type, true);
     r["outcome"] = "failed";
     r["reason"] = reason;
     return r.dump();
@@ -245,14 +252,14 @@ std::string RecordPath(const std::string& record)
     return r.is_object() && r.contains("path") && r["path"].is_string() ? r["path"].get<std::string>() : std::string();
 }
 
-bool KeepOrClearRecord(const std::string& record, const std::string& path, bool toMp3)
+bool KeepOrClearRecord(const std::string& record, const std::string& path, OutputType type)
 {
     const Json r = Parse(record);
     if (!r.is_object())
         return false;
     uint64_t size = 0;
     std::string sha;
-    bool holds = r.value("outcome", "") == "converted" && r.value("output_type", "") == TypeName(toMp3) &&
+    bool holds = r.value("outcome", "") == "converted" && r.value("output_type", "") == TypeName(type) &&
                  r["sha256"].is_string() && FileDigest(path, size, sha) && sha == r["sha256"].get<std::string>() &&
                  r.contains("sounds") && r["sounds"].is_array();
     // Each listed file is hashed once: unchanged ones either stand or go.

@@ -49,7 +49,6 @@ void CSwfMovie::Reset()
     m_walk->exported.clear();
     m_walk->classes.clear();
     m_walk->sprite = 0;
-    m_toMp3 = true;
     m_walk->stream = StreamState{};
 }
 

@@ -55,7 +55,7 @@ public:
     // Extract, then bring every file to the chosen type. With exportNames,
     // sounds the movie names (ExportAssets, SymbolClass) take their name
     // instead of a number.
-    bool Run(const std::string& swfPath, bool toMp3, bool exportNames = false, const CommitGate& gate = {});
+    bool Run(const std::string& swfPath, OutputType type, bool exportNames = false, const CommitGate& gate = {});
 
     // The folders a movie's outputs may be in: its own, then the fallbacks,
     // each ending in '/'.
@@ -159,8 +159,10 @@ private:
 
     // Conversion.
     bool ExtractPending(const std::string& swfPath);
-    // Converts one record to the other type; true when it now names the new file.
-    bool ConvertRecord(CSoundElement& sound, size_t record, bool toMp3);
+    // Converts one record to the type; true when it now names the new file.
+    bool ConvertRecord(CSoundElement& sound, size_t record, OutputType type);
+    // Decodes an MP3 record to a WAV file beside it, for FLAC to encode.
+    bool DecodeToWave(platform::File& in, size_t record, platform::PendingFile& wave, CSoundElement& sound);
     void NoteConversionFailed(int record);
     void TakeExportNames();
     // The finding of the sound being written, which writers fill in.
@@ -190,7 +192,6 @@ private:
     // Catalogue and walk.
     std::list<CSoundElement> m_sounds;
     std::vector<CSoundFinding> m_findings;
-    bool m_toMp3 = true;
     uint64_t m_tagEnd = 0;
     uint32_t m_tagLength = 0;
     std::unique_ptr<WalkState> m_walk;
@@ -213,4 +214,4 @@ private:
 // read, or when it has sounds and none could be written. Every out pointer
 // may be null.
 bool ConvertSwfFile(const std::string& swfPath, long* extracted, long* total,
-                    std::list<std::string>* paths, bool toMp3);
+                    std::list<std::string>* paths, OutputType type);

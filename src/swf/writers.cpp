@@ -18,7 +18,7 @@ namespace {
 
 constexpr const char* kFallbackFolder = "Orvellin_Files/";
 // The output types' extensions, without the dot.
-constexpr std::string_view kOutputExtensions[] = {"mp3", "wav"};
+constexpr std::string_view kOutputExtensions[] = {"mp3", "wav", "flac"};
 // Longest movie file name (without extension) used whole as the output
 // base: room is left for "_NNNNN" or an export name and the extension.
 constexpr size_t kMaxWholeBase = 120;
@@ -332,7 +332,7 @@ void CSwfMovie::RemoveStaleTemporaryFiles()
 {
     // What a killed run of this movie left: temporary files named after its
     // outputs' places, one after another from the first; a gap ends them.
-    static constexpr const char* kExtensions[] = {".mp3", ".wav"};
+    static constexpr const char* kExtensions[] = {".mp3", ".wav", ".flac"};
     for (size_t record = 0; record < kMaxSoundsPerMovie; ++record) {
         bool any = false;
         for (const char* extension : kExtensions) {
@@ -387,7 +387,7 @@ void CSwfMovie::CommitOutputs(bool exportNames, bool singleUnnumbered)
     auto sound = m_sounds.begin();
     for (size_t i = 0; i < m_outputs.size(); ++i, ++sound) {
         CSoundFinding* finding = findingOf[i];
-        const char* extension = sound->isMp3 ? ".mp3" : ".wav";
+        const std::string extension = std::string(".") + FileTypeOf(*sound);
         const int number = numberOf[i];
         std::string exportStem;
         if (exportNames && finding && !finding->exportName.empty())
@@ -401,7 +401,7 @@ void CSwfMovie::CommitOutputs(bool exportNames, bool singleUnnumbered)
         const auto candidate = [&]() -> std::string {
             if (!exportStem.empty() && suffix < 1000) {
                 const int n = suffix++;
-                return n == 0 ? exportStem + extension : FormatOutputName(exportStem, n, extension);
+                return n == 0 ? exportStem + extension : FormatOutputName(exportStem, n, extension.c_str());
             }
             if (!shortTried) {
                 shortTried = true;
@@ -409,9 +409,9 @@ void CSwfMovie::CommitOutputs(bool exportNames, bool singleUnnumbered)
             }
             if (!ownTried) {
                 ownTried = true;
-                return FormatOutputName(m_baseName, number, extension);
+                return FormatOutputName(m_baseName, number, extension.c_str());
             }
-            return FormatOutputName(m_baseName, nextNumber++, extension);
+            return FormatOutputName(m_baseName, nextNumber++, extension.c_str());
         };
         bool moved = false;
         for (int attempt = 0; attempt < kMaxNameTries && !moved; ++attempt) {
