@@ -209,6 +209,7 @@ std::string MovieRecord(const std::string& path, const CSwfMovie& movie, bool lo
         s["kind"] = f.stream ? "stream" : "event";
         s["character_id"] = f.stream ? Json() : Json(f.characterId);
         s["sprite"] = f.sprite ? Json(f.sprite) : Json();
+        s["embedded_in"] = f.embeddedIn;
         s["name"] = f.exportName.empty() ? Json() : Json(f.exportName);
         s["format"] = *SoundFormatName(f.format) ? SoundFormatName(f.format) : "unknown";
         s["format_code"] = f.format;

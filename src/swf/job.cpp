@@ -9,9 +9,10 @@
 #include "swf/walk_state.h"
 #include "util/paths.h"
 
-bool CSwfMovie::ExtractPending(const std::string& swfPath)
+bool CSwfMovie::ExtractPending(const std::string& swfPath, bool dry)
 {
     Reset();
+    m_dry = dry;
     if (!Load(swfPath, false))
         return false;
     if (m_folder)
@@ -19,23 +20,29 @@ bool CSwfMovie::ExtractPending(const std::string& swfPath)
     const bool walked = WalkTags(false);
     if (m_walk->stream.counted)
         FinishStream();
-    TakeExportNames();
+    TakeExportNames(0);
     return walked;
 }
 
 bool CSwfMovie::Extract(const std::string& swfPath, bool exportNames)
 {
-    if (!ExtractPending(swfPath))
+    if (!ExtractPending(swfPath, false))
         return false;
     CommitOutputs(exportNames, false);
     return true;
 }
 
-void CSwfMovie::TakeExportNames()
+bool CSwfMovie::List(const std::string& swfPath)
+{
+    return ExtractPending(swfPath, true);
+}
+
+void CSwfMovie::TakeExportNames(size_t first)
 {
     // The names come in tags of their own, usually after the sounds.
-    for (CSoundFinding& f : m_findings) {
-        if (f.stream)
+    for (size_t i = first; i < m_findings.size(); ++i) {
+        CSoundFinding& f = m_findings[i];
+        if (f.stream || f.embeddedIn != m_walk->embedded)
             continue;
         auto it = m_walk->exported.find(f.characterId);
         if (it == m_walk->exported.end() && (it = m_walk->classes.find(f.characterId)) == m_walk->classes.end())
@@ -67,7 +74,7 @@ const char* ExtensionOf(OutputType type)
 
 bool CSwfMovie::Run(const std::string& swfPath, OutputType type, bool exportNames, const CommitGate& gate)
 {
-    if (!ExtractPending(swfPath))
+    if (!ExtractPending(swfPath, false))
         return false;
     size_t record = 0;
     for (CSoundElement& sound : m_sounds) {

@@ -47,6 +47,10 @@ public:
     void Reset();
     // Loads the movie and writes every sound as extracted (MP3 or WAV).
     bool Extract(const std::string& swfPath, bool exportNames = false);
+    // Loads the movie and finds every sound as extraction would, writing
+    // nothing and opening no folder: the findings are those of a conversion,
+    // the catalogue's records have no path.
+    bool List(const std::string& swfPath);
     // Decides, once every new output is complete under a temporary name and
     // before any takes its final name, whether they go in. Resume removes an
     // earlier run's outputs here, so the new ones take the same names; false
@@ -104,6 +108,15 @@ private:
 
     // Tag walk.
     bool WalkTags(bool inSprite);
+    // Walks tags from the cursor up to limit: one timeline.
+    void WalkTimeline(uint64_t limit);
+    // A DefineBinaryData tag: a movie in it is walked where it stands.
+    void OnDefineBinaryData();
+    // Walks the embedded movie whose header starts at headerAt in the body
+    // held now and whose bytes end at limit, if its tags make a movie.
+    void WalkEmbedded(uint16_t id, uint64_t headerAt, uint64_t limit);
+    // True when the tags from at chain to an End tag or to limit exactly.
+    bool TagsChain(uint64_t at, uint64_t limit) const;
     void OnDefineSound();
     void OnSoundStreamHead();
     void OnSoundStreamBlock();
@@ -158,13 +171,16 @@ private:
     static CSoundElement RecordOf(const SoundHeader& h);
 
     // Conversion.
-    bool ExtractPending(const std::string& swfPath);
+    // Loads and walks the movie; dry, its outputs are nowhere.
+    bool ExtractPending(const std::string& swfPath, bool dry);
     // Converts one record to the type; true when it now names the new file.
     bool ConvertRecord(CSoundElement& sound, size_t record, OutputType type);
     // Decodes an MP3 record to a WAV file beside it, for FLAC to encode.
     bool DecodeToWave(platform::File& in, size_t record, platform::PendingFile& wave, CSoundElement& sound);
     void NoteConversionFailed(int record);
-    void TakeExportNames();
+    // Names the findings from the first-th on that belong to the movie being
+    // walked (not to movies embedded in it) after its ExportAssets and SymbolClass.
+    void TakeExportNames(size_t first);
     // The finding of the sound being written, which writers fill in.
     CSoundFinding& Current();
     // Ends a finding: lost unless a record was written for it.
@@ -188,6 +204,10 @@ private:
     uint32_t m_bodyLength = 0;
     uint64_t m_firstTag = 0;
     CBitReader m_reader;
+    // Bytes the movie and the movies embedded in it may inflate to together,
+    // and those inflated so far: an embedded bomb is refused like an outer one.
+    uint64_t m_inflateBound = 0;
+    uint64_t m_inflated = 0;
 
     // Catalogue and walk.
     std::list<CSoundElement> m_sounds;
@@ -197,6 +217,7 @@ private:
     std::unique_ptr<WalkState> m_walk;
 
     // Naming and outputs.
+    bool m_dry = false;                          // outputs are nowhere: a listing
     std::shared_ptr<platform::Folder> m_folder;  // where the outputs go
     std::string m_baseName;                      // their name before "_NNN.ext"
     std::string m_outputBase;                    // folder and base, as shown

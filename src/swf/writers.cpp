@@ -116,7 +116,7 @@ std::string CSwfMovie::ProvisionalName(size_t ordinal, const char* extension) co
 
 bool CSwfMovie::CreateOutput(const char* extension, platform::PendingFile& file)
 {
-    if (!m_folder) {
+    if (!m_folder && !m_dry) {
         Current().loss = SoundLoss::NoFolder;
         return false;
     }
@@ -124,7 +124,10 @@ bool CSwfMovie::CreateOutput(const char* extension, platform::PendingFile& file)
         Current().loss = SoundLoss::TooMany;
         return false;
     }
-    if (!file.CreateIn(m_folder, ProvisionalName(m_started, extension)))
+    const std::string name = ProvisionalName(m_started, extension);
+    if (m_dry)
+        file.CreateNowhere(name);
+    else if (!file.CreateIn(m_folder, name))
         return false;
     m_orderOfTemp[file.TempName()] = m_started++;
     return true;
