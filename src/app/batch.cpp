@@ -10,6 +10,7 @@
 #include <map>
 #include <unistd.h>
 
+#include "app/listing.h"
 #include "app/report.h"
 #include "app/workers.h"
 #include "platform/file.h"
@@ -105,11 +106,12 @@ std::string Printable(std::string_view name)
     return out;
 }
 
-std::string ResultLine(const std::string& path, const RecordCounts& counts)
+std::string ResultLine(const std::string& path, const RecordCounts& counts, bool list)
 {
     char text[64];
     if (counts.parsed && !counts.failed)
-        std::snprintf(text, sizeof text, ": %ld/%ld Extracted\n", counts.extracted, counts.found);
+        std::snprintf(text, sizeof text, ": %ld/%ld %s\n", counts.extracted, counts.found,
+                      list ? "Extractable" : "Extracted");
     else
         std::snprintf(text, sizeof text, ": Conversion failure\n");
     return Printable(FileNamePart(path)) + text;
@@ -240,6 +242,8 @@ bool ParseBatchArguments(const std::vector<std::string>& args, BatchOptions& opt
             options.report = value;
         } else if (arg == "--resume") {
             options.resume = true;
+        } else if (arg == "--list") {
+            options.list = true;
         } else if (arg == "--quiet") {
             options.quiet = true;
         } else if ((value = OptionValue(arg, "--names"))) {
@@ -266,6 +270,10 @@ bool ParseBatchArguments(const std::vector<std::string>& args, BatchOptions& opt
             options.movies.push_back(BatchMovie{arg, type});
         }
     }
+    if (options.resume && options.list) {
+        error = "--resume goes with conversions; --list writes no files to resume";
+        return false;
+    }
     if (options.resume && options.report.empty()) {
         error = "--resume needs --report=FILE";
         return false;
@@ -279,7 +287,7 @@ bool ParseBatchArguments(const std::vector<std::string>& args, BatchOptions& opt
 BatchOutcome RunBatch(const BatchOptions& options)
 {
     BatchOutcome outcome;
-    outcome.results = "Conversion results:\n\n";
+    outcome.results = options.list ? "Listing results:\n\n" : "Conversion results:\n\n";
     outcome.showResults = options.showResults;
     std::vector<BatchMovie> movies;
     for (const BatchMovie& m : options.movies) {
@@ -313,11 +321,26 @@ BatchOutcome RunBatch(const BatchOptions& options)
     std::vector<bool> converted(movies.size(), false);
     CProgress progress(!options.quiet && ::isatty(STDERR_FILENO), movies.size());
     const bool digests = !options.report.empty();
+    // Listings print in argument order as soon as those before them are out.
+    std::vector<std::string> listings(movies.size());
+    size_t printed = 0;
+    const auto PrintListings = [&](bool all) {
+        for (; printed < movies.size() && (all || !listings[printed].empty()); ++printed)
+            std::fwrite(listings[printed].data(), 1, listings[printed].size(), stdout);
+        std::fflush(stdout);
+    };
 
     const auto work = [&](size_t task) -> std::string {
         const BatchMovie& movie = movies[task];
         if (const char* abortOn = std::getenv("ORVELLIN_TEST_ABORT_ON"); abortOn && FileNamePart(movie.path) == abortOn)
             std::abort();
+        if (options.list) {
+            // The record, then the text to print.
+            CSwfMovie swf;
+            const bool loaded = swf.List(movie.path);
+            const MovieListing listing = ListMovie(movie.path, swf, loaded, digests, Printable);
+            return "N" + listing.record + "\n" + listing.text;
+        }
         const auto old = earlier.find(movie.path);
         if (old != earlier.end() && KeepOrClearRecord(old->second, movie.path, movie.type))
             return "K";
@@ -339,16 +362,24 @@ BatchOutcome RunBatch(const BatchOptions& options)
         } else {
             record = result.result.substr(1);
         }
+        if (options.list) {
+            const size_t end = record.find('\n');
+            listings[task] = end == std::string::npos ? Printable(movie.path) + "\n  " + result.failure + "\n"
+                                                      : record.substr(end + 1);
+            record.resize(std::min(end, record.size()));
+            PrintListings(false);
+        }
         if (fresh && report.IsOpen() && !report.Write((record + "\n").data(), record.size() + 1))
             std::fprintf(stderr, "orvellin: writing the report %s failed\n", options.report.c_str());
         const RecordCounts counts = CountsOf(record);
-        lines[task] = ResultLine(movie.path, counts);
+        lines[task] = ResultLine(movie.path, counts, options.list);
         converted[task] = counts.parsed && !counts.failed && counts.extracted == counts.found;
         progress.Done(counts.extracted);
     };
 
     std::fflush(nullptr);
     outcome.interruptedBy = RunWorkers(chains, WorkerLimits{options.jobs, options.timeout}, work, done);
+    PrintListings(true);
     if (report.IsOpen() && !report.Close())
         std::fprintf(stderr, "orvellin: writing the report %s failed\n", options.report.c_str());
 

@@ -29,6 +29,7 @@ struct BatchOptions {
     bool quiet = false;       // no progress line
     bool exportNames = false; // name sounds by their export names
     bool showResults = false; // /m
+    bool list = false;        // --list: print each movie's sounds, write no file
     std::vector<BatchMovie> movies;  // in argument order, each with the type in force there
 };
 
