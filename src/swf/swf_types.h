@@ -12,10 +12,10 @@ struct CSoundElement {
     uint32_t sampleRate = 0;   // Hz
     uint32_t sampleCount = 0;  // sample frames
     uint32_t isMp3 = 0;        // 1: the file is MP3, 0: WAV or FLAC
-    bool isFlac = false;       // the file is FLAC (isMp3 is then 0)
     std::string path;
     bool cut = false;          // the file holds only the start: WAV files end at 4 GiB
     uint8_t format = 0;        // the movie's sound format (see SoundFormatName)
+    bool isFlac = false;       // the file is FLAC (isMp3 is then 0)
 };
 
 // The extension of a catalogued sound's file, without the dot.
