@@ -11,6 +11,7 @@
 #include <tuple>
 #include <unistd.h>
 
+#include "app/listing.h"
 #include "app/report.h"
 #include "app/workers.h"
 #include "platform/owned_files.h"
@@ -44,7 +45,7 @@ unsigned ParseCount(const char* text, unsigned max)
 // Movie paths one per line; "-" reads standard input. Bounded: a list that
 // never ends (a pipe from a program gone wrong) ends the run with a reason
 // instead of exhausting memory.
-bool ReadList(const std::string& list, bool toMp3, std::vector<BatchMovie>& movies, std::string& error)
+bool ReadList(const std::string& list, OutputType type, std::vector<BatchMovie>& movies, std::string& error)
 {
     platform::RegularReader in;
     if (list == "-") {
@@ -66,7 +67,7 @@ bool ReadList(const std::string& list, bool toMp3, std::vector<BatchMovie>& movi
                     " has more at line " + std::to_string(number) + ": split it into several runs";
             return false;
         }
-        movies.push_back(BatchMovie{std::move(line), toMp3});
+        movies.push_back(BatchMovie{std::move(line), type});
         line.clear();
         return true;
     };
@@ -147,11 +148,12 @@ std::string Printable(std::string_view name)
     return out;
 }
 
-std::string ResultLine(const std::string& path, const RecordCounts& counts)
+std::string ResultLine(const std::string& path, const RecordCounts& counts, bool list)
 {
     char text[64];
     if (counts.parsed && !counts.failed)
-        std::snprintf(text, sizeof text, ": %ld/%ld Extracted\n", counts.extracted, counts.found);
+        std::snprintf(text, sizeof text, ": %ld/%ld %s\n", counts.extracted, counts.found,
+                      list ? "Extractable" : "Extracted");
     else
         std::snprintf(text, sizeof text, ": Conversion failure\n");
     return Printable(FileNamePart(path)) + text;
@@ -304,16 +306,20 @@ std::string OrderKey(const std::string& path, bool exportNames)
 bool ParseBatchArguments(const std::vector<std::string>& args, BatchOptions& options, std::string& error)
 {
     options = BatchOptions{};
-    bool toMp3 = true;
+    OutputType type = OutputType::Mp3;
     unsigned jobs = 0;
     for (const std::string& arg : args) {
         const char* value = nullptr;
         if (IsMessageSwitch(arg)) {
             options.showResults = true;
         } else if (EqualsIgnoreCase(arg, "/wav")) {
-            toMp3 = false;
+            type = OutputType::Wav;
         } else if (EqualsIgnoreCase(arg, "/mp3")) {
-            toMp3 = true;
+            type = OutputType::Mp3;
+        } else if (EqualsIgnoreCase(arg, "/keep")) {
+            type = OutputType::Keep;
+        } else if (EqualsIgnoreCase(arg, "/flac")) {
+            type = OutputType::Flac;
         } else if ((value = OptionValue(arg, "--jobs"))) {
             if ((jobs = ParseCount(value, 1024)) == 0) {
                 error = "--jobs takes a whole number from 1 to 1024";
@@ -331,6 +337,8 @@ bool ParseBatchArguments(const std::vector<std::string>& args, BatchOptions& opt
             options.report = value;
         } else if (arg == "--resume") {
             options.resume = true;
+        } else if (arg == "--list") {
+            options.list = true;
         } else if (arg == "--quiet") {
             options.quiet = true;
         } else if ((value = OptionValue(arg, "--names"))) {
@@ -349,15 +357,19 @@ bool ParseBatchArguments(const std::vector<std::string>& args, BatchOptions& opt
                 return false;
             }
         } else if ((value = OptionValue(arg, "--files-from"))) {
-            if (!ReadList(value, toMp3, options.movies, error))
+            if (!ReadList(value, type, options.movies, error))
                 return false;
         } else {
             if (options.movies.size() >= kMaxMovies) {
                 error = "more than " + std::to_string(kMaxMovies) + " movies: split them into several runs";
                 return false;
             }
-            options.movies.push_back(BatchMovie{arg, toMp3});
+            options.movies.push_back(BatchMovie{arg, type});
         }
+    }
+    if (options.resume && options.list) {
+        error = "--resume goes with conversions; --list writes no files to resume";
+        return false;
     }
     if (options.resume && options.report.empty()) {
         error = "--resume needs --report=FILE";
@@ -372,7 +384,7 @@ bool ParseBatchArguments(const std::vector<std::string>& args, BatchOptions& opt
 BatchOutcome RunBatch(const BatchOptions& options)
 {
     BatchOutcome outcome;
-    outcome.results = "Conversion results:\n\n";
+    outcome.results = options.list ? "Listing results:\n\n" : "Conversion results:\n\n";
     outcome.showResults = options.showResults;
     std::vector<BatchMovie> movies;
     for (const BatchMovie& m : options.movies) {
@@ -398,12 +410,12 @@ BatchOutcome RunBatch(const BatchOptions& options)
     // The same file listed twice (another spelling, a link) is converted
     // once: twice would number the second run's outputs after the first's.
     std::vector<size_t> sameAs(movies.size());
-    std::map<std::tuple<dev_t, ino_t, bool>, size_t> firstOf;
+    std::map<std::tuple<dev_t, ino_t, OutputType>, size_t> firstOf;
     for (size_t i = 0; i < movies.size(); ++i) {
         sameAs[i] = i;
         platform::FileId id;
         if (platform::IdOf(movies[i].path, id))
-            sameAs[i] = firstOf.try_emplace({id.device, id.inode, movies[i].toMp3}, i).first->second;
+            sameAs[i] = firstOf.try_emplace({id.device, id.inode, movies[i].type}, i).first->second;
     }
 
     // Chains of movies that must run in argument order, in order of first appearance.
@@ -427,6 +439,14 @@ BatchOutcome RunBatch(const BatchOptions& options)
     const bool digests = !options.report.empty();
     bool reportFailed = false;
     size_t ignored = 0;
+    // Listings print in argument order as soon as those before them are out.
+    std::vector<std::string> listings(movies.size());
+    size_t printed = 0;
+    const auto PrintListings = [&](bool all) {
+        for (; printed < movies.size() && (all || !listings[printed].empty()); ++printed)
+            std::fwrite(listings[printed].data(), 1, listings[printed].size(), stdout);
+        std::fflush(stdout);
+    };
 
     // A worker's result: a kind, the count of files an earlier record named
     // that were left alone, a line end, then for a new record the record.
@@ -436,10 +456,17 @@ BatchOutcome RunBatch(const BatchOptions& options)
         const BatchMovie& movie = movies[task];
         if (const char* abortOn = std::getenv("ORVELLIN_TEST_ABORT_ON"); abortOn && FileNamePart(movie.path) == abortOn)
             std::abort();
+        if (options.list) {
+            // The record, then the text to print.
+            CSwfMovie swf;
+            const bool loaded = swf.List(movie.path);
+            const MovieListing listing = ListMovie(movie.path, swf, loaded, digests, Printable);
+            return "N0\n" + listing.record + "\n" + listing.text;
+        }
         try {
             std::unique_ptr<CEarlierRecord> before;
             if (const auto old = earlier.find(movie.path); old != earlier.end()) {
-                before = std::make_unique<CEarlierRecord>(old->second, movie.path, movie.toMp3);
+                before = std::make_unique<CEarlierRecord>(old->second, movie.path, movie.type);
                 if (before->Holds())
                     return "K" + std::to_string(before->Ignored()) + "\n";
             }
@@ -457,13 +484,13 @@ BatchOutcome RunBatch(const BatchOptions& options)
                 return true;
             };
             CSwfMovie swf;
-            const bool loaded = swf.Run(movie.path, movie.toMp3, options.exportNames, gate);
+            const bool loaded = swf.Run(movie.path, movie.type, options.exportNames, gate);
             const std::string left = std::to_string(before ? before->Ignored() : 0) + "\n";
             if (before && before->OwnedOutputs() > 0 && !replaced)
                 return "O" + left;
-            return "N" + left + MovieRecord(movie.path, swf, loaded, movie.toMp3, digests);
+            return "N" + left + MovieRecord(movie.path, swf, loaded, movie.type, digests);
         } catch (const std::exception& e) {
-            return "N0\n" + FailedRecord(movie.path, movie.toMp3, std::string("the conversion failed: ") + e.what());
+            return "N0\n" + FailedRecord(movie.path, movie.type, std::string("the conversion failed: ") + e.what());
         }
     };
     const auto done = [&](size_t task, const WorkerOutcome& result) {
@@ -474,7 +501,7 @@ BatchOutcome RunBatch(const BatchOptions& options)
             bool failedNow = false;
             const size_t lineEnd = result.result.find('\n');
             if (!result.reported || lineEnd == std::string::npos) {
-                record = FailedRecord(movie.path, movie.toMp3, result.reported ? "the worker sent damaged results" : result.failure);
+                record = FailedRecord(movie.path, movie.type, result.reported ? "the worker sent damaged results" : result.failure);
             } else {
                 ignored += std::strtoul(result.result.c_str() + 1, nullptr, 10);
                 const char kind = result.result[0];
@@ -486,6 +513,13 @@ BatchOutcome RunBatch(const BatchOptions& options)
                 } else {
                     record = result.result.substr(lineEnd + 1);
                 }
+            }
+            if (options.list) {
+                const size_t end = record.find('\n');
+                listings[task] = end == std::string::npos ? Printable(movie.path) + "\n  " + result.failure + "\n"
+                                                          : record.substr(end + 1);
+                record.resize(std::min(end, record.size()));
+                PrintListings(false);
             }
             if (fresh && report.IsOpen() && !reportFailed && !record.empty() && !report.Write(record + "\n")) {
                 std::fprintf(stderr, "orvellin: writing the report %s failed (%s); no more records are added\n",
@@ -509,6 +543,7 @@ BatchOutcome RunBatch(const BatchOptions& options)
     std::fflush(nullptr);
     outcome.interruptedBy =
         RunWorkers(chains, WorkerLimits{std::min(options.jobs, maxJobs), options.timeout}, work, done);
+    PrintListings(true);
     if (report.IsOpen() && !report.Close() && !reportFailed) {
         std::fprintf(stderr, "orvellin: writing the report %s failed (%s)\n", options.report.c_str(),
                      report.Why().c_str());
@@ -522,7 +557,7 @@ BatchOutcome RunBatch(const BatchOptions& options)
 
     for (size_t i = 0; i < movies.size(); ++i) {
         const RecordCounts& c = counts[sameAs[i]];
-        outcome.results += ResultLine(movies[i].path, c);
+        outcome.results += ResultLine(movies[i].path, c, options.list);
         outcome.allConverted = outcome.allConverted && c.parsed && !c.failed && !c.partial && c.extracted == c.found;
     }
     // A report that misses records or was cut can't be trusted as the

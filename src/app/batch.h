@@ -13,9 +13,11 @@ struct BatchOutcome {
     std::string error;  // why the run could not start (no movie was touched), or empty
 };
 
+#include "swf/swf_types.h"
+
 struct BatchMovie {
     std::string path;
-    bool toMp3 = true;
+    OutputType type = OutputType::Mp3;
 };
 
 struct BatchOptions {
@@ -28,11 +30,12 @@ struct BatchOptions {
     bool quiet = false;       // no progress line
     bool exportNames = false; // name sounds by their export names
     bool showResults = false; // /m
+    bool list = false;        // --list: print each movie's sounds, write no file
     std::vector<BatchMovie> movies;  // in argument order, each with the type in force there
 };
 
-// Reads the arguments (after the program name): movies, /mp3 and /wav for the
-// movies after them, /m, the options of --help, and movie lists
+// Reads the arguments (after the program name): movies, /mp3, /wav, /keep and
+// /flac for the movies after them, /m, the options of --help, and movie lists
 // (--files-from). False, with the reason in error, for an option that is
 // malformed or a list that can't be read, is no regular file (standard input
 // excepted), has a line too long to be a path or names too many movies.

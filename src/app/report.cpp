@@ -27,9 +27,15 @@ constexpr uint64_t kMaxReport = uint64_t{4} << 30;
 // no record, and is not parsed into a tree of that depth.
 constexpr int kMaxDepth = 8;
 
-const char* TypeName(bool toMp3)
+const char* TypeName(OutputType type)
 {
-    return toMp3 ? "mp3" : "wav";
+    switch (type) {
+    case OutputType::Wav: return "wav";
+    case OutputType::Keep: return "keep";
+    case OutputType::Flac: return "flac";
+    case OutputType::Mp3: break;
+    }
+    return "mp3";
 }
 
 const char* SignatureName(char signature)
@@ -74,7 +80,7 @@ std::string LossWords(SoundLoss loss, const CSoundFinding& f)
     return {};
 }
 
-Json Warnings(const CSoundFinding& f, const CSoundElement* file, bool toMp3)
+Json Warnings(const CSoundFinding& f, const CSoundElement* file, OutputType type)
 {
     Json w = Json::array();
     if (f.loss != SoundLoss::None)
@@ -93,8 +99,9 @@ Json Warnings(const CSoundFinding& f, const CSoundElement* file, bool toMp3)
     if (f.damagedBytes > 0)
         w.push_back(std::to_string(f.damagedBytes) + " bytes of damaged data were skipped");
     if (f.conversionFailed && file)
-        w.push_back(std::string("the conversion to ") + (toMp3 ? "MP3" : "WAV") + " failed; the file stays " +
-                    (file->isMp3 ? "MP3" : "WAV"));
+        w.push_back(std::string("the conversion to ") +
+                    (type == OutputType::Mp3 ? "MP3" : type == OutputType::Flac ? "FLAC" : "WAV") +
+                    " failed; the file stays " + (file->isMp3 ? "MP3" : "WAV"));
     return w;
 }
 
@@ -216,7 +223,7 @@ Json OutputOf(const CSoundElement& file, bool digests)
 {
     Json out;
     PutName(out, "path", file.path);
-    out["type"] = file.isMp3 ? "mp3" : "wav";
+    out["type"] = FileTypeOf(file);
     PutDigest(out, file.path, digests);
     out["rate"] = file.sampleRate;
     out["channels"] = file.channels;
@@ -225,12 +232,12 @@ Json OutputOf(const CSoundElement& file, bool digests)
     return out;
 }
 
-Json Base(const std::string& path, bool toMp3, bool digests)
+Json Base(const std::string& path, OutputType type, bool digests)
 {
     Json r;
     PutName(r, "path", path);
     PutDigest(r, path, digests);
-    r["output_type"] = TypeName(toMp3);
+    r["output_type"] = TypeName(type);
     return r;
 }
 
@@ -404,10 +411,10 @@ bool FileDigest(const std::string& path, uint64_t& size, std::string& sha256)
         size, sha256);
 }
 
-std::string MovieRecord(const std::string& path, const CSwfMovie& movie, bool loaded, bool toMp3, bool digests)
+std::string MovieRecord(const std::string& path, const CSwfMovie& movie, bool loaded, OutputType type, bool digests)
 {
     try {
-        Json r = Base(path, toMp3, digests);
+        Json r = Base(path, type, digests);
         if (!loaded) {
             r["outcome"] = "failed";
             r["reason"] = LoadFailureWords(movie.LastLoadFailure());
@@ -456,6 +463,7 @@ std::string MovieRecord(const std::string& path, const CSwfMovie& movie, bool lo
             s["kind"] = f.stream ? "stream" : "event";
             s["character_id"] = f.stream ? Json() : Json(f.characterId);
             s["sprite"] = f.sprite ? Json(f.sprite) : Json();
+            s["embedded_in"] = f.embeddedIn;
             if (f.exportName.empty())
                 s["name"] = nullptr;
             else
@@ -469,22 +477,22 @@ std::string MovieRecord(const std::string& path, const CSwfMovie& movie, bool lo
             s["seek_samples"] = f.seekSamples >= 0 || f.format == 2 ? Json(f.seekSamples) : Json();
             s["output"] = file ? OutputOf(*file, digests) : Json();
             s["whole"] = f.loss == SoundLoss::None;
-            s["warnings"] = Warnings(f, file, toMp3);
+            s["warnings"] = Warnings(f, file, type);
             sounds.push_back(std::move(s));
         }
         r["sounds"] = std::move(sounds);
         return Text(r);
     } catch (const std::exception& e) {
-        return FailedRecord(path, toMp3, std::string("its record could not be made: ") + e.what());
+        return FailedRecord(path, type, std::string("its record could not be made: ") + e.what());
     } catch (...) {
-        return FailedRecord(path, toMp3, "its record could not be made");
+        return FailedRecord(path, type, "its record could not be made");
     }
 }
 
-std::string FailedRecord(const std::string& path, bool toMp3, const std::string& reason)
+std::string FailedRecord(const std::string& path, OutputType type, const std::string& reason)
 {
     try {
-        Json r = Base(path, toMp3, true);
+        Json r = Base(path, type, true);
         r["outcome"] = "failed";
         r["reason"] = reason;
         return Text(r);
@@ -630,7 +638,7 @@ struct CEarlierRecord::Folders {
     }
 };
 
-CEarlierRecord::CEarlierRecord(const std::string& record, const std::string& moviePath, bool toMp3)
+CEarlierRecord::CEarlierRecord(const std::string& record, const std::string& moviePath, OutputType wanted)
 {
     try {
         const Json r = Parse(record);
@@ -640,7 +648,7 @@ CEarlierRecord::CEarlierRecord(const std::string& record, const std::string& mov
         std::string sha;
         uint64_t size = 0;
         bool holds = StringField(r, "outcome", outcome) && outcome == "converted" &&
-                     StringField(r, "output_type", type) && type == TypeName(toMp3) &&
+                     StringField(r, "output_type", type) && type == TypeName(wanted) &&
                      StringField(r, "sha256", sha) && CountField(r, "size", size) && sounds && sounds->is_array();
         if (holds) {
             uint64_t movieSize = 0;

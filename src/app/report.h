@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "swf/swf_types.h"
+
 class CSwfMovie;
 
 // Size and SHA-256 (lower-case hex) of a file; false when it can't be read.
@@ -19,10 +21,10 @@ bool FileDigest(const std::string& path, uint64_t& size, std::string& sha256);
 // Without digests, sizes and hashes are left out (null): the results line
 // needs only the counts. Never throws: a record that can't be made is a
 // failed record saying why.
-std::string MovieRecord(const std::string& path, const CSwfMovie& movie, bool loaded, bool toMp3, bool digests);
+std::string MovieRecord(const std::string& path, const CSwfMovie& movie, bool loaded, OutputType type, bool digests);
 // The record of a movie whose worker gave no result (crashed, ran out of
 // time). Never throws; empty only when not even this could be made.
-std::string FailedRecord(const std::string& path, bool toMp3, const std::string& reason);
+std::string FailedRecord(const std::string& path, OutputType type, const std::string& reason);
 
 // What the results line needs from a record, counted from its sounds (a
 // sound with an output is extracted), never taken from its fields.
@@ -48,7 +50,7 @@ bool ReadRecords(const std::string& report, std::map<std::string, std::string>& 
 // alone and counted as ignored.
 class CEarlierRecord {
 public:
-    CEarlierRecord(const std::string& record, const std::string& moviePath, bool toMp3);
+    CEarlierRecord(const std::string& record, const std::string& moviePath, OutputType wanted);
     ~CEarlierRecord();
     CEarlierRecord(const CEarlierRecord&) = delete;
     CEarlierRecord& operator=(const CEarlierRecord&) = delete;

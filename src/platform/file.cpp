@@ -1,3 +1,4 @@
+#include <algorithm>
 #include "platform/file.h"
 
 #include <atomic>
@@ -52,11 +53,13 @@ File::~File()
 constexpr size_t kWriteBuffer = 128 * 1024;
 
 File::File(File&& other) noexcept
-    : m_fd(other.m_fd), m_failed(other.m_failed), m_buffered(other.m_buffered),
-      m_buffer(std::move(other.m_buffer)), m_openError(other.m_openError)
+    : m_fd(other.m_fd), m_failed(other.m_failed), m_buffered(other.m_buffered), m_nowhere(other.m_nowhere),
+      m_position(other.m_position), m_extent(other.m_extent), m_buffer(std::move(other.m_buffer)),
+      m_openError(other.m_openError)
 {
     other.m_fd = -1;
     other.m_buffered = false;
+    other.m_nowhere = false;
 }
 
 File& File::operator=(File&& other) noexcept
@@ -66,12 +69,25 @@ File& File::operator=(File&& other) noexcept
         m_fd = other.m_fd;
         m_failed = other.m_failed;
         m_buffered = other.m_buffered;
+        m_nowhere = other.m_nowhere;
+        m_position = other.m_position;
+        m_extent = other.m_extent;
         m_buffer = std::move(other.m_buffer);
         m_openError = other.m_openError;
         other.m_fd = -1;
         other.m_buffered = false;
+        other.m_nowhere = false;
     }
     return *this;
+}
+
+void File::OpenNowhere()
+{
+    Close();
+    m_failed = false;
+    m_nowhere = true;
+    m_position = m_extent = 0;
+    m_openError = OpenError::None;
 }
 
 bool File::Open(const std::string& path, OpenMode mode)
@@ -153,6 +169,11 @@ size_t File::Read(void* buffer, size_t size)
 
 bool File::Write(const void* data, size_t size)
 {
+    if (m_nowhere && !m_failed) {
+        m_position += size;
+        m_extent = std::max(m_extent, m_position);
+        return data != nullptr || size == 0;
+    }
     if (m_fd < 0 || m_failed)
         return false;
     if (!m_buffered)
@@ -202,6 +223,10 @@ bool File::WriteThrough(const void* data, size_t size)
 
 bool File::Seek(uint64_t offset)
 {
+    if (m_nowhere) {
+        m_position = offset;
+        return !m_failed;
+    }
     if (!FlushBuffer() || m_fd < 0 || ::lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
         m_failed = true;
         return false;
@@ -211,6 +236,8 @@ bool File::Seek(uint64_t offset)
 
 int64_t File::Size()
 {
+    if (m_nowhere)
+        return static_cast<int64_t>(m_extent);
     struct stat st {};
     if (!FlushBuffer() || m_fd < 0 || ::fstat(m_fd, &st) != 0)
         return -1;
@@ -219,6 +246,8 @@ int64_t File::Size()
 
 bool File::Flush()
 {
+    if (m_nowhere)
+        return !m_failed;
     if (!FlushBuffer() || m_fd < 0)
         return false;
     if (::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS) {
@@ -231,6 +260,10 @@ bool File::Flush()
 
 bool File::Close()
 {
+    if (m_nowhere) {
+        m_nowhere = false;
+        return !m_failed;
+    }
     if (m_fd < 0)
         return true;
     const bool flushed = FlushBuffer();

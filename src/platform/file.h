@@ -73,7 +73,11 @@ public:
     bool Open(const std::string& path, OpenMode mode);
     // Opens a file of the folder by name; a link under the name is refused.
     bool OpenIn(const Folder& folder, const std::string& name, OpenMode mode);
-    bool IsOpen() const { return m_fd >= 0; }
+    // Opens a file that is nowhere: writes and seeks succeed and are counted
+    // (Size tells how large the file would be), nothing is stored, and reads
+    // fail. For finding what a conversion would write without writing it.
+    void OpenNowhere();
+    bool IsOpen() const { return m_fd >= 0 || m_nowhere; }
     OpenError LastOpenError() const { return m_openError; }
 
     // Reads up to size bytes, retrying short reads until end of file.
@@ -105,6 +109,9 @@ private:
     int m_fd = -1;
     bool m_failed = false;
     bool m_buffered = false;
+    bool m_nowhere = false;
+    uint64_t m_position = 0;  // where nowhere writes go, and how far they went
+    uint64_t m_extent = 0;
     std::vector<unsigned char> m_buffer;
     OpenError m_openError = OpenError::None;
 };

@@ -186,6 +186,17 @@ bool PendingFile::CreateIn(std::shared_ptr<const Folder> folder, const std::stri
     return false;
 }
 
+void PendingFile::CreateNowhere(const std::string& name)
+{
+    Discard();
+    m_folder.reset();
+    m_file.OpenNowhere();
+    m_temp = name;
+    m_final.clear();
+    m_replacing = false;
+    m_finished = false;
+}
+
 std::string PendingFile::TempPath() const
 {
     return m_folder && !m_temp.empty() ? m_folder->PathOf(m_temp) : std::string();
@@ -195,7 +206,8 @@ void PendingFile::Forget()
 {
     Untrack(g_pending, m_slot);
     m_slot = -1;
-    TellFileEvent(FileEvent::TempGone, TempPath());
+    if (m_folder)
+        TellFileEvent(FileEvent::TempGone, TempPath());
     m_temp.clear();
 }
 
@@ -218,7 +230,7 @@ bool PendingFile::Finish(bool sync)
 MoveOutcome PendingFile::MoveInto(const std::string& path)
 {
     const bool replace = m_replacing;
-    if (!IsPending() || !Finish())
+    if (!IsPending() || !m_folder || !Finish())
         return MoveOutcome::Failed;
     const std::string target = path.empty() ? m_final : path.substr(path.rfind('/') + 1);
     EndingSignalsHeld held;
@@ -242,7 +254,8 @@ void PendingFile::Discard()
     if (!IsPending())
         return;
     m_file.Close();
-    m_folder->Remove(m_temp);
+    if (m_folder)
+        m_folder->Remove(m_temp);
     Forget();
 }
 

@@ -33,6 +33,9 @@ public:
     // The same in an open folder, for a final name in it; the name is only a
     // suggestion that MoveInto may change, so it need not be free.
     bool CreateIn(std::shared_ptr<const Folder> folder, const std::string& finalName);
+    // A pending file that is nowhere (File::OpenNowhere) under the name given:
+    // it is finished and discarded like the others, and can't be moved.
+    void CreateNowhere(const std::string& name);
     // Created and neither moved nor discarded.
     bool IsPending() const { return !m_temp.empty(); }
     File& Out() { return m_file; }

@@ -20,9 +20,10 @@ void swf_testing::SetAfterExtraction(std::function<void()> hook)
     g_afterExtraction = std::move(hook);
 }
 
-bool CSwfMovie::ExtractPending(const std::string& swfPath)
+bool CSwfMovie::ExtractPending(const std::string& swfPath, bool dry)
 {
     Reset();
+    m_dry = dry;
     if (!Load(swfPath, false))
         return false;
     if (m_folder)
@@ -30,23 +31,29 @@ bool CSwfMovie::ExtractPending(const std::string& swfPath)
     const bool walked = WalkTags(false);
     if (m_walk->stream.counted)
         FinishStream();
-    TakeExportNames();
+    TakeExportNames(0);
     return walked;
 }
 
 bool CSwfMovie::Extract(const std::string& swfPath, bool exportNames)
 {
-    if (!ExtractPending(swfPath))
+    if (!ExtractPending(swfPath, false))
         return false;
     CommitOutputs(exportNames, false);
     return true;
 }
 
-void CSwfMovie::TakeExportNames()
+bool CSwfMovie::List(const std::string& swfPath)
+{
+    return ExtractPending(swfPath, true);
+}
+
+void CSwfMovie::TakeExportNames(size_t first)
 {
     // The names come in tags of their own, usually after the sounds.
-    for (CSoundFinding& f : m_findings) {
-        if (f.stream)
+    for (size_t i = first; i < m_findings.size(); ++i) {
+        CSoundFinding& f = m_findings[i];
+        if (f.stream || f.embeddedIn != m_walk->embedded)
             continue;
         auto it = m_walk->exported.find(f.characterId);
         if (it == m_walk->exported.end() && (it = m_walk->classes.find(f.characterId)) == m_walk->classes.end())
@@ -55,16 +62,36 @@ void CSwfMovie::TakeExportNames()
     }
 }
 
-bool CSwfMovie::Run(const std::string& swfPath, bool toMp3, bool exportNames, const CommitGate& gate)
+namespace {
+
+// True when the record's file is already of the type asked for.
+bool IsOfType(const CSoundElement& sound, OutputType type)
 {
-    if (!ExtractPending(swfPath))
+    switch (type) {
+    case OutputType::Mp3: return sound.isMp3 != 0;
+    case OutputType::Wav: return sound.isMp3 == 0 && !sound.isFlac;
+    case OutputType::Flac: return sound.isFlac;
+    case OutputType::Keep: break;
+    }
+    return true;
+}
+
+const char* ExtensionOf(OutputType type)
+{
+    return type == OutputType::Mp3 ? ".mp3" : type == OutputType::Flac ? ".flac" : ".wav";
+}
+
+}  // namespace
+
+bool CSwfMovie::Run(const std::string& swfPath, OutputType type, bool exportNames, const CommitGate& gate)
+{
+    if (!ExtractPending(swfPath, false))
         return false;
     if (g_afterExtraction)
         g_afterExtraction();
-    m_toMp3 = toMp3;
     size_t record = 0;
     for (CSoundElement& sound : m_sounds) {
-        if ((sound.isMp3 != 0) != toMp3 && !ConvertRecord(sound, record, toMp3))
+        if (!IsOfType(sound, type) && !ConvertRecord(sound, record, type))
             NoteConversionFailed(static_cast<int>(record));
         ++record;
     }
@@ -76,16 +103,27 @@ bool CSwfMovie::Run(const std::string& swfPath, bool toMp3, bool exportNames, co
     return true;
 }
 
-bool CSwfMovie::ConvertRecord(CSoundElement& sound, size_t record, bool toMp3)
+bool CSwfMovie::DecodeToWave(platform::File& in, size_t record, platform::PendingFile& wave, CSoundElement& sound)
+{
+    uint64_t frames = 0;
+    if (!wave.CreateIn(m_folder, ProvisionalName(m_outputOrder[record], ".wav")) ||
+        !ConvertMp3ToWav(std::move(in), wave, &frames) || frames > UINT32_MAX)
+        return false;
+    sound.bits = 16;
+    return in.OpenIn(*m_folder, wave.TempName(), platform::OpenMode::Read);
+}
+
+bool CSwfMovie::ConvertRecord(CSoundElement& sound, size_t record, OutputType type)
 {
     platform::PendingFile& source = m_outputs[record];
     platform::File in;
     platform::PendingFile target;
     if (!in.OpenIn(*m_folder, source.TempName(), platform::OpenMode::Read) ||
-        !target.CreateIn(m_folder, ProvisionalName(m_outputOrder[record], toMp3 ? ".mp3" : ".wav")))
+        !target.CreateIn(m_folder, ProvisionalName(m_outputOrder[record], ExtensionOf(type))))
         return false;
     const int64_t before = in.Size();
-    if (toMp3) {
+    CSoundElement converted = sound;
+    if (type == OutputType::Mp3) {
         uint32_t frames = 0;
         uint32_t rate = 0;
         if (!ConvertWavToMp3(std::move(in), target, &frames, &rate))
@@ -95,20 +133,31 @@ bool CSwfMovie::ConvertRecord(CSoundElement& sound, size_t record, bool toMp3)
         if (rate != sound.sampleRate && sound.sampleRate != 0)
             frames = static_cast<uint32_t>((static_cast<uint64_t>(frames) * rate + sound.sampleRate / 2) /
                                            sound.sampleRate);
-        sound.sampleRate = rate;
-        sound.sampleCount = frames;
-        sound.isMp3 = 1;
-    } else {
+        converted.sampleRate = rate;
+        converted.sampleCount = frames;
+        converted.isMp3 = 1;
+    } else if (type == OutputType::Wav) {
         uint64_t frames = 0;
         if (!ConvertMp3ToWav(std::move(in), target, &frames))
             return false;
-        sound.sampleCount = static_cast<uint32_t>(std::min<uint64_t>(frames, UINT32_MAX));
-        sound.bits = 16;
-        sound.isMp3 = 0;
+        converted.sampleCount = static_cast<uint32_t>(std::min<uint64_t>(frames, UINT32_MAX));
+        converted.bits = 16;
+        converted.isMp3 = 0;
+    } else {
+        // FLAC holds the samples of the WAV that /wav would write: an MP3 is
+        // decoded to one first, which goes when this returns.
+        platform::PendingFile wave;
+        uint32_t frames = 0;
+        if ((sound.isMp3 && !DecodeToWave(in, record, wave, converted)) ||
+            !ConvertWavToFlac(std::move(in), target, &frames) || !target.Finish())
+            return false;
+        converted.sampleCount = frames;
+        converted.isMp3 = 0;
+        converted.isFlac = true;
     }
     // The outputs' bound counts what the movie holds now.
-    platform::File converted;
-    const int64_t after = converted.OpenIn(*m_folder, target.TempName(), platform::OpenMode::Read) ? converted.Size() : -1;
+    platform::File written;
+    const int64_t after = written.OpenIn(*m_folder, target.TempName(), platform::OpenMode::Read) ? written.Size() : -1;
     const uint64_t without = m_outputBytes - static_cast<uint64_t>(std::max<int64_t>(before, 0));
     if (after < 0 || without + static_cast<uint64_t>(after) > kMaxOutputBytesPerMovie) {
         target.Discard();
@@ -116,6 +165,7 @@ bool CSwfMovie::ConvertRecord(CSoundElement& sound, size_t record, bool toMp3)
     }
     m_outputBytes = without + static_cast<uint64_t>(after);
     source.Discard();
+    sound = std::move(converted);
     sound.path = target.TempPath();
     source = std::move(target);
     return true;
@@ -135,10 +185,10 @@ void CSwfMovie::NoteConversionFailed(int record)
 }
 
 bool ConvertSwfFile(const std::string& swfPath, long* extracted, long* total,
-                    std::list<std::string>* paths, bool toMp3)
+                    std::list<std::string>* paths, OutputType type)
 {
     auto movie = std::make_unique<CSwfMovie>();
-    if (!movie->Run(swfPath, toMp3))
+    if (!movie->Run(swfPath, type))
         return false;
     if (!movie->WroteAnything())
         return false;

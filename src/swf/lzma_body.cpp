@@ -24,20 +24,15 @@ struct OptionsFree {
     void operator()(lzma_options_lzma* o) const { std::free(o); }
 };
 
-}  // namespace
-
-bool DecodeLzmaBody(platform::File& file, uint8_t* out, size_t room, bool headerOnly)
+// Decodes room bytes into out from the stream that next hands out, a span at
+// a time; next gives false when it has no more.
+template <typename Next>
+bool DecodeLzmaStream(const uint8_t* header, Next next, uint8_t* out, size_t room)
 {
-    if (!out)
-        return false;
-    uint8_t header[kLzmaHeaderSize];
-    if (file.Read(header, sizeof header) != sizeof header || file.Failed())
-        return false;
     // header[0..3], the compressed length, is not used: writers disagree on
     // whether it counts the property bytes, the stream ends itself once the
-    // known body size is out, and every read is bounded by the file anyway.
+    // known body size is out, and every read is bounded by the input anyway.
     // Checking it would only refuse movies that play.
-
     lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};
     if (lzma_properties_decode(&filters[0], nullptr, header + 4, 5) != LZMA_OK)
         return false;
@@ -57,18 +52,14 @@ bool DecodeLzmaBody(platform::File& file, uint8_t* out, size_t room, bool header
     LzmaStream lz;
     if (lzma_raw_decoder(&lz.s, filters) != LZMA_OK)
         return false;
-
-    const size_t chunkSize = headerOnly ? kHeaderChunk : kChunk;
-    std::unique_ptr<uint8_t[]> chunk(new (std::nothrow) uint8_t[chunkSize]);
-    if (!chunk)
-        return false;
     lz.s.next_out = out;
     lz.s.avail_out = room;
     while (lz.s.avail_out > 0) {
-        const size_t got = file.Read(chunk.get(), chunkSize);
-        if (file.Failed() || got == 0)
+        const uint8_t* data = nullptr;
+        size_t got = 0;
+        if (!next(data, got) || got == 0)
             return false;
-        lz.s.next_in = chunk.get();
+        lz.s.next_in = data;
         lz.s.avail_in = got;
         while (lz.s.avail_in > 0 && lz.s.avail_out > 0) {
             const lzma_ret rc = lzma_code(&lz.s, LZMA_RUN);
@@ -81,4 +72,39 @@ bool DecodeLzmaBody(platform::File& file, uint8_t* out, size_t room, bool header
         }
     }
     return true;
+}
+
+}  // namespace
+
+bool DecodeLzmaBody(platform::File& file, uint8_t* out, size_t room, bool headerOnly)
+{
+    if (!out)
+        return false;
+    uint8_t header[kLzmaHeaderSize];
+    if (file.Read(header, sizeof header) != sizeof header || file.Failed())
+        return false;
+    const size_t chunkSize = headerOnly ? kHeaderChunk : kChunk;
+    std::unique_ptr<uint8_t[]> chunk(new (std::nothrow) uint8_t[chunkSize]);
+    if (!chunk)
+        return false;
+    const auto next = [&](const uint8_t*& data, size_t& size) {
+        size = file.Read(chunk.get(), chunkSize);
+        data = chunk.get();
+        return !file.Failed();
+    };
+    return DecodeLzmaStream(header, next, out, room);
+}
+
+bool DecodeLzmaBody(const uint8_t* data, size_t size, uint8_t* out, size_t room)
+{
+    if (!out || !data || size < kLzmaHeaderSize)
+        return false;
+    bool given = false;
+    const auto next = [&](const uint8_t*& span, size_t& spanSize) {
+        span = data + kLzmaHeaderSize;
+        spanSize = given ? 0 : size - kLzmaHeaderSize;
+        given = true;
+        return true;
+    };
+    return DecodeLzmaStream(data, next, out, room);
 }

@@ -28,3 +28,6 @@ constexpr size_t kLzmaHeaderSize = 9;
 // is damaged or ends (end marker or end of file) before room bytes came out.
 // Data past the room is neither read nor checked, as with zlib bodies.
 bool DecodeLzmaBody(platform::File& file, uint8_t* out, size_t room, bool headerOnly);
+// The same from bytes in memory: data holds what follows the first 8 bytes
+// (compressed length, properties, stream), size of them.
+bool DecodeLzmaBody(const uint8_t* data, size_t size, uint8_t* out, size_t room);

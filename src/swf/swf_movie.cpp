@@ -45,12 +45,12 @@ void CSwfMovie::Reset()
     m_outputBase.clear();
     m_outputBytes = 0;
     m_unlisted = 0;
+    m_dry = false;
     m_sounds.clear();
     m_findings.clear();
     m_walk->exported.clear();
     m_walk->classes.clear();
     m_walk->sprite = 0;
-    m_toMp3 = true;
     m_walk->stream = StreamState{};
 }
 
@@ -87,6 +87,8 @@ uint8_t* Allocate(size_t size)
 bool CSwfMovie::Load(const std::string& path, bool headerOnly)
 {
     ReleaseBody();
+    m_inflateBound = 0;
+    m_inflated = 0;
     m_loadFailure = LoadFailure::NotReadable;
     platform::File file;
     if (!file.Open(path, platform::OpenMode::Read))
@@ -119,7 +121,7 @@ bool CSwfMovie::Load(const std::string& path, bool headerOnly)
     ParseMovieHeader();
     if (headerOnly)
         ReleaseBody();
-    else
+    else if (!m_dry)
         PickOutputBase(path);
     return true;
 }
@@ -134,6 +136,8 @@ bool CSwfMovie::LoadPlain(platform::File& file, const uint8_t* header, bool head
             return false;
         if (static_cast<uint64_t>(size) - 8 < want)
             want = static_cast<uint64_t>(size) - 8;
+        // Movies embedded in it may inflate as much as a compressed file of its size.
+        m_inflateBound = std::max(kAlwaysInflatable, static_cast<uint64_t>(size) * kMaxInflateRatio);
     }
     m_bufferSize = static_cast<size_t>(want) + 10;
     m_body.reset(Allocate(m_bufferSize));
@@ -155,9 +159,11 @@ bool CSwfMovie::LoadPlain(platform::File& file, const uint8_t* header, bool head
 
 namespace {
 
-// Inflates a zlib body into out as the compressed bytes arrive, and only
-// until the room is full: a header read stops after the first chunk.
-bool InflateBody(platform::File& file, uint8_t* out, size_t room, bool headerOnly)
+// Inflates a zlib body into out as next hands out the compressed bytes, a
+// span at a time, and only until the room is full: a header read stops
+// after the first chunk.
+template <typename Next>
+bool InflateStream(Next next, uint8_t* out, size_t room)
 {
     struct Inflater {
         z_stream z{};
@@ -173,15 +179,14 @@ bool InflateBody(platform::File& file, uint8_t* out, size_t room, bool headerOnl
     inf.ready = true;
     inf.z.next_out = out;
     size_t left = room;
-    const size_t chunkSize = headerOnly ? kHeaderChunk : kCompressedChunk;
-    std::unique_ptr<uint8_t[]> chunk(Allocate(chunkSize));
-    if (!chunk)
-        return false;
     while (left > 0) {
-        const size_t got = file.Read(chunk.get(), chunkSize);
-        if (file.Failed() || got == 0)
+        const uint8_t* data = nullptr;
+        size_t got = 0;
+        if (!next(data, got) || got == 0)
             return false;
-        inf.z.next_in = chunk.get();
+        // zlib counts its input in 32 bits.
+        got = std::min<size_t>(got, 0x40000000u);
+        inf.z.next_in = const_cast<uint8_t*>(data);
         inf.z.avail_in = static_cast<uInt>(got);
         while (inf.z.avail_in > 0 && left > 0) {
             const uInt step = left > 0x40000000u ? 0x40000000u : static_cast<uInt>(left);
@@ -202,7 +207,37 @@ bool InflateBody(platform::File& file, uint8_t* out, size_t room, bool headerOnl
     return true;
 }
 
+bool InflateBody(platform::File& file, uint8_t* out, size_t room, bool headerOnly)
+{
+    const size_t chunkSize = headerOnly ? kHeaderChunk : kCompressedChunk;
+    std::unique_ptr<uint8_t[]> chunk(Allocate(chunkSize));
+    if (!chunk)
+        return false;
+    return InflateStream(
+        [&](const uint8_t*& data, size_t& size) {
+            size = file.Read(chunk.get(), chunkSize);
+            data = chunk.get();
+            return !file.Failed();
+        },
+        out, room);
+}
+
 }  // namespace
+
+bool InflateBody(const uint8_t* data, size_t size, uint8_t* out, size_t room)
+{
+    // Handed out in pieces zlib can count.
+    return InflateStream(
+        [&](const uint8_t*& span, size_t& spanSize) {
+            span = data;
+            spanSize = size;
+            const size_t taken = std::min<size_t>(size, 0x40000000u);
+            data += taken;
+            size -= taken;
+            return true;
+        },
+        out, room);
+}
 
 bool CSwfMovie::LoadCompressed(platform::File& file, bool headerOnly, bool lzma)
 {
@@ -212,10 +247,12 @@ bool CSwfMovie::LoadCompressed(platform::File& file, bool headerOnly, bool lzma)
     const int64_t fileSize = headerOnly ? static_cast<int64_t>(before) : file.Size();
     if (fileSize < static_cast<int64_t>(before))
         return false;
-    if (room > std::max(kAlwaysInflatable, (static_cast<uint64_t>(fileSize) - before) * kMaxInflateRatio)) {
+    m_inflateBound = std::max(kAlwaysInflatable, (static_cast<uint64_t>(fileSize) - before) * kMaxInflateRatio);
+    if (room > m_inflateBound) {
         m_loadFailure = LoadFailure::Bomb;
         return false;
     }
+    m_inflated = room;
     m_bufferSize = static_cast<size_t>(room) + 10;
     m_body.reset(Allocate(m_bufferSize));
     if (!m_body) {

@@ -47,6 +47,10 @@ public:
     void Reset();
     // Loads the movie and writes every sound as extracted (MP3 or WAV).
     bool Extract(const std::string& swfPath, bool exportNames = false);
+    // Loads the movie and finds every sound as extraction would, writing
+    // nothing and opening no folder: the findings are those of a conversion,
+    // the catalogue's records have no path.
+    bool List(const std::string& swfPath);
     // Decides, once every new output is complete under a temporary name and
     // before any takes its final name, whether they go in. Resume removes an
     // earlier run's outputs here, so the new ones take the same names; false
@@ -55,7 +59,7 @@ public:
     // Extract, then bring every file to the chosen type. With exportNames,
     // sounds the movie names (ExportAssets, SymbolClass) take their name
     // instead of a number.
-    bool Run(const std::string& swfPath, bool toMp3, bool exportNames = false, const CommitGate& gate = {});
+    bool Run(const std::string& swfPath, OutputType type, bool exportNames = false, const CommitGate& gate = {});
 
     // The folders a movie's outputs may be in: its own, then the fallbacks,
     // each ending in '/'.
@@ -107,6 +111,15 @@ private:
 
     // Tag walk.
     bool WalkTags(bool inSprite);
+    // Walks tags from the cursor up to limit: one timeline.
+    void WalkTimeline(uint64_t limit);
+    // A DefineBinaryData tag: a movie in it is walked where it stands.
+    void OnDefineBinaryData();
+    // Walks the embedded movie whose header starts at headerAt in the body
+    // held now and whose bytes end at limit, if its tags make a movie.
+    void WalkEmbedded(uint16_t id, uint64_t headerAt, uint64_t limit);
+    // True when the tags from at chain to an End tag or to limit exactly.
+    bool TagsChain(uint64_t at, uint64_t limit) const;
     void OnDefineSound();
     void OnSoundStreamHead();
     void OnSoundStreamBlock();
@@ -161,11 +174,16 @@ private:
     static CSoundElement RecordOf(const SoundHeader& h);
 
     // Conversion.
-    bool ExtractPending(const std::string& swfPath);
-    // Converts one record to the other type; true when it now names the new file.
-    bool ConvertRecord(CSoundElement& sound, size_t record, bool toMp3);
+    // Loads and walks the movie; dry, its outputs are nowhere.
+    bool ExtractPending(const std::string& swfPath, bool dry);
+    // Converts one record to the type; true when it now names the new file.
+    bool ConvertRecord(CSoundElement& sound, size_t record, OutputType type);
+    // Decodes an MP3 record to a WAV file beside it, for FLAC to encode.
+    bool DecodeToWave(platform::File& in, size_t record, platform::PendingFile& wave, CSoundElement& sound);
     void NoteConversionFailed(int record);
-    void TakeExportNames();
+    // Names the findings from the first-th on that belong to the movie being
+    // walked (not to movies embedded in it) after its ExportAssets and SymbolClass.
+    void TakeExportNames(size_t first);
     // The finding of the sound being written, which writers fill in.
     CSoundFinding& Current();
     // Ends a finding: lost unless a record was written for it.
@@ -189,16 +207,20 @@ private:
     uint32_t m_bodyLength = 0;
     uint64_t m_firstTag = 0;
     CBitReader m_reader;
+    // Bytes the movie and the movies embedded in it may inflate to together,
+    // and those inflated so far: an embedded bomb is refused like an outer one.
+    uint64_t m_inflateBound = 0;
+    uint64_t m_inflated = 0;
 
     // Catalogue and walk.
     std::list<CSoundElement> m_sounds;
     std::vector<CSoundFinding> m_findings;
-    bool m_toMp3 = true;
     uint64_t m_tagEnd = 0;
     uint32_t m_tagLength = 0;
     std::unique_ptr<WalkState> m_walk;
 
     // Naming and outputs.
+    bool m_dry = false;                          // outputs are nowhere: a listing
     std::shared_ptr<platform::Folder> m_folder;  // where the outputs go
     std::string m_baseName;                      // their name before "_NNN.ext"
     std::string m_outputBase;                    // folder and base, as shown
@@ -223,4 +245,4 @@ void SetAfterExtraction(std::function<void()> hook);
 // read, or when it has sounds and none could be written. Every out pointer
 // may be null.
 bool ConvertSwfFile(const std::string& swfPath, long* extracted, long* total,
-                    std::list<std::string>* paths, bool toMp3);
+                    std::list<std::string>* paths, OutputType type);

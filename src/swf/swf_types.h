@@ -11,11 +11,22 @@ struct CSoundElement {
     uint16_t bits = 0;         // 8 or 16
     uint32_t sampleRate = 0;   // Hz
     uint32_t sampleCount = 0;  // sample frames
-    uint32_t isMp3 = 0;        // 1: the file is MP3, 0: WAV
+    uint32_t isMp3 = 0;        // 1: the file is MP3, 0: WAV or FLAC
     std::string path;
     bool cut = false;          // the file holds only the start: WAV files end at 4 GiB
     uint8_t format = 0;        // the movie's sound format (see SoundFormatName)
+    bool isFlac = false;       // the file is FLAC (isMp3 is then 0)
 };
+
+// The extension of a catalogued sound's file, without the dot.
+inline const char* FileTypeOf(const CSoundElement& sound)
+{
+    return sound.isMp3 ? "mp3" : sound.isFlac ? "flac" : "wav";
+}
+
+// What a conversion brings every sound to. Keep transcodes nothing: MP3 data
+// stays MP3, every other sound is the WAV extraction writes.
+enum class OutputType : uint8_t { Mp3, Wav, Keep, Flac };
 
 struct SwfHeaderInfo {
     int32_t width = 0;      // pixels
@@ -55,6 +66,9 @@ struct CSoundFinding {
     bool stream = false;
     uint16_t characterId = 0;   // the DefineSound's id; 0 for a stream
     uint16_t sprite = 0;        // the DefineSprite whose timeline holds it; 0: the main one
+    // The DefineBinaryData ids of the embedded movies it is in, outermost
+    // first; empty for the movie's own sounds. sprite is then the innermost one's.
+    std::vector<uint16_t> embeddedIn;
     std::string exportName;     // from ExportAssets, else SymbolClass
     uint8_t format = 0;
     uint32_t rate = 0;          // as the header's rate bits say

@@ -1,11 +1,14 @@
 #include "swf/swf_movie.h"
 
 #include <algorithm>
+#include <cstring>
+#include <new>
 
 #include "audio/mp3_frame.h"
 #include "platform/file.h"
 #include "audio/wave_format.h"
 #include "swf/adpcm_decoder.h"
+#include "swf/lzma_body.h"
 #include "swf/walk_state.h"
 
 namespace {
@@ -19,11 +22,18 @@ enum : uint32_t {
     kSoundStreamHead2 = 45,
     kExportAssets = 56,
     kSymbolClass = 76,
+    kDefineBinaryData = 87,
 };
 
 // Sprites inside sprites are not made by any authoring tool; a few levels are
 // allowed, a deep chain of them would only exhaust the stack.
 constexpr int kMaxSpriteDepth = 32;
+// Flex and AS3 games embed movies of assets; a movie in a movie in a movie is
+// rare, and each level costs a body in memory.
+constexpr size_t kMaxEmbedDepth = 4;
+// A movie's header: signature, version, length, and at least the smallest
+// frame rectangle, rate and count.
+constexpr uint32_t kMinMovieBytes = 8 + 1 + 4;
 
 }  // namespace
 
@@ -111,17 +121,22 @@ bool CSwfMovie::CopyTagRestToWave(platform::File& file, uint64_t& dataBytes, int
 
 bool CSwfMovie::WalkTags(bool inSprite)
 {
-    const uint64_t outerLimit = m_walk->limit;
     if (inSprite) {
         m_walk->sprite = m_reader.ReadUI16();
         m_reader.SkipBytes(2);  // frame count
-        m_walk->limit = m_tagEnd;  // the sprite's own tag bounds its timeline
+        WalkTimeline(m_tagEnd);  // the sprite's own tag bounds its timeline
     } else {
         m_reader.DiscardBits();
         m_reader.SetCursor(m_firstTag);
-        m_walk->limit = m_bodyLength;
+        WalkTimeline(m_bodyLength);
     }
-    const uint64_t limit = m_walk->limit;
+    return true;
+}
+
+void CSwfMovie::WalkTimeline(uint64_t limit)
+{
+    const uint64_t outerLimit = m_walk->limit;
+    m_walk->limit = limit;
     bool ended = false;
     while (!ended && m_reader.Cursor() < limit) {
         const uint16_t header = m_reader.ReadUI16();
@@ -167,6 +182,9 @@ bool CSwfMovie::WalkTags(bool inSprite)
         case kSymbolClass:
             OnExportNames(code == kExportAssets ? m_walk->exported : m_walk->classes);
             break;
+        case kDefineBinaryData:
+            OnDefineBinaryData();
+            break;
         default:
             break;
         }
@@ -175,7 +193,128 @@ bool CSwfMovie::WalkTags(bool inSprite)
         m_reader.DiscardBits();
     }
     m_walk->limit = outerLimit;
+}
+
+bool CSwfMovie::TagsChain(uint64_t at, uint64_t limit) const
+{
+    while (at < limit) {
+        if (limit - at < 2)
+            return false;
+        const uint32_t header = m_reader.ByteAt(at) | static_cast<uint32_t>(m_reader.ByteAt(at + 1)) << 8;
+        at += 2;
+        uint64_t length = header & 0x3F;
+        if (length == 0x3F) {
+            if (limit - at < 4)
+                return false;
+            length = 0;
+            for (int i = 3; i >= 0; --i)
+                length = length << 8 | m_reader.ByteAt(at + static_cast<uint64_t>(i));
+            at += 4;
+        }
+        if (length > limit - at)
+            return false;
+        if (header >> 6 == kEnd)
+            return true;
+        at += length;
+    }
     return true;
+}
+
+void CSwfMovie::OnDefineBinaryData()
+{
+    // Id and four reserved bytes before the data.
+    if (m_walk->embedded.size() >= kMaxEmbedDepth || m_tagLength < 6 + kMinMovieBytes)
+        return;
+    const uint16_t id = m_reader.ReadUI16();
+    m_reader.SkipBytes(4);
+    const uint64_t at = m_reader.Cursor();
+    const uint32_t size = BytesLeftInTag();
+    const uint8_t* data = m_body.get() + at;
+    if ((data[0] != 'F' && data[0] != 'C' && data[0] != 'Z') || data[1] != 'W' || data[2] != 'S')
+        return;
+    const uint32_t declared = static_cast<uint32_t>(data[4]) | static_cast<uint32_t>(data[5]) << 8 |
+                              static_cast<uint32_t>(data[6]) << 16 | static_cast<uint32_t>(data[7]) << 24;
+    if (declared < kMinMovieBytes)
+        return;
+    if (data[0] == 'F') {
+        // An embedded movie is whole: one that declares more than the data
+        // hold is no movie.
+        if (declared <= size)
+            WalkEmbedded(id, at, at + declared);
+        return;
+    }
+    // Inflated into a body of its own, counted against the bound of the
+    // whole movie before anything is allocated for it.
+    const uint64_t room = declared - 8ull;
+    if (room > m_inflateBound - std::min(m_inflated, m_inflateBound))
+        return;
+    const size_t bufferSize = static_cast<size_t>(room) + 10;
+    std::unique_ptr<uint8_t[]> body(new (std::nothrow) uint8_t[bufferSize]);
+    if (!body)
+        return;
+    m_inflated += room;
+    std::memset(body.get(), 0, 8);
+    body[room + 8] = 0;
+    body[room + 9] = 0;
+    const bool inflated = data[0] == 'C'
+                              ? InflateBody(data + 8, size - 8, body.get() + 8, static_cast<size_t>(room))
+                              : DecodeLzmaBody(data + 8, size - 8, body.get() + 8, static_cast<size_t>(room));
+    if (!inflated)
+        return;
+    // The walk reads the inner body as it reads the outer one; the outer
+    // comes back whole after it.
+    const size_t outerBufferSize = m_bufferSize;
+    const uint32_t outerLength = m_bodyLength;
+    const CBitReader outerReader = m_reader;
+    std::swap(m_body, body);
+    m_bufferSize = bufferSize;
+    m_bodyLength = static_cast<uint32_t>(room + 8);
+    m_reader.Attach(m_body.get(), m_bodyLength);
+    WalkEmbedded(id, 0, m_bodyLength);
+    std::swap(m_body, body);
+    m_bufferSize = outerBufferSize;
+    m_bodyLength = outerLength;
+    m_reader = outerReader;
+}
+
+void CSwfMovie::WalkEmbedded(uint16_t id, uint64_t headerAt, uint64_t limit)
+{
+    // The frame rectangle, then rate and count: the first tag follows.
+    m_reader.SetCursor(headerAt + 8);
+    const int nbits = static_cast<int>(m_reader.ReadBits(5));
+    m_reader.ReadBits(nbits);
+    m_reader.ReadBits(nbits);
+    m_reader.ReadBits(nbits);
+    m_reader.ReadBits(nbits);
+    m_reader.DiscardBits();
+    m_reader.SkipBytes(4);
+    const uint64_t firstTag = m_reader.Cursor();
+    if (firstTag > limit || !TagsChain(firstTag, limit))
+        return;
+    // Its main timeline is a timeline of its own, and its names are its own.
+    m_walk->outer.push_front(std::move(m_walk->stream));
+    m_walk->stream = StreamState{};
+    const uint16_t outerSprite = m_walk->sprite;
+    m_walk->sprite = 0;
+    std::map<uint16_t, std::string> exported;
+    std::map<uint16_t, std::string> classes;
+    std::swap(exported, m_walk->exported);
+    std::swap(classes, m_walk->classes);
+    m_walk->embedded.push_back(id);
+    const size_t first = m_findings.size();
+
+    m_reader.SetCursor(firstTag);
+    WalkTimeline(limit);
+    if (m_walk->stream.counted)
+        FinishStream();
+    TakeExportNames(first);
+
+    m_walk->embedded.pop_back();
+    std::swap(exported, m_walk->exported);
+    std::swap(classes, m_walk->classes);
+    m_walk->sprite = outerSprite;
+    m_walk->stream = std::move(m_walk->outer.front());
+    m_walk->outer.pop_front();
 }
 
 void CSwfMovie::OnExportNames(std::map<uint16_t, std::string>& names)
@@ -236,6 +375,7 @@ void CSwfMovie::OnDefineSound()
     CSoundFinding finding;
     finding.characterId = m_reader.ReadUI16();
     finding.sprite = m_walk->sprite;
+    finding.embeddedIn = m_walk->embedded;
     SoundHeader h;
     h.format = static_cast<int>(m_reader.ReadBits(4));
     h.rateIndex = static_cast<int>(m_reader.ReadBits(2));
@@ -300,6 +440,7 @@ void CSwfMovie::OnSoundStreamHead()
     s.finding = CSoundFinding{};
     s.finding.stream = true;
     s.finding.sprite = m_walk->sprite;
+    s.finding.embeddedIn = m_walk->embedded;
     s.finding.format = static_cast<uint8_t>(s.format);
     s.finding.rate = SampleRateOfIndex(s.rateIndex);
     s.finding.channels = s.isStereo ? 2 : 1;

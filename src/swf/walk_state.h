@@ -48,6 +48,10 @@ bool CodedLayoutOf(int format, int rateIndex, bool stereo, CodedLayout& layout);
 bool AppendWaveSamples(platform::File& file, uint64_t& dataBytes, const int16_t* samples, size_t count,
                        int channels, bool& cut);
 
+// Inflates a zlib stream held in memory (size bytes at data) into exactly
+// room bytes at out; false when it is damaged or ends short.
+bool InflateBody(const uint8_t* data, size_t size, uint8_t* out, size_t room);
+
 struct CSwfMovie::WalkState {
     StreamState stream;                   // of the timeline being walked
     uint16_t sprite = 0;                  // its DefineSprite's id, 0 for the main timeline
@@ -57,6 +61,7 @@ struct CSwfMovie::WalkState {
     std::map<uint16_t, std::string> classes;   // SymbolClass names
     std::list<StreamState> outer;         // of the timelines around it, innermost first
     int spriteDepth = 0;
+    std::vector<uint16_t> embedded;       // DefineBinaryData ids of the movies around, outermost first
     uint64_t limit = 0;                   // end of the timeline being walked: body or sprite tag
     std::vector<uint8_t> blockBuffer;     // decoded ADPCM stream block, reused
 };

@@ -18,7 +18,7 @@ namespace {
 
 constexpr const char* kFallbackFolder = "Orvellin_Files/";
 // The output types' extensions, without the dot.
-constexpr std::string_view kOutputExtensions[] = {"mp3", "wav"};
+constexpr std::string_view kOutputExtensions[] = {"mp3", "wav", "flac"};
 // Longest movie file name (without extension) used whole as the output
 // base: room is left for "_NNNNN" or an export name and the extension.
 constexpr size_t kMaxWholeBase = 120;
@@ -119,7 +119,7 @@ std::string CSwfMovie::ProvisionalName(size_t ordinal, const char* extension) co
 
 bool CSwfMovie::CreateOutput(const char* extension, platform::PendingFile& file)
 {
-    if (!m_folder) {
+    if (!m_folder && !m_dry) {
         Current().loss = SoundLoss::NoFolder;
         return false;
     }
@@ -127,7 +127,10 @@ bool CSwfMovie::CreateOutput(const char* extension, platform::PendingFile& file)
         Current().loss = SoundLoss::TooMany;
         return false;
     }
-    if (!file.CreateIn(m_folder, ProvisionalName(m_started, extension)))
+    const std::string name = ProvisionalName(m_started, extension);
+    if (m_dry)
+        file.CreateNowhere(name);
+    else if (!file.CreateIn(m_folder, name))
         return false;
     m_orderOfTemp[file.TempName()] = m_started++;
     return true;
@@ -343,7 +346,7 @@ void CSwfMovie::RemoveStaleTemporaryFiles()
 {
     // What a killed run of this movie left: temporary files named after its
     // outputs' places, one after another from the first; a gap ends them.
-    static constexpr const char* kExtensions[] = {".mp3", ".wav"};
+    static constexpr const char* kExtensions[] = {".mp3", ".wav", ".flac"};
     for (size_t record = 0; record < kMaxSoundsPerMovie; ++record) {
         bool any = false;
         for (const char* extension : kExtensions) {
@@ -405,7 +408,7 @@ void CSwfMovie::CommitOutputs(bool exportNames, bool singleUnnumbered)
     auto sound = m_sounds.begin();
     for (size_t i = 0; i < m_outputs.size(); ++i, ++sound) {
         CSoundFinding* finding = findingOf[i];
-        const char* extension = sound->isMp3 ? ".mp3" : ".wav";
+        const std::string extension = std::string(".") + FileTypeOf(*sound);
         const int number = numberOf[i];
         std::string exportStem;
         if (exportNames && finding && !finding->exportName.empty())
@@ -419,7 +422,7 @@ void CSwfMovie::CommitOutputs(bool exportNames, bool singleUnnumbered)
         const auto candidate = [&]() -> std::string {
             if (!exportStem.empty() && suffix < 1000) {
                 const int n = suffix++;
-                return n == 0 ? exportStem + extension : FormatOutputName(exportStem, n, extension);
+                return n == 0 ? exportStem + extension : FormatOutputName(exportStem, n, extension.c_str());
             }
             if (!shortTried) {
                 shortTried = true;
@@ -427,9 +430,9 @@ void CSwfMovie::CommitOutputs(bool exportNames, bool singleUnnumbered)
             }
             if (!ownTried) {
                 ownTried = true;
-                return FormatOutputName(m_baseName, number, extension);
+                return FormatOutputName(m_baseName, number, extension.c_str());
             }
-            return FormatOutputName(m_baseName, nextNumber++, extension);
+            return FormatOutputName(m_baseName, nextNumber++, extension.c_str());
         };
         bool moved = false;
         for (int attempt = 0; attempt < kMaxNameTries && !moved; ++attempt) {

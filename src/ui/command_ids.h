@@ -30,6 +30,10 @@ enum : int {
     Homepage = 32784,
     CheckVersion = 32785,
     ConvertWav = 32793,
+    ConvertFlac = 32794,
+    ConvertKeep = 32795,
+    ConvertAllFlac = 32796,
+    ConvertAllKeep = 32797,
     HelpTopics = 57670,
 };
 

@@ -57,8 +57,12 @@ const std::vector<MenuItem> kMenus[3] = {
         {0, nullptr},
         {cmd::ConvertMp3, "&Convert to MP3"},
         {cmd::ConvertWav, "Co&nvert to WAV"},
+        {cmd::ConvertFlac, "C&onvert to FLAC"},
+        {cmd::ConvertKeep, "&Keep as Stored"},
         {cmd::ConvertAllMp3, "Con&vert All to MP3"},
         {cmd::ConvertAllWav, "Conver&t All to WAV"},
+        {cmd::ConvertAllFlac, "Conv&ert All to FLAC"},
+        {cmd::ConvertAllKeep, "Keep All as Store&d"},
         {0, nullptr},
         {cmd::AddSwf, "&Add SWF Files...\tCtrl+O"},
         {cmd::AddFolder, "Add &Folder..."},
@@ -158,7 +162,7 @@ const ColumnDef kSwfColumns[] = {
 const ColumnDef kOutputColumns[] = {
     {"No.", 35, Qt::AlignLeft, "9999"},
     {"File", 120, Qt::AlignLeft, nullptr},
-    {"Format", 50, Qt::AlignLeft, "WAV (Nellymoser)"},
+    {"Format", 50, Qt::AlignLeft, "FLAC (Nellymoser)"},
     {"Length", 50, Qt::AlignRight, "999:59"},
     {"Bits", 35, Qt::AlignRight, "16"},
     {"Freq.", 60, Qt::AlignRight, "44.1 kHz"},
@@ -200,6 +204,10 @@ const CMainDlg::Command* CMainDlg::FindCommand(int id)
         {cmd::ConvertWav, &CMainDlg::OnConvertWav, R::SwfSelected},
         {cmd::ConvertAllMp3, &CMainDlg::OnConvertAllMp3, R::SwfRows},
         {cmd::ConvertAllWav, &CMainDlg::OnConvertAllWav, R::SwfRows},
+        {cmd::ConvertFlac, &CMainDlg::OnConvertFlac, R::SwfSelected},
+        {cmd::ConvertKeep, &CMainDlg::OnConvertKeep, R::SwfSelected},
+        {cmd::ConvertAllFlac, &CMainDlg::OnConvertAllFlac, R::SwfRows},
+        {cmd::ConvertAllKeep, &CMainDlg::OnConvertAllKeep, R::SwfRows},
         {cmd::PlaySwf, &CMainDlg::OnPlaySwf, R::OneSwfSelected},
         {cmd::BrowseSwfFolder, &CMainDlg::OnBrowseSwfFolder, R::OneSwfSelected},
         {cmd::Play, &CMainDlg::OnPlay, R::OneSoundSelected},
@@ -484,7 +492,9 @@ namespace {
 // The file's type, and for sounds a codec decoded, the format they came in.
 QString FormatText(const CSoundElement& sound)
 {
-    const QString type = sound.isMp3 == 1 ? QStringLiteral("MP3") : QStringLiteral("WAV");
+    const QString type = sound.isMp3 == 1 ? QStringLiteral("MP3")
+                         : sound.isFlac   ? QStringLiteral("FLAC")
+                                          : QStringLiteral("WAV");
     if (sound.format < 4)
         return type;
     return type + QStringLiteral(" (") + QString::fromUtf8(SoundFormatName(sound.format)) + QStringLiteral(")");

@@ -72,9 +72,9 @@ public:
     static QString FailureText(const std::vector<std::string>& paths, const QScreen* screen);
 
     // Converting movies.
-    void ConvertSelected(bool toMp3);
-    void ConvertAll(bool toMp3);
-    void ConvertEntries(const std::vector<CSwfEntry*>& work, bool toMp3);
+    void ConvertSelected(OutputType type);
+    void ConvertAll(OutputType type);
+    void ConvertEntries(const std::vector<CSwfEntry*>& work, OutputType type);
 
     // What tests and owners look at.
     CSortListCtrl* SwfList() const { return m_swfList; }
@@ -129,7 +129,7 @@ private:
     void SearchAndAdd(const std::function<bool(std::vector<std::string>&, FolderSearch&)>& search);
     void BeginLongOperation();
     void EndLongOperation(CProgressDlg* progress);
-    bool RunJob(CSwfMovie& movie, const std::string& path, bool toMp3);
+    bool RunJob(CSwfMovie& movie, const std::string& path, OutputType type);
     // Shows the help window (one at a time), on page when one is named.
     void OpenHelp(bool maximized, const QString& page = QString());
     // Where the open dialog starts: where movies were last chosen in it, else
@@ -141,10 +141,14 @@ private:
     void OnAddFolder();
     void OnRemove();
     void OnRemoveAll();
-    void OnConvertMp3() { ConvertSelected(true); }
-    void OnConvertWav() { ConvertSelected(false); }
-    void OnConvertAllMp3() { ConvertAll(true); }
-    void OnConvertAllWav() { ConvertAll(false); }
+    void OnConvertMp3() { ConvertSelected(OutputType::Mp3); }
+    void OnConvertWav() { ConvertSelected(OutputType::Wav); }
+    void OnConvertFlac() { ConvertSelected(OutputType::Flac); }
+    void OnConvertKeep() { ConvertSelected(OutputType::Keep); }
+    void OnConvertAllMp3() { ConvertAll(OutputType::Mp3); }
+    void OnConvertAllWav() { ConvertAll(OutputType::Wav); }
+    void OnConvertAllFlac() { ConvertAll(OutputType::Flac); }
+    void OnConvertAllKeep() { ConvertAll(OutputType::Keep); }
     void OnPlaySwf();
     void OnBrowseSwfFolder();
     void OnPlay();

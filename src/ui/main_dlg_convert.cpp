@@ -39,15 +39,15 @@ void CMainDlg::EndLongOperation(CProgressDlg* progress)
         activateWindow();
 }
 
-bool CMainDlg::RunJob(CSwfMovie& movie, const std::string& path, bool toMp3)
+bool CMainDlg::RunJob(CSwfMovie& movie, const std::string& path, OutputType type)
 {
     // The job runs on a worker thread while this thread keeps the windows
     // painted and Cancel pressable; the movie is used by that thread alone
     // until it is joined.
     QEventLoop wait;
     std::atomic<bool> ok{false};
-    std::thread worker([&movie, &wait, &ok, path, toMp3] {
-        ok = movie.Run(path, toMp3);
+    std::thread worker([&movie, &wait, &ok, path, type] {
+        ok = movie.Run(path, type);
         QMetaObject::invokeMethod(&wait, &QEventLoop::quit, Qt::QueuedConnection);
     });
     wait.exec();
@@ -55,7 +55,7 @@ bool CMainDlg::RunJob(CSwfMovie& movie, const std::string& path, bool toMp3)
     return ok;
 }
 
-void CMainDlg::ConvertSelected(bool toMp3)
+void CMainDlg::ConvertSelected(OutputType type)
 {
     const int row = m_swfList->GetFirstSelected();
     CSwfEntry* entry = row < 0 ? nullptr : EntryAt(row);
@@ -64,10 +64,10 @@ void CMainDlg::ConvertSelected(bool toMp3)
         return;
     }
     entry->index = row;
-    ConvertEntries({entry}, toMp3);
+    ConvertEntries({entry}, type);
 }
 
-void CMainDlg::ConvertAll(bool toMp3)
+void CMainDlg::ConvertAll(OutputType type)
 {
     if (m_swfList->GetItemCount() == 0) {
         ShowMessage(this, QStringLiteral("There aren't SWF files in SWF list."), MsgIcon::Information);
@@ -83,14 +83,14 @@ void CMainDlg::ConvertAll(bool toMp3)
     work.reserve(m_entries.size());
     for (const auto& entry : m_entries)
         work.push_back(entry.get());
-    ConvertEntries(work, toMp3);
+    ConvertEntries(work, type);
 
     if (m_swfList->GetFirstSelected() < 0 && m_swfList->GetItemCount() > 0)
         m_swfList->SelectRow(0, true);
     m_swfList->setFocus();
 }
 
-void CMainDlg::ConvertEntries(const std::vector<CSwfEntry*>& work, bool toMp3)
+void CMainDlg::ConvertEntries(const std::vector<CSwfEntry*>& work, OutputType type)
 {
     ClearOutputList();
     PumpMessages();
@@ -125,7 +125,7 @@ void CMainDlg::ConvertEntries(const std::vector<CSwfEntry*>& work, bool toMp3)
 
         // A movie whose sounds were all lost failed; one that lost some says
         // how many of how many came out.
-        if (RunJob(movie, entry->path, toMp3) && movie.WroteAnything()) {
+        if (RunJob(movie, entry->path, type) && movie.WroteAnything()) {
             entry->sounds.assign(movie.Sounds().begin(), movie.Sounds().end());
             const auto extracted = static_cast<qulonglong>(movie.ExtractedCount());
             const auto found = static_cast<qulonglong>(movie.FoundCount());

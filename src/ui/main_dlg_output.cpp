@@ -40,7 +40,7 @@ void CMainDlg::OnSaveAs()
     std::string target = sound->path;
     if (!PromptSaveFileName(this,
                             {QStringLiteral("MP3 File (*.mp3)"), QStringLiteral("WAV File (*.wav)"),
-                             QStringLiteral("All Files (*)")},
+                             QStringLiteral("FLAC File (*.flac)"), QStringLiteral("All Files (*)")},
                             target))
         return;
     // The file itself under any name (a link, or another letter case where

@@ -154,10 +154,11 @@ TEST(CommandLine, AWorkerThatDiesOrOverrunsCostsItsMovieAlone)
     TempDir dir;
     for (const char* name : {"a.swf", "b.swf", "c.swf"})
         PcmMovie(dir / name);
-    // A minute of CD sound takes the encoder a second or more.
-    const auto tone = TestTone(44100 * 60, true, 44100);
+    // Four minutes of CD sound take the encoder seconds; a small movie takes
+    // a fraction of the time limit even on a loaded machine.
+    const auto tone = TestTone(44100 * 240, true, 44100);
     SwfBuilder()
-        .Tag(kTagDefineSound, DefineSound(1, 3, 3, true, true, 44100 * 60,
+        .Tag(kTagDefineSound, DefineSound(1, 3, 3, true, true, 44100 * 240,
                                           std::string(reinterpret_cast<const char*>(tone.data()), tone.size() * 2)))
         .End()
         .WriteTo(dir / "long.swf");
@@ -308,4 +309,27 @@ TEST(CommandLine, InterruptedRunsLeaveNoIncompleteOutput)
                 EXPECT_FALSE(after.count(name)) << at << ": " << name;
         }
     }
+}
+
+TEST(CommandLine, KeepAndFlacInAnyLetterCase)
+{
+    TempDir dir;
+    PcmMovie(dir / "a.swf");
+    PcmMovie(dir / "b.swf", 2);
+    PcmMovie(dir / "c.swf");
+    const Result r = RunProgram(dir, "/KEEP a.swf /Flac b.swf /keep c.swf --report=r.jsonl /m");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "Conversion results:\n\na.swf: 1/1 Extracted\nb.swf: 2/2 Extracted\nc.swf: 1/1 Extracted\n");
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"a.swf", "a.wav", "b.swf", "b_001.flac", "b_002.flac", "c.swf",
+                                                    "c.wav", "r.jsonl"}));
+    const std::string report = ReadFileBytes(dir / "r.jsonl");
+    EXPECT_NE(report.find("\"output_type\":\"keep\""), std::string::npos);
+    EXPECT_NE(report.find("\"output_type\":\"flac\""), std::string::npos);
+    EXPECT_NE(report.find("\"type\":\"flac\""), std::string::npos);
+    // Resumed, every record still holds: nothing is done again.
+    const auto before = Snapshot(dir.Path());
+    EXPECT_EQ(RunProgram(dir, "/keep a.swf /flac b.swf --report=r.jsonl --resume").status, 0);
+    auto after = Snapshot(dir.Path());
+    EXPECT_EQ(after.size(), before.size());
+    EXPECT_EQ(after["b_001.flac"], before.at("b_001.flac"));
 }

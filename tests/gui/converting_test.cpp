@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "gui_support.h"
+#include "support/media.h"
 #include "support/swf_builder.h"
 #include "ui/command_ids.h"
 #include "ui/main_dlg.h"
@@ -134,6 +135,39 @@ private Q_SLOTS:
         QCOMPARE(ColumnTexts(w.SwfList(), 2), (QStringList{"2 of 3 Sound(s)", "Failure"}));
         QCOMPARE(ColumnTexts(w.OutputList(), 2), (QStringList{"WAV", "WAV (Nellymoser)"}));
         QCOMPARE(ColumnTexts(w.OutputList(), 1), (QStringList{"mixed_001.wav", "mixed_002.wav"}));
+    }
+
+    void flacAndKeepListTheirFilesWithEmbeddedMoviesSounds()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        std::string noise(128, '\0');
+        for (size_t i = 0; i < noise.size(); ++i)
+            noise[i] = static_cast<char>(i * 37);
+        const std::string mp3 = Mp3Bytes(TestTone(2000, false, 22050), false, 22050);
+        SwfBuilder inner;
+        inner.Tag(kTagDefineSound, DefineSound(1, 2, 2, true, false, 2000, U16(0) + mp3)).End();
+        SwfBuilder movie;
+        movie.Tag(kTagDefineSound, DefineSound(2, 0, 1, false, false, 100, std::string(100, '\x80')))
+            .Tag(kTagDefineSound, DefineSound(3, 6, 1, true, false, 512, noise))
+            .Tag(kTagDefineBinaryData, BinaryData(9, inner.Build(true)))
+            .End();
+        w.AddSwfFiles({movie.WriteTo(f.temp / "m.swf")}, nullptr);
+        w.SwfList()->SelectRow(0, true);
+        w.OnCommand(cmd::ConvertAllFlac);
+        QCOMPARE(ColumnTexts(w.SwfList(), 2), (QStringList{"3 Sound(s)"}));
+        QCOMPARE(ColumnTexts(w.OutputList(), 2), (QStringList{"FLAC", "FLAC (Nellymoser)", "FLAC"}));
+        QCOMPARE(ColumnTexts(w.OutputList(), 1), (QStringList{"m_001.flac", "m_002.flac", "m_003.flac"}));
+        QCOMPARE(ColumnTexts(w.OutputList(), 4), (QStringList{"8", "16", "16"}));
+        QCOMPARE(w.Mp3Count(), 0);
+
+        // Kept as stored, the embedded MP3 is an MP3 again and the FLAC files go.
+        w.OnCommand(cmd::ConvertKeep);
+        QCOMPARE(ColumnTexts(w.OutputList(), 2), (QStringList{"WAV", "WAV (Nellymoser)", "MP3"}));
+        QCOMPARE(ColumnTexts(w.OutputList(), 1), (QStringList{"m_001.wav", "m_002.wav", "m_003.mp3"}));
+        QCOMPARE(w.Mp3Count(), 1);
+        QVERIFY(!fs::exists(f.temp / "m_001.flac"));
+        QCOMPARE(ReadFileBytes(f.temp / "m_003.mp3"), mp3);
     }
 
     void statusesFollowTheirMoviesAfterSorting()

@@ -269,7 +269,8 @@ private Q_SLOTS:
         CMainDlg& w = *f.window;
         QCOMPARE(MenuTexts(w.Menu(0)),
                  (QStringList{"&Play", "&Remove\tDel", "Remove Al&l", "-", "&Convert to MP3", "Co&nvert to WAV",
-                              "Con&vert All to MP3", "Conver&t All to WAV", "-", "&Add SWF Files...\tCtrl+O",
+                              "C&onvert to FLAC", "&Keep as Stored", "Con&vert All to MP3", "Conver&t All to WAV",
+                              "Conv&ert All to FLAC", "Keep All as Store&d", "-", "&Add SWF Files...\tCtrl+O",
                               "Add &Folder...", "-", "Browse &SWF Folder..."}));
         QCOMPARE(MenuTexts(w.Menu(1)), (QStringList{"&Play", "&Delete\tShift+Del", "Save &As...\tCtrl+S",
                                                     "Browse &Folder...", "-", "&Merge MP3..."}));
@@ -278,7 +279,8 @@ private Q_SLOTS:
                               "&Check Latest Version", "-", "&About"}));
         for (int id : {cmd::PlaySwf, cmd::Remove, cmd::AddSwf, cmd::ConvertMp3, cmd::ConvertAllMp3})
             QVERIFY(!FindAction(w.Menu(0), id)->icon().isNull());
-        for (int id : {cmd::RemoveAll, cmd::ConvertWav, cmd::ConvertAllWav, cmd::AddFolder, cmd::BrowseSwfFolder})
+        for (int id : {cmd::RemoveAll, cmd::ConvertWav, cmd::ConvertAllWav, cmd::ConvertFlac, cmd::ConvertKeep,
+                       cmd::ConvertAllFlac, cmd::ConvertAllKeep, cmd::AddFolder, cmd::BrowseSwfFolder})
             QVERIFY(FindAction(w.Menu(0), id)->icon().isNull());
         for (int id : {cmd::Play, cmd::Delete, cmd::SaveAs})
             QVERIFY(!FindAction(w.Menu(1), id)->icon().isNull());
@@ -295,7 +297,8 @@ private Q_SLOTS:
         QCoreApplication::sendEvent(w.SwfList()->viewport(), &click);
         QTRY_VERIFY(w.Menu(0)->isVisible());
         for (int id : {cmd::Remove, cmd::RemoveAll, cmd::ConvertMp3, cmd::ConvertWav, cmd::ConvertAllMp3,
-                       cmd::ConvertAllWav, cmd::PlaySwf, cmd::BrowseSwfFolder})
+                       cmd::ConvertAllWav, cmd::ConvertFlac, cmd::ConvertKeep, cmd::ConvertAllFlac,
+                       cmd::ConvertAllKeep, cmd::PlaySwf, cmd::BrowseSwfFolder})
             QVERIFY2(!FindAction(w.Menu(0), id)->isEnabled(), qPrintable(QString::number(id)));
         QVERIFY(FindAction(w.Menu(0), cmd::AddSwf)->isEnabled());
         QVERIFY(FindAction(w.Menu(0), cmd::AddFolder)->isEnabled());
@@ -460,7 +463,7 @@ private Q_SLOTS:
         f.dialogs.saveAnswers.push_back(QString::fromStdString(a));
         QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(f.dialogs.asked.last(), QString::fromStdString("save " + a) +
-                                             QStringLiteral("|MP3 File (*.mp3);WAV File (*.wav);All Files (*)"));
+                                             QStringLiteral("|MP3 File (*.mp3);WAV File (*.wav);FLAC File (*.flac);All Files (*)"));
         QCOMPARE(f.messages.messages.back().text, QStringLiteral("You should choose a different file name."));
         QCOMPARE(f.messages.messages.back().icon, MsgIcon::Exclamation);
         f.dialogs.saveAnswers.push_back(QString::fromStdString(f.temp / "copy"));

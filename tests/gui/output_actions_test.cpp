@@ -138,7 +138,7 @@ private Q_SLOTS:
         QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(f.dialogs.asked.size(), 1);
         QCOMPARE(f.dialogs.asked.last(), QStringLiteral("save ") + Q(source) +
-                                             QStringLiteral("|MP3 File (*.mp3);WAV File (*.wav);All Files (*)"));
+                                             QStringLiteral("|MP3 File (*.mp3);WAV File (*.wav);FLAC File (*.flac);All Files (*)"));
         QCOMPARE(f.dialogs.saveSuffixes.last(), QString());
         QVERIFY(f.messages.messages.empty());
 

@@ -38,7 +38,7 @@ int main(int argc, char** argv)
     window.AddSwfFiles({movies + "/intro.swf", movies + "/menu_theme.swf", movies + "/level1.swf",
                         movies + "/credits.swf", movies + "/banner.swf"},
                        nullptr);
-    window.ConvertAll(true);
+    window.ConvertAll(OutputType::Mp3);
     window.SwfList()->SortByColumn(1);  // by name, which shows the header's arrow
     window.SwfList()->SelectRow(2, true);
     QTest::qWait(300);

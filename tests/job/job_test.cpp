@@ -62,12 +62,12 @@ std::string* JobTest::s_mp3 = nullptr;
 TEST_F(JobTest, SingleMp3SoundBothWays)
 {
     CSwfMovie movie;
-    ASSERT_TRUE(movie.Run(Mp3Movie("intro.swf"), true));
+    ASSERT_TRUE(movie.Run(Mp3Movie("intro.swf"), OutputType::Mp3));
     ASSERT_EQ(movie.Sounds().size(), 1u);
     EXPECT_EQ(movie.Sounds().front().path, m_dir / "intro.mp3");
     EXPECT_EQ(ReadFileBytes(m_dir / "intro.mp3"), *s_mp3);
 
-    ASSERT_TRUE(movie.Run(Mp3Movie("song.swf"), false));
+    ASSERT_TRUE(movie.Run(Mp3Movie("song.swf"), OutputType::Wav));
     ASSERT_EQ(movie.Sounds().size(), 1u);
     const CSoundElement& s = movie.Sounds().front();
     EXPECT_EQ(s.path, m_dir / "song.wav");
@@ -83,7 +83,7 @@ TEST_F(JobTest, SingleMp3SoundBothWays)
 TEST_F(JobTest, AdpcmToMp3RecordsTheEncodersValues)
 {
     CSwfMovie movie;
-    ASSERT_TRUE(movie.Run(AdpcmMovie("a.swf"), true));
+    ASSERT_TRUE(movie.Run(AdpcmMovie("a.swf"), OutputType::Mp3));
     ASSERT_EQ(movie.Sounds().size(), 1u);
     const CSoundElement& s = movie.Sounds().front();
     EXPECT_EQ(s.path, m_dir / "a.mp3");
@@ -103,7 +103,7 @@ TEST_F(JobTest, ExistingFilesAreNeverReplaced)
     PcmMovie("intro.swf", 1);
     CSwfMovie movie;
     for (bool toMp3 : {true, false, true}) {
-        ASSERT_TRUE(movie.Run(m_dir / "intro.swf", toMp3));
+        ASSERT_TRUE(movie.Run(m_dir / "intro.swf", toMp3 ? OutputType::Mp3 : OutputType::Wav));
         ASSERT_EQ(movie.Sounds().size(), 1u);
         EXPECT_TRUE(platform::PathExists(movie.Sounds().front().path));
     }
@@ -120,11 +120,11 @@ TEST_F(JobTest, NumberedNamesStayWhenTheShortNameIsTakenOrThereAreSeveral)
 {
     WriteFileBytes(m_dir / "intro.mp3", "mine");
     CSwfMovie movie;
-    ASSERT_TRUE(movie.Run(Mp3Movie("intro.swf"), true));
+    ASSERT_TRUE(movie.Run(Mp3Movie("intro.swf"), OutputType::Mp3));
     EXPECT_EQ(movie.Sounds().front().path, m_dir / "intro_001.mp3");
     EXPECT_EQ(ReadFileBytes(m_dir / "intro.mp3"), "mine");
 
-    ASSERT_TRUE(movie.Run(PcmMovie("two.swf", 2), true));
+    ASSERT_TRUE(movie.Run(PcmMovie("two.swf", 2), OutputType::Mp3));
     ASSERT_EQ(movie.Sounds().size(), 2u);
     EXPECT_EQ(movie.Sounds().front().path, m_dir / "two_001.mp3");
     EXPECT_EQ(movie.Sounds().back().path, m_dir / "two_002.mp3");
@@ -136,7 +136,7 @@ TEST_F(JobTest, OnlyTheNumberEndingTheNameIsDropped)
     ASSERT_TRUE(platform::CreateFolder(m_dir / "set"));
     WriteFileBytes(m_dir / "set_001/take_001.swf", Mp3SoundMovie(*s_mp3, 2, false, 11025));
     CSwfMovie movie;
-    ASSERT_TRUE(movie.Run(m_dir / "set_001/take_001.swf", true));
+    ASSERT_TRUE(movie.Run(m_dir / "set_001/take_001.swf", OutputType::Mp3));
     // take_001_001.mp3 loses its last "_001" only.
     EXPECT_EQ(movie.Sounds().front().path, m_dir / "set_001/take_001.mp3");
     EXPECT_EQ(m_dir.List(), (std::vector<std::string>{"set", "set_001"}));
@@ -146,10 +146,10 @@ TEST_F(JobTest, NotAMovie)
 {
     WriteFileBytes(m_dir / "x.swf", "plain text");
     CSwfMovie movie;
-    EXPECT_FALSE(movie.Run(m_dir / "x.swf", true));
+    EXPECT_FALSE(movie.Run(m_dir / "x.swf", OutputType::Mp3));
     EXPECT_TRUE(movie.Sounds().empty());
     long extracted = -1;
-    EXPECT_FALSE(ConvertSwfFile(m_dir / "x.swf", &extracted, nullptr, nullptr, true));
+    EXPECT_FALSE(ConvertSwfFile(m_dir / "x.swf", &extracted, nullptr, nullptr, OutputType::Mp3));
     EXPECT_EQ(m_dir.List(), (std::vector<std::string>{"x.swf"}));
 }
 
@@ -159,7 +159,7 @@ TEST_F(JobTest, AFailedConversionKeepsTheSourceAndLosesTheSound)
     // Room for the extracted WAV but not for the MP3.
     platform::testing::SetWriteBudget(44 + 3000 + 8 + 100);
     CSwfMovie movie;
-    const bool ok = movie.Run(m_dir / "full.swf", true);
+    const bool ok = movie.Run(m_dir / "full.swf", OutputType::Mp3);
     platform::testing::SetWriteBudget(-1);
     ASSERT_TRUE(ok);
     ASSERT_EQ(movie.Sounds().size(), 1u);
@@ -174,7 +174,7 @@ TEST_F(JobTest, AFailedConversionKeepsTheSourceAndLosesTheSound)
     // stays as extracted, and no WAV is left.
     const std::string noFrames(2000, '\x55');
     WriteFileBytes(m_dir / "bad.swf", Mp3SoundMovie(noFrames, 2, false, 11025));
-    ASSERT_TRUE(movie.Run(m_dir / "bad.swf", false));
+    ASSERT_TRUE(movie.Run(m_dir / "bad.swf", OutputType::Wav));
     ASSERT_EQ(movie.Sounds().size(), 1u);
     const CSoundElement& s = movie.Sounds().front();
     EXPECT_EQ(s.isMp3, 1u);
@@ -189,7 +189,7 @@ TEST_F(JobTest, ConvertSwfFileCountsAndPaths)
     long extracted = 0;
     long total = 0;
     std::list<std::string> paths;
-    ASSERT_TRUE(ConvertSwfFile(PcmMovie("three.swf", 3), &extracted, &total, &paths, false));
+    ASSERT_TRUE(ConvertSwfFile(PcmMovie("three.swf", 3), &extracted, &total, &paths, OutputType::Wav));
     EXPECT_EQ(extracted, 3);
     EXPECT_EQ(total, 3);
     EXPECT_EQ(paths, (std::list<std::string>{m_dir / "three_001.wav", m_dir / "three_002.wav", m_dir / "three_003.wav"}));
@@ -213,7 +213,7 @@ TEST(Containers, TheSameMovieAsFwsCwsAndZwsGivesTheSameFiles)
             TempDir dir;
             WriteFileBytes(dir / "m.swf", bytes);
             CSwfMovie movie;
-            ASSERT_TRUE(movie.Run(dir / "m.swf", toMp3)) << bytes.substr(0, 3);
+            ASSERT_TRUE(movie.Run(dir / "m.swf", toMp3 ? OutputType::Mp3 : OutputType::Wav)) << bytes.substr(0, 3);
             EXPECT_EQ(movie.ExtractedCount(), 3u);
             std::map<std::string, std::string> files;
             for (const std::string& name : dir.List())
@@ -246,7 +246,7 @@ TEST_F(JobTest, ExportNamesNameTheFilesWhenAsked)
     b.WriteTo(m_dir / "g.swf");
     WriteFileBytes(m_dir / "g_boom_001.wav", "mine");
     CSwfMovie movie;
-    ASSERT_TRUE(movie.Run(m_dir / "g.swf", false, true));
+    ASSERT_TRUE(movie.Run(m_dir / "g.swf", OutputType::Wav, true));
     std::vector<std::string> names;
     for (const CSoundElement& s : movie.Sounds())
         names.emplace_back(FileNamePart(s.path));
@@ -255,7 +255,7 @@ TEST_F(JobTest, ExportNamesNameTheFilesWhenAsked)
     EXPECT_EQ(ReadFileBytes(m_dir / "g_boom_002.wav").substr(44), std::string(100, '\x02'));
 
     // Without the option the numbers stay.
-    ASSERT_TRUE(movie.Run(m_dir / "g.swf", false));
+    ASSERT_TRUE(movie.Run(m_dir / "g.swf", OutputType::Wav));
     EXPECT_EQ(FileNamePart(movie.Sounds().front().path), "g_001.wav");
 }
 
@@ -284,7 +284,7 @@ TEST_F(JobTest, AFolderSwappedForALinkMidRunRedirectsNothing)
         ASSERT_EQ(::symlink("elsewhere", (m_dir / "archive").c_str()), 0);
     });
     CSwfMovie movie;
-    const bool ok = movie.Run(m_dir / "archive/m.swf", true);
+    const bool ok = movie.Run(m_dir / "archive/m.swf", OutputType::Mp3);
     swf_testing::SetAfterExtraction({});
     ASSERT_TRUE(ok);
     EXPECT_EQ(movie.ExtractedCount(), 2u);
@@ -299,7 +299,7 @@ TEST_F(JobTest, NamesHeldByAnythingArePassedOverAndLongNamesShortened)
     ASSERT_TRUE(platform::CreateFolder(m_dir / "m_003.mp3"));
     PcmMovie("m.swf", 2);
     CSwfMovie movie;
-    ASSERT_TRUE(movie.Run(m_dir / "m.swf", true));
+    ASSERT_TRUE(movie.Run(m_dir / "m.swf", OutputType::Mp3));
     EXPECT_EQ(movie.ExtractedCount(), 2u);
     std::vector<std::string> paths;
     for (const CSoundElement& s : movie.Sounds())
@@ -310,7 +310,7 @@ TEST_F(JobTest, NamesHeldByAnythingArePassedOverAndLongNamesShortened)
     // file, under a shorter name that resume knows as the movie's.
     const std::string longName(250, 'n');
     PcmMovie(longName + ".swf", 2);
-    ASSERT_TRUE(movie.Run(m_dir / (longName + ".swf"), false));
+    ASSERT_TRUE(movie.Run(m_dir / (longName + ".swf"), OutputType::Wav));
     EXPECT_EQ(movie.ExtractedCount(), 2u);
     for (const CSoundElement& s : movie.Sounds()) {
         EXPECT_TRUE(platform::PathExists(s.path)) << s.path;
@@ -333,7 +333,7 @@ TEST_F(JobTest, WhatATinyMovieCanMakeIsBounded)
     b.Tag(56, std::string("\x01\x00\x02\x00", 4) + longName + std::string(1, '\0'));  // ExportAssets
     b.End().WriteTo(m_dir / "tiny.swf", true);
     CSwfMovie movie;
-    ASSERT_TRUE(movie.Run(m_dir / "tiny.swf", false));
+    ASSERT_TRUE(movie.Run(m_dir / "tiny.swf", OutputType::Wav));
     EXPECT_EQ(movie.FoundCount(), 1000u + many);
     EXPECT_EQ(movie.ExtractedCount(), kMaxSoundsPerMovie - 1000);
     EXPECT_EQ(movie.Sounds().size(), kMaxSoundsPerMovie - 1000);
@@ -354,13 +354,13 @@ TEST_F(JobTest, APlainMovieCutShortKeepsTheSoundsBeforeTheCut)
             .Build();
     WriteFileBytes(m_dir / "cut.swf", whole.substr(0, whole.size() - 300));
     CSwfMovie movie;
-    ASSERT_TRUE(movie.Run(m_dir / "cut.swf", false));
+    ASSERT_TRUE(movie.Run(m_dir / "cut.swf", OutputType::Wav));
     EXPECT_TRUE(movie.CutShort());
     EXPECT_EQ(movie.DeclaredLength(), whole.size());
     EXPECT_EQ(movie.BodyLength(), whole.size() - 300);
     EXPECT_EQ(movie.FoundCount(), 1u);
     WriteFileBytes(m_dir / "whole.swf", whole);
-    ASSERT_TRUE(movie.Run(m_dir / "whole.swf", false));
+    ASSERT_TRUE(movie.Run(m_dir / "whole.swf", OutputType::Wav));
     EXPECT_FALSE(movie.CutShort());
 }
 
@@ -382,7 +382,7 @@ TEST_F(JobTest, EveryRecordCountsTheSamplesItsFileHolds)
     std::vector<uint64_t> wavFrames;
     for (const bool toMp3 : {false, true}) {
         CSwfMovie movie;
-        ASSERT_TRUE(movie.Run(m_dir / "truth.swf", toMp3));
+        ASSERT_TRUE(movie.Run(m_dir / "truth.swf", toMp3 ? OutputType::Mp3 : OutputType::Wav));
         ASSERT_EQ(movie.Sounds().size(), 4u);
         size_t index = 0;
         for (const CSoundElement& s : movie.Sounds()) {

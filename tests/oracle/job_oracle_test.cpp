@@ -79,7 +79,7 @@ TEST(OracleJob, PcmAndAdpcmSoundsBecomeMp3Files)
                         .End()
                         .WriteTo(path);
                     CSwfMovie movie;
-                    ASSERT_TRUE(movie.Run(path, true));
+                    ASSERT_TRUE(movie.Run(path, OutputType::Mp3));
                     ASSERT_EQ(movie.Sounds().size(), 1u);
                     const CSoundElement& s = movie.Sounds().front();
                     EXPECT_EQ(s.isMp3, 1u) << path;
@@ -104,7 +104,7 @@ TEST(OracleJob, Mp3SoundsBecomeWavFiles)
             const std::string path = dir / ("w" + std::to_string(n++) + ".swf");
             WriteFileBytes(path, Mp3SoundMovie(mp3, rateIndex, stereo, frames));
             CSwfMovie movie;
-            ASSERT_TRUE(movie.Run(path, false));
+            ASSERT_TRUE(movie.Run(path, OutputType::Wav));
             ASSERT_EQ(movie.Sounds().size(), 1u);
             const CSoundElement& s = movie.Sounds().front();
             EXPECT_EQ(s.isMp3, 0u);

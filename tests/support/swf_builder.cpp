@@ -242,3 +242,8 @@ std::vector<int16_t> TestTone(size_t frames, bool stereo, int rate, double ampli
     }
     return out;
 }
+
+std::string BinaryData(uint16_t id, const std::string& data)
+{
+    return U16(id) + U32(0) + data;
+}

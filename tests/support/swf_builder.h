@@ -68,7 +68,12 @@ enum : uint16_t {
     kTagSoundStreamBlock = 19,
     kTagDefineSprite = 39,
     kTagSoundStreamHead2 = 45,
+    kTagExportAssets = 56,
+    kTagDefineBinaryData = 87,
 };
+
+// DefineBinaryData body: id, four reserved bytes, data.
+std::string BinaryData(uint16_t id, const std::string& data);
 
 std::string SoundFormatByte(int format, int rateIndex, bool is16, bool stereo);
 // DefineSound body: id, format byte, sample count, then data (for MP3 the

@@ -1,0 +1,83 @@
+#include "app/listing.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <vector>
+
+#include "app/report.h"
+#include "swf/swf_movie.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::string Line(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+std::string Line(const char* format, ...)
+{
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
+std::string EmbeddedText(const std::vector<uint16_t>& ids)
+{
+    std::string out;
+    for (const uint16_t id : ids)
+        out += (out.empty() ? "" : "/") + std::to_string(id);
+    return out.empty() ? "-" : out;
+}
+
+}  // namespace
+
+MovieListing ListMovie(const std::string& path, const CSwfMovie& movie, bool loaded, bool digests,
+                       const std::function<std::string(std::string_view)>& printable)
+{
+    MovieListing listing;
+    // The usual record, as a conversion that keeps every sound as stored
+    // would write it, less what only files have.
+    Json r = Json::parse(MovieRecord(path, movie, loaded, OutputType::Keep, digests));
+    r["output_type"] = "list";
+    if (r.contains("sounds")) {
+        for (Json& s : r["sounds"])
+            s.erase("output");
+    }
+    listing.record = r.dump();
+
+    listing.text = printable(path) + "\n";
+    if (!loaded || r.value("outcome", "") == "failed") {
+        listing.text += "  " + r.value("reason", std::string()) + "\n";
+        if (!loaded)
+            return listing;
+    }
+    if (movie.Findings().empty()) {
+        listing.text += "  no sounds\n";
+        return listing;
+    }
+    listing.text += Line("  %5s  %-6s  %5s  %6s  %-11s  %-10s  %5s  %2s  %4s  %10s  %9s  %s\n", "No.", "Kind", "Id",
+                         "Sprite", "Embedded", "Format", "Rate", "Ch", "Bits", "Samples", "Seconds", "Name");
+    const std::vector<CSoundElement> files(movie.Sounds().begin(), movie.Sounds().end());
+    int number = 0;
+    for (const CSoundFinding& f : movie.Findings()) {
+        // Samples and length as the file would hold them; a lost sound's as declared.
+        const CSoundElement* file =
+            f.record >= 0 && static_cast<size_t>(f.record) < files.size() ? &files[static_cast<size_t>(f.record)] : nullptr;
+        const uint64_t samples = file ? file->sampleCount : f.declaredSamples;
+        const uint32_t rate = file ? file->sampleRate : f.rate;
+        const char* format = *SoundFormatName(f.format) ? SoundFormatName(f.format) : "unknown";
+        std::string name = f.exportName.empty() ? "-" : printable(f.exportName);
+        if (f.loss != SoundLoss::None && f.loss != SoundLoss::Cut)
+            name += " (lost)";
+        listing.text += Line("  %5d  %-6s  %5s  %6s  %-11s  %-10s  %5u  %2u  %4u  %10llu  %9.3f  ", ++number,
+                             f.stream ? "stream" : "event", f.stream ? "-" : std::to_string(f.characterId).c_str(),
+                             f.sprite ? std::to_string(f.sprite).c_str() : "-", EmbeddedText(f.embeddedIn).c_str(),
+                             format, f.rate, f.channels, f.bits, static_cast<unsigned long long>(samples),
+                             rate ? static_cast<double>(samples) / rate : 0.0) +
+                        name + "\n";
+    }
+    return listing;
+}

@@ -1,0 +1,19 @@
+// What --list shows and records of a movie: its sounds as a conversion would
+// find them, with nothing written.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+class CSwfMovie;
+
+struct MovieListing {
+    std::string record;  // the report's record, output_type "list", no outputs
+    std::string text;    // one line per sound under a line of column titles
+};
+
+// The listing of a movie that List was called on; loaded is what it
+// returned. printable shows a name (the movie's, an export name) safely.
+MovieListing ListMovie(const std::string& path, const CSwfMovie& movie, bool loaded, bool digests,
+                       const std::function<std::string(std::string_view)>& printable);
