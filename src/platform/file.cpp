@@ -1,6 +1,6 @@
-#include <algorithm>
 #include "platform/file.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
