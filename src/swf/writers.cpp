@@ -382,6 +382,11 @@ void CSwfMovie::DiscardOutputs()
 
 void CSwfMovie::CommitOutputs(bool exportNames, bool singleUnnumbered)
 {
+    // No folder took the movie's files: there is nothing to name.
+    if (!m_folder) {
+        DiscardOutputs();
+        return;
+    }
     std::vector<CSoundFinding*> findingOf(m_sounds.size(), nullptr);
     for (CSoundFinding& f : m_findings) {
         if (f.record >= 0 && static_cast<size_t>(f.record) < findingOf.size())
