@@ -321,6 +321,11 @@ TEST_F(JobTest, NamesHeldByAnythingArePassedOverAndLongNamesShortened)
 
 TEST_F(JobTest, WhatATinyMovieCanMakeIsBounded)
 {
+#if defined(__SANITIZE_THREAD__)
+    // One thread here, and ThreadSanitizer's own allocator can't hold what it
+    // keeps for the bound's 65,536 files.
+    GTEST_SKIP() << "too many files for ThreadSanitizer's bookkeeping";
+#endif
     // Empty sounds are found and make no file; past the bound, sounds are
     // counted and lost; an export name is cut where it is read.
     SwfBuilder b;
