@@ -4,8 +4,9 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDesktopServices>
-#include <QTimer>
 #include <QFileDialog>
+#include <QTimer>
+#include <algorithm>
 
 #include "ui/desktop_apps.h"
 #include "ui/shell.h"
@@ -19,15 +20,48 @@ MessageHandler& Handler()
     return handler;
 }
 
+// Qt lists and opens only folders whose names are UTF-8 (its directory
+// listing leaves the others out), so a dialog meant to start in one starts in
+// the nearest folder above it that Qt can show.
+QString ReachableFolder(const std::string& folder)
+{
+    std::string start = folder;
+    while (start.size() > 1 && ToPath(FromPath(start)) != start) {
+        const size_t slash = start.find_last_of('/');
+        start = slash == std::string::npos ? std::string() : start.substr(0, std::max<size_t>(slash, 1));
+    }
+    return FromPath(start);
+}
+
+// The URLs rather than the file names: a desktop dialog behind the portal
+// hands over URLs that carry a name's exact bytes. Qt's own dialog never
+// offers a name that isn't UTF-8, so what it returns converts exactly too.
+std::vector<std::string> ChosenPaths(const QFileDialog& dialog)
+{
+    std::vector<std::string> paths;
+    for (const QUrl& url : dialog.selectedUrls()) {
+        std::string path = UrlToPath(url);
+        if (!path.empty())
+            paths.push_back(std::move(path));
+    }
+    return paths;
+}
+
 class DesktopDialogs final : public IDialogs {
 public:
-    QStringList OpenFiles(QWidget* owner, const QString& filter, const QString& start) override
+    std::vector<std::string> OpenFiles(QWidget* owner, const QString& filter, const std::string& start) override
     {
-        return QFileDialog::getOpenFileNames(owner, QString(), start, filter);
+        QFileDialog dialog(owner);
+        dialog.setFileMode(QFileDialog::ExistingFiles);
+        dialog.setNameFilter(filter);
+        dialog.setDirectory(ReachableFolder(start));
+        if (dialog.exec() != QDialog::Accepted)
+            return {};
+        return ChosenPaths(dialog);
     }
 
-    QString SaveFile(QWidget* owner, const QString& initialPath, const QStringList& filters,
-                     const QString& defaultSuffix) override
+    std::string SaveFile(QWidget* owner, const std::string& initialPath, const QStringList& filters,
+                         const QString& defaultSuffix) override
     {
         QFileDialog dialog(owner);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -36,15 +70,28 @@ public:
         if (!filters.isEmpty())
             dialog.selectNameFilter(filters.first());
         dialog.setDefaultSuffix(defaultSuffix);
-        dialog.selectFile(initialPath);
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        // A proposed name that isn't UTF-8 is shown with its odd bytes
+        // replaced; kept, it makes a new file of that visible name.
+        const size_t slash = initialPath.find_last_of('/');
+        if (slash != std::string::npos)
+            dialog.setDirectory(ReachableFolder(initialPath.substr(0, std::max<size_t>(slash, 1))));
+        dialog.selectFile(FromPath(slash == std::string::npos ? initialPath : initialPath.substr(slash + 1)));
+        if (dialog.exec() != QDialog::Accepted)
             return {};
-        return dialog.selectedFiles().first();
+        std::vector<std::string> chosen = ChosenPaths(dialog);
+        return chosen.empty() ? std::string() : chosen.front();
     }
 
-    QString ChooseFolder(QWidget* owner, const QString& title, const QString& start) override
+    std::string ChooseFolder(QWidget* owner, const QString& title, const std::string& start) override
     {
-        return QFileDialog::getExistingDirectory(owner, title, start);
+        QFileDialog dialog(owner, title);
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly);
+        dialog.setDirectory(ReachableFolder(start));
+        if (dialog.exec() != QDialog::Accepted)
+            return {};
+        std::vector<std::string> chosen = ChosenPaths(dialog);
+        return chosen.empty() ? std::string() : chosen.front();
     }
 };
 

@@ -140,7 +140,7 @@ private Q_SLOTS:
         for (const char* fact : {"Merge MP3", "Add MP3", "Add All MP3", "Up", "Down", "different encoding"})
             QVERIFY2(merging.contains(QLatin1String(fact)), fact);
         const QString line = PlainText(QStringLiteral("command-line.html"));
-        for (const char* fact : {"orvellin [/mp3 | /wav] FILE.swf... [/m]", "--jobs=N", "ORVELLIN_JOBS", "--help",
+        for (const char* fact : {"orvellin [/mp3 | /wav | /flac | /keep] FILE.swf... [/m]", "--jobs=N", "ORVELLIN_JOBS", "--help",
                                  "--version", "orvellin /m", "standard output", "every movie converted",
                                  "at least one movie failed"})
             QVERIFY2(line.contains(QLatin1String(fact)), fact);

@@ -460,13 +460,13 @@ private Q_SLOTS:
 
         // Ctrl+S: Save As on the selected sound; its own name is refused.
         w.OutputList()->SelectRow(0, true);
-        f.dialogs.saveAnswers.push_back(QString::fromStdString(a));
+        f.dialogs.saveAnswers.push_back(a);
         QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(f.dialogs.asked.last(), QString::fromStdString("save " + a) +
                                              QStringLiteral("|MP3 File (*.mp3);WAV File (*.wav);FLAC File (*.flac);All Files (*)"));
         QCOMPARE(f.messages.messages.back().text, QStringLiteral("You should choose a different file name."));
         QCOMPARE(f.messages.messages.back().icon, MsgIcon::Exclamation);
-        f.dialogs.saveAnswers.push_back(QString::fromStdString(f.temp / "copy"));
+        f.dialogs.saveAnswers.push_back(f.temp / "copy");
         QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(ReadFileBytes(f.temp / "copy"), ReadFileBytes(a));
 
