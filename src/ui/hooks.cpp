@@ -1,11 +1,11 @@
 #include "ui/hooks.h"
 
+#include <QAbstractButton>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDesktopServices>
 #include <QFileDialog>
-#include <QTimer>
 #include <algorithm>
 
 #include "ui/desktop_apps.h"
@@ -164,20 +164,18 @@ QMessageBox::StandardButton ShowMessage(QWidget* owner, const QString& text, Msg
     QMessageBox box(kind, QStringLiteral("Orvellin"), text, buttons, owner);
     // The box sizes itself to its text, once and for all.
     UseFixedDialogFrame(&box);
-    // Blocks only its own window, so the help it opens can be read meanwhile.
-    if (onHelp && owner)
-        box.setWindowModality(Qt::WindowModal);
-    for (;;) {
-        const auto answer = static_cast<QMessageBox::StandardButton>(box.exec());
-        if (answer != QMessageBox::Help || !onHelp)
-            return answer;
-        // Asked again where it stood: a dialog placed anew is centred over
-        // its owner with a frame the window manager has since added.
-        box.move(box.pos());
-        // The help window comes up once the box is back, so that it lies
-        // above the box and its owner rather than behind them.
-        QTimer::singleShot(0, &box, onHelp);
+    if (onHelp) {
+        // Blocks only its own window, so the help it opens can be read meanwhile.
+        if (owner)
+            box.setWindowModality(Qt::WindowModal);
+        // Help answers nothing, so it must not close the box: closed and asked
+        // again, the box was placed anew by the window manager, and raised
+        // again with its owners over the help it had just opened.
+        QAbstractButton* help = box.button(QMessageBox::Help);
+        QObject::disconnect(help, &QAbstractButton::clicked, nullptr, nullptr);
+        QObject::connect(help, &QAbstractButton::clicked, &box, onHelp);
     }
+    return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
 void SetMessageHandler(MessageHandler handler)

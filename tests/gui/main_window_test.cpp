@@ -654,6 +654,30 @@ private Q_SLOTS:
         QVERIFY(fixed);
     }
 
+    void theDesktopsHelpButtonLeavesTheQuestionOpen()
+    {
+        WindowFixture f;
+        SetMessageHandler({});
+        int helps = 0;
+        bool stayed = true;
+        QTimer::singleShot(0, this, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            const QPoint place = box->pos();
+            for (int click = 0; click < 2; ++click) {
+                QTest::mouseClick(box->button(QMessageBox::Help), Qt::LeftButton);
+                stayed = stayed && box->isVisible() && box->pos() == place;
+            }
+            QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);
+        });
+        QCOMPARE(ShowMessage(f.window.get(), QStringLiteral("Go on?"), MsgIcon::Question,
+                             QMessageBox::Yes | QMessageBox::No, [&helps] { ++helps; }),
+                 QMessageBox::Yes);
+        QCOMPARE(helps, 2);
+        QVERIFY(stayed);
+    }
+
     void cornerButtonsMinimiseAndClose()
     {
         WindowFixture f;
