@@ -18,7 +18,7 @@ enum class MsgIcon { Information, Exclamation, Question };
 // Every message box of the program goes through here: caption "Orvellin" and
 // the icon of its kind. Returns the button that closed it. With onHelp the box
 // also has a Help button, which does not answer: it calls onHelp and the box
-// asks again.
+// stays open.
 QMessageBox::StandardButton ShowMessage(QWidget* owner, const QString& text, MsgIcon icon,
                                         QMessageBox::StandardButtons buttons = QMessageBox::Ok,
                                         const std::function<void()>& onHelp = {});
