@@ -1,11 +1,12 @@
 #include "ui/hooks.h"
 
+#include <QAbstractButton>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDesktopServices>
-#include <QTimer>
 #include <QFileDialog>
+#include <algorithm>
 
 #include "ui/desktop_apps.h"
 #include "ui/shell.h"
@@ -19,15 +20,48 @@ MessageHandler& Handler()
     return handler;
 }
 
+// Qt lists and opens only folders whose names are UTF-8 (its directory
+// listing leaves the others out), so a dialog meant to start in one starts in
+// the nearest folder above it that Qt can show.
+QString ReachableFolder(const std::string& folder)
+{
+    std::string start = folder;
+    while (start.size() > 1 && ToPath(FromPath(start)) != start) {
+        const size_t slash = start.find_last_of('/');
+        start = slash == std::string::npos ? std::string() : start.substr(0, std::max<size_t>(slash, 1));
+    }
+    return FromPath(start);
+}
+
+// The URLs rather than the file names: a desktop dialog behind the portal
+// hands over URLs that carry a name's exact bytes. Qt's own dialog never
+// offers a name that isn't UTF-8, so what it returns converts exactly too.
+std::vector<std::string> ChosenPaths(const QFileDialog& dialog)
+{
+    std::vector<std::string> paths;
+    for (const QUrl& url : dialog.selectedUrls()) {
+        std::string path = UrlToPath(url);
+        if (!path.empty())
+            paths.push_back(std::move(path));
+    }
+    return paths;
+}
+
 class DesktopDialogs final : public IDialogs {
 public:
-    QStringList OpenFiles(QWidget* owner, const QString& filter, const QString& start) override
+    std::vector<std::string> OpenFiles(QWidget* owner, const QString& filter, const std::string& start) override
     {
-        return QFileDialog::getOpenFileNames(owner, QString(), start, filter);
+        QFileDialog dialog(owner);
+        dialog.setFileMode(QFileDialog::ExistingFiles);
+        dialog.setNameFilter(filter);
+        dialog.setDirectory(ReachableFolder(start));
+        if (dialog.exec() != QDialog::Accepted)
+            return {};
+        return ChosenPaths(dialog);
     }
 
-    QString SaveFile(QWidget* owner, const QString& initialPath, const QStringList& filters,
-                     const QString& defaultSuffix) override
+    std::string SaveFile(QWidget* owner, const std::string& initialPath, const QStringList& filters,
+                         const QString& defaultSuffix) override
     {
         QFileDialog dialog(owner);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -36,15 +70,28 @@ public:
         if (!filters.isEmpty())
             dialog.selectNameFilter(filters.first());
         dialog.setDefaultSuffix(defaultSuffix);
-        dialog.selectFile(initialPath);
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        // A proposed name that isn't UTF-8 is shown with its odd bytes
+        // replaced; kept, it makes a new file of that visible name.
+        const size_t slash = initialPath.find_last_of('/');
+        if (slash != std::string::npos)
+            dialog.setDirectory(ReachableFolder(initialPath.substr(0, std::max<size_t>(slash, 1))));
+        dialog.selectFile(FromPath(slash == std::string::npos ? initialPath : initialPath.substr(slash + 1)));
+        if (dialog.exec() != QDialog::Accepted)
             return {};
-        return dialog.selectedFiles().first();
+        std::vector<std::string> chosen = ChosenPaths(dialog);
+        return chosen.empty() ? std::string() : chosen.front();
     }
 
-    QString ChooseFolder(QWidget* owner, const QString& title, const QString& start) override
+    std::string ChooseFolder(QWidget* owner, const QString& title, const std::string& start) override
     {
-        return QFileDialog::getExistingDirectory(owner, title, start);
+        QFileDialog dialog(owner, title);
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly);
+        dialog.setDirectory(ReachableFolder(start));
+        if (dialog.exec() != QDialog::Accepted)
+            return {};
+        std::vector<std::string> chosen = ChosenPaths(dialog);
+        return chosen.empty() ? std::string() : chosen.front();
     }
 };
 
@@ -117,20 +164,18 @@ QMessageBox::StandardButton ShowMessage(QWidget* owner, const QString& text, Msg
     QMessageBox box(kind, QStringLiteral("Orvellin"), text, buttons, owner);
     // The box sizes itself to its text, once and for all.
     UseFixedDialogFrame(&box);
-    // Blocks only its own window, so the help it opens can be read meanwhile.
-    if (onHelp && owner)
-        box.setWindowModality(Qt::WindowModal);
-    for (;;) {
-        const auto answer = static_cast<QMessageBox::StandardButton>(box.exec());
-        if (answer != QMessageBox::Help || !onHelp)
-            return answer;
-        // Asked again where it stood: a dialog placed anew is centred over
-        // its owner with a frame the window manager has since added.
-        box.move(box.pos());
-        // The help window comes up once the box is back, so that it lies
-        // above the box and its owner rather than behind them.
-        QTimer::singleShot(0, &box, onHelp);
+    if (onHelp) {
+        // Blocks only its own window, so the help it opens can be read meanwhile.
+        if (owner)
+            box.setWindowModality(Qt::WindowModal);
+        // Help answers nothing, so it must not close the box: closed and asked
+        // again, the box was placed anew by the window manager, and raised
+        // again with its owners over the help it had just opened.
+        QAbstractButton* help = box.button(QMessageBox::Help);
+        QObject::disconnect(help, &QAbstractButton::clicked, nullptr, nullptr);
+        QObject::connect(help, &QAbstractButton::clicked, &box, onHelp);
     }
+    return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
 void SetMessageHandler(MessageHandler handler)

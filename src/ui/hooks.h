@@ -9,6 +9,7 @@
 #include <QUrl>
 #include <functional>
 #include <string>
+#include <vector>
 
 class QWidget;
 
@@ -17,7 +18,7 @@ enum class MsgIcon { Information, Exclamation, Question };
 // Every message box of the program goes through here: caption "Orvellin" and
 // the icon of its kind. Returns the button that closed it. With onHelp the box
 // also has a Help button, which does not answer: it calls onHelp and the box
-// asks again.
+// stays open.
 QMessageBox::StandardButton ShowMessage(QWidget* owner, const QString& text, MsgIcon icon,
                                         QMessageBox::StandardButtons buttons = QMessageBox::Ok,
                                         const std::function<void()>& onHelp = {});
@@ -27,18 +28,19 @@ using MessageHandler = std::function<QMessageBox::StandardButton(
 // Replaces the message boxes; an empty handler brings them back.
 void SetMessageHandler(MessageHandler handler);
 
+// Paths given and returned are the file system's bytes.
 class IDialogs {
 public:
     virtual ~IDialogs() = default;
     // Full paths chosen in a multi-selection open dialog that starts in the
     // folder start; empty when cancelled.
-    virtual QStringList OpenFiles(QWidget* owner, const QString& filter, const QString& start) = 0;
+    virtual std::vector<std::string> OpenFiles(QWidget* owner, const QString& filter, const std::string& start) = 0;
     // The name chosen in a save dialog that asks before replacing a file;
     // empty when cancelled. filters: the first one is preselected.
-    virtual QString SaveFile(QWidget* owner, const QString& initialPath, const QStringList& filters,
-                             const QString& defaultSuffix) = 0;
+    virtual std::string SaveFile(QWidget* owner, const std::string& initialPath, const QStringList& filters,
+                                 const QString& defaultSuffix) = 0;
     // A folder chosen in a folder dialog opened on start; empty when cancelled.
-    virtual QString ChooseFolder(QWidget* owner, const QString& title, const QString& start) = 0;
+    virtual std::string ChooseFolder(QWidget* owner, const QString& title, const std::string& start) = 0;
 };
 
 // Paths here are the file system's bytes, whatever their encoding.

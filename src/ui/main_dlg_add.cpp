@@ -207,19 +207,15 @@ std::string CMainDlg::OpenDialogStart() const
 
 void CMainDlg::OnAddSwf()
 {
-    const QStringList chosen =
+    const std::vector<std::string> chosen =
         PromptOpenFileNames(this, QStringLiteral("Flash Movie Files (*.swf)"), OpenDialogStart());
-    if (chosen.isEmpty())
+    if (chosen.empty())
         return;
-    const std::string first = ToPath(chosen.front());
+    const std::string& first = chosen.front();
     m_openFolder = first.substr(0, first.size() - FileNamePart(first).size());
     PumpMessages();
     CWaitCursor wait;
-    std::vector<std::string> candidates;
-    candidates.reserve(static_cast<size_t>(chosen.size()));
-    for (const QString& path : chosen)
-        candidates.push_back(ToPath(path));
-    AddSwfFiles(candidates, nullptr);
+    AddSwfFiles(chosen, nullptr);
 }
 
 void CMainDlg::OnAddFolder()

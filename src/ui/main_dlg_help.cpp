@@ -27,6 +27,10 @@ void CMainDlg::OpenHelp(bool maximized, const QString& page)
         m_help->showMaximized();
     else
         m_help->show();
+    // Asked for from a dialog, a new window would open behind the dialog
+    // that still has the focus.
+    m_help->raise();
+    m_help->activateWindow();
 }
 
 void CMainDlg::OnTellAFriend()

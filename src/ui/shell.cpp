@@ -56,18 +56,18 @@ void PlayMovie(QWidget* owner, const std::string& path)
         ShowMessage(owner, QStringLiteral("No program to play Flash movies was found."), MsgIcon::Exclamation);
 }
 
-QStringList PromptOpenFileNames(QWidget* owner, const QString& filter, const std::string& startFolder)
+std::vector<std::string> PromptOpenFileNames(QWidget* owner, const QString& filter, const std::string& startFolder)
 {
-    return Dialogs().OpenFiles(owner, filter, FromPath(startFolder));
+    return Dialogs().OpenFiles(owner, filter, startFolder);
 }
 
 bool PromptSaveFileName(QWidget* owner, const QStringList& filters, std::string& path,
                         const QString& defaultSuffix)
 {
-    const QString chosen = Dialogs().SaveFile(owner, FromPath(path), filters, defaultSuffix);
-    if (chosen.isEmpty())
+    std::string chosen = Dialogs().SaveFile(owner, path, filters, defaultSuffix);
+    if (chosen.empty())
         return false;
-    path = ToPath(chosen);
+    path = std::move(chosen);
     return true;
 }
 
@@ -76,10 +76,10 @@ bool BrowseForFolder(QWidget* owner, const QString& title, std::string& initialF
 {
     if (initialFolder.size() > 1 && initialFolder.back() == '/')
         initialFolder.pop_back();
-    const QString chosen = Dialogs().ChooseFolder(owner, title, FromPath(initialFolder));
-    if (chosen.isEmpty())
+    std::string chosen = Dialogs().ChooseFolder(owner, title, initialFolder);
+    if (chosen.empty())
         return false;
-    result = ToPath(chosen);
+    result = std::move(chosen);
     if (result.back() != '/')
         result += '/';
     return true;

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <string>
+#include <vector>
 
 class QWidget;
 
@@ -33,7 +34,7 @@ void PlayMovie(QWidget* owner, const std::string& path);
 
 // Full paths chosen in a multi-selection open dialog that starts in
 // startFolder; empty when cancelled.
-QStringList PromptOpenFileNames(QWidget* owner, const QString& filter, const std::string& startFolder);
+std::vector<std::string> PromptOpenFileNames(QWidget* owner, const QString& filter, const std::string& startFolder);
 // A save dialog starting at the name in path; true and the chosen name in path
 // when the user chose one.
 bool PromptSaveFileName(QWidget* owner, const QStringList& filters, std::string& path,

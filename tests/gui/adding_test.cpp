@@ -57,7 +57,7 @@ private Q_SLOTS:
         const std::string c = MakeMovie(f.temp / "c.swf", 1);
         const std::string a = MakeMovie(f.temp / "a.swf", 2);
         const std::string b = SwfBuilder().Frames(30).Tag(9, "abc").End().WriteTo(f.temp / "b.swf", true);
-        f.dialogs.openAnswers.push_back(Q({c, a, b}));
+        f.dialogs.openAnswers.push_back({c, a, b});
         QTest::mouseClick(w.Button(cmd::AddSwf), Qt::LeftButton);
         QCOMPARE(f.dialogs.asked, QStringList{"open Flash Movie Files (*.swf)"});
         QCOMPARE(ColumnTexts(w.SwfList(), 1), (QStringList{"c.swf", "a.swf", "b.swf"}));
@@ -87,22 +87,22 @@ private Q_SLOTS:
         const std::string movie = MakeMovie(films + "/a.swf", 1);
 
         // Nothing used yet: the documents folder.
-        f.dialogs.openAnswers.push_back(Q({movie}));
+        f.dialogs.openAnswers.push_back({movie});
         w.OnCommand(cmd::AddSwf);
         // Then the folder the movies came from, also after a cancel.
         w.OnCommand(cmd::AddSwf);
         w.OnCommand(cmd::AddSwf);
-        QCOMPARE(f.dialogs.openStarts, (Q({documents, films + "/", films + "/"})));
+        QCOMPARE(f.dialogs.starts, (std::vector<std::string>{documents, films + "/", films + "/"}));
 
         // A new window starts in the folder last added with Add Folder.
         f.settings.Settings().setValue(QStringLiteral("Options/Folder"), QString::fromStdString(films + "/"));
         CMainDlg again(f.settings.Services());
         again.OnCommand(cmd::AddSwf);
-        QCOMPARE(f.dialogs.openStarts.last(), QString::fromStdString(films + "/"));
+        QCOMPARE(f.dialogs.starts.back(), films + "/");
         // Unless it is gone.
         std::filesystem::remove_all(films);
         again.OnCommand(cmd::AddSwf);
-        QCOMPARE(f.dialogs.openStarts.last(), QString::fromStdString(documents));
+        QCOMPARE(f.dialogs.starts.back(), documents);
         qunsetenv("XDG_DOCUMENTS_DIR");
     }
 
@@ -186,7 +186,7 @@ private Q_SLOTS:
         f.settings.Settings().setValue(QStringLiteral("Options/Folder"), QString::fromStdString(root + "/"));
         CMainDlg window(f.settings.Services());
         QCOMPARE(window.Folder(), root + "/");
-        f.dialogs.folderAnswers.push_back(QString::fromStdString(root));
+        f.dialogs.folderAnswers.push_back(root);
         std::vector<QString> progressTexts;
         connect(&window, &CMainDlg::progressStarted, this, [&progressTexts](CProgressDlg* progress) {
             progressTexts.push_back(progress->Text());
@@ -206,7 +206,7 @@ private Q_SLOTS:
 
         // An empty folder tree adds nothing and says nothing.
         fs::create_directories(f.temp / "empty/inner");
-        f.dialogs.folderAnswers.push_back(QString::fromStdString(f.temp / "empty"));
+        f.dialogs.folderAnswers.push_back(f.temp / "empty");
         window.OnCommand(cmd::AddFolder);
         QCOMPARE(window.SwfList()->GetItemCount(), 5);
         QVERIFY(f.messages.messages.empty());
@@ -282,7 +282,7 @@ private Q_SLOTS:
                 afterCancel = progress->Text();
             }
         });
-        f.dialogs.folderAnswers.push_back(QString::fromStdString(root));
+        f.dialogs.folderAnswers.push_back(root);
         w.OnCommand(cmd::AddFolder);
         QVERIFY(ticks > 0);
         QVERIFY(!enabledMeanwhile);
@@ -296,7 +296,7 @@ private Q_SLOTS:
 
         cancel = false;
         ticks = 0;
-        f.dialogs.folderAnswers.push_back(QString::fromStdString(root));
+        f.dialogs.folderAnswers.push_back(root);
         w.OnCommand(cmd::AddFolder);
         timer.stop();
         QVERIFY(ticks > 0);
@@ -337,6 +337,27 @@ private Q_SLOTS:
         QCOMPARE(f.shell.files, std::vector<std::string>{sound});
         QCOMPARE(f.shell.shown.back(), sound);
         QCOMPARE(UrlToPath(PathToUrl(sound)), sound);
+
+        // The dialogs take and give the same bytes: Save As proposes the
+        // sound's own name and writes the name chosen.
+        const std::string copy = folder + "/copie \xe9.wav";
+        f.dialogs.saveAnswers.push_back(copy);
+        w.OnCommand(cmd::SaveAs);
+        QCOMPARE(f.dialogs.starts.back(), sound);
+        QCOMPARE(ReadFileBytes(copy), ReadFileBytes(sound));
+        const std::string second = MakeMovie(folder + "/\xe9t\xe9.swf", 1);
+        f.dialogs.openAnswers.push_back({second});
+        w.OnCommand(cmd::AddSwf);
+        QCOMPARE(w.Entries().back()->path, second);
+        w.OnCommand(cmd::AddSwf);
+        QCOMPARE(f.dialogs.starts.back(), folder + "/");
+        f.dialogs.folderAnswers.push_back(folder);
+        w.OnCommand(cmd::AddFolder);
+        QTRY_VERIFY(w.isEnabled());
+        QCOMPARE(w.Folder(), folder + "/");
+        QCOMPARE(w.SwfList()->GetItemCount(), 2);
+        w.OnCommand(cmd::AddFolder);
+        QCOMPARE(f.dialogs.starts.back(), folder);
         QVERIFY(f.messages.messages.empty());
     }
 

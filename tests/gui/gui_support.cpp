@@ -4,6 +4,7 @@
 
 #include "support/swf_builder.h"
 #include "ui/main_dlg.h"
+#include "ui/shell.h"
 #include "ui/sort_list.h"
 
 ScratchSettings::ScratchSettings(const std::string& folder)
@@ -62,37 +63,39 @@ ScriptedDialogs::~ScriptedDialogs()
     SetDialogs(nullptr);
 }
 
-QStringList ScriptedDialogs::OpenFiles(QWidget*, const QString& filter, const QString& start)
+std::vector<std::string> ScriptedDialogs::OpenFiles(QWidget*, const QString& filter, const std::string& start)
 {
     asked << QStringLiteral("open ") + filter;
-    openStarts << start;
+    starts.push_back(start);
     if (openAnswers.empty())
         return {};
-    QStringList answer = openAnswers.front();
+    std::vector<std::string> answer = std::move(openAnswers.front());
     openAnswers.pop_front();
     return answer;
 }
 
-QString ScriptedDialogs::SaveFile(QWidget*, const QString& initialPath, const QStringList& filters,
-                                  const QString& defaultSuffix)
+std::string ScriptedDialogs::SaveFile(QWidget*, const std::string& initialPath, const QStringList& filters,
+                                      const QString& defaultSuffix)
 {
-    asked << QStringLiteral("save ") + initialPath + QLatin1Char('|') + filters.join(QLatin1Char(';'));
+    asked << QStringLiteral("save ") + FromPath(initialPath) + QLatin1Char('|') + filters.join(QLatin1Char(';'));
+    starts.push_back(initialPath);
     saveSuffixes << defaultSuffix;
     if (whileSaving)
         whileSaving();
     if (saveAnswers.empty())
         return {};
-    QString answer = saveAnswers.front();
+    std::string answer = std::move(saveAnswers.front());
     saveAnswers.pop_front();
     return answer;
 }
 
-QString ScriptedDialogs::ChooseFolder(QWidget*, const QString& title, const QString& start)
+std::string ScriptedDialogs::ChooseFolder(QWidget*, const QString& title, const std::string& start)
 {
-    asked << QStringLiteral("folder ") + title + QLatin1Char('|') + start;
+    asked << QStringLiteral("folder ") + title + QLatin1Char('|') + FromPath(start);
+    starts.push_back(start);
     if (folderAnswers.empty())
         return {};
-    QString answer = folderAnswers.front();
+    std::string answer = std::move(folderAnswers.front());
     folderAnswers.pop_front();
     return answer;
 }

@@ -51,17 +51,20 @@ class ScriptedDialogs final : public IDialogs {
 public:
     ScriptedDialogs();
     ~ScriptedDialogs() override;
-    QStringList OpenFiles(QWidget* owner, const QString& filter, const QString& start) override;
-    QString SaveFile(QWidget* owner, const QString& initialPath, const QStringList& filters,
-                     const QString& defaultSuffix) override;
-    QString ChooseFolder(QWidget* owner, const QString& title, const QString& start) override;
+    std::vector<std::string> OpenFiles(QWidget* owner, const QString& filter, const std::string& start) override;
+    std::string SaveFile(QWidget* owner, const std::string& initialPath, const QStringList& filters,
+                         const QString& defaultSuffix) override;
+    std::string ChooseFolder(QWidget* owner, const QString& title, const std::string& start) override;
 
-    std::deque<QStringList> openAnswers;
-    std::deque<QString> saveAnswers;
-    std::deque<QString> folderAnswers;
-    QStringList asked;  // "open <filter>", "save <initial>|<filters>", "folder <title>|<start>"
-    QStringList saveSuffixes;  // the default suffix of each save dialog
-    QStringList openStarts;    // the folder each open dialog started in
+    // Answers and starts are exact bytes, as a dialog behind the portal gives them.
+    std::deque<std::vector<std::string>> openAnswers;
+    std::deque<std::string> saveAnswers;
+    std::deque<std::string> folderAnswers;
+    // "open <filter>", "save <initial>|<filters>", "folder <title>|<start>",
+    // paths shown as the window shows them.
+    QStringList asked;
+    std::vector<std::string> starts;  // the path each dialog started at
+    QStringList saveSuffixes;         // the default suffix of each save dialog
     // Runs while a save dialog is open, before it answers.
     std::function<void()> whileSaving;
 };

@@ -460,13 +460,13 @@ private Q_SLOTS:
 
         // Ctrl+S: Save As on the selected sound; its own name is refused.
         w.OutputList()->SelectRow(0, true);
-        f.dialogs.saveAnswers.push_back(QString::fromStdString(a));
+        f.dialogs.saveAnswers.push_back(a);
         QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(f.dialogs.asked.last(), QString::fromStdString("save " + a) +
                                              QStringLiteral("|MP3 File (*.mp3);WAV File (*.wav);FLAC File (*.flac);All Files (*)"));
         QCOMPARE(f.messages.messages.back().text, QStringLiteral("You should choose a different file name."));
         QCOMPARE(f.messages.messages.back().icon, MsgIcon::Exclamation);
-        f.dialogs.saveAnswers.push_back(QString::fromStdString(f.temp / "copy"));
+        f.dialogs.saveAnswers.push_back(f.temp / "copy");
         QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(ReadFileBytes(f.temp / "copy"), ReadFileBytes(a));
 
@@ -652,6 +652,30 @@ private Q_SLOTS:
         QCOMPARE(ShowMessage(f.window.get(), QStringLiteral("A line of text."), MsgIcon::Information), QMessageBox::Ok);
         QCOMPARE(title, QStringLiteral("Orvellin"));
         QVERIFY(fixed);
+    }
+
+    void theDesktopsHelpButtonLeavesTheQuestionOpen()
+    {
+        WindowFixture f;
+        SetMessageHandler({});
+        int helps = 0;
+        bool stayed = true;
+        QTimer::singleShot(0, this, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            const QPoint place = box->pos();
+            for (int click = 0; click < 2; ++click) {
+                QTest::mouseClick(box->button(QMessageBox::Help), Qt::LeftButton);
+                stayed = stayed && box->isVisible() && box->pos() == place;
+            }
+            QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);
+        });
+        QCOMPARE(ShowMessage(f.window.get(), QStringLiteral("Go on?"), MsgIcon::Question,
+                             QMessageBox::Yes | QMessageBox::No, [&helps] { ++helps; }),
+                 QMessageBox::Yes);
+        QCOMPARE(helps, 2);
+        QVERIFY(stayed);
     }
 
     void cornerButtonsMinimiseAndClose()

@@ -452,7 +452,7 @@ private Q_SLOTS:
         QCOMPARE(ColumnTexts(dlg.MergeList(), 0), (QStringList{"1", "2", "3"}));
 
         const std::string out = f.temp / "sorted.mp3";
-        f.dialogs.saveAnswers.push_back(Q(out));
+        f.dialogs.saveAnswers.push_back(out);
         f.messages.answers.push_back(QMessageBox::No);
         Click(dlg, mergecmd::Merge);
         QCOMPARE(ReadFileBytes(out), std::string("cccbba"));
@@ -484,7 +484,7 @@ private Q_SLOTS:
         QCOMPARE(list->GetItemCount(), 4);
         const std::string out = f.temp / "joined.mp3";
         WriteFileBytes(out, "an older file the user chose to replace");
-        f.dialogs.saveAnswers.push_back(Q(out));
+        f.dialogs.saveAnswers.push_back(out);
         Click(dlg, mergecmd::Merge);
         // The save dialog starts at the first row's file and adds ".mp3".
         QCOMPARE(f.dialogs.asked.last(), QStringLiteral("save ") + Q(f.temp / "film_001.mp3") +
@@ -526,7 +526,7 @@ private Q_SLOTS:
 
         // No: nothing is asked or written after the question.
         f.messages.answers.push_back(QMessageBox::No);
-        f.dialogs.saveAnswers.push_back(Q(f.temp / "out.mp3"));
+        f.dialogs.saveAnswers.push_back(f.temp / "out.mp3");
         Click(dlg, mergecmd::Merge);
         QCOMPARE(f.messages.messages.size(), size_t(1));
         QCOMPARE(f.messages.messages[0].text, kQuestion);
@@ -600,7 +600,7 @@ private Q_SLOTS:
         const QString refused = QStringLiteral("Invalid file name. '%1' has existed in MP3 list.");
 
         // The same path in other letter case.
-        f.dialogs.saveAnswers.push_back(Q(f.temp / "FILM_002.MP3"));
+        f.dialogs.saveAnswers.push_back(f.temp / "FILM_002.MP3");
         Click(dlg, mergecmd::Merge);
         QCOMPARE(f.messages.messages.back().text, refused.arg(QStringLiteral("FILM_002.MP3")));
         QCOMPARE(f.messages.messages.back().icon, MsgIcon::Exclamation);
@@ -611,10 +611,10 @@ private Q_SLOTS:
         const std::string hardlink = f.temp / "hard.mp3";
         fs::create_symlink(second, symlink);
         fs::create_hard_link(second, hardlink);
-        f.dialogs.saveAnswers.push_back(Q(symlink));
+        f.dialogs.saveAnswers.push_back(symlink);
         Click(dlg, mergecmd::Merge);
         QCOMPARE(f.messages.messages.back().text, refused.arg(QStringLiteral("link.mp3")));
-        f.dialogs.saveAnswers.push_back(Q(hardlink));
+        f.dialogs.saveAnswers.push_back(hardlink);
         Click(dlg, mergecmd::Merge);
         QCOMPARE(f.messages.messages.back().text, refused.arg(QStringLiteral("hard.mp3")));
         QCOMPARE(f.messages.messages.size(), size_t(3));
@@ -633,7 +633,7 @@ private Q_SLOTS:
 
         // A full disk: nothing is left, not even a partial file.
         platform::testing::SetWriteBudget(7);
-        f.dialogs.saveAnswers.push_back(Q(out));
+        f.dialogs.saveAnswers.push_back(out);
         Click(dlg, mergecmd::Merge);
         platform::testing::SetWriteBudget(-1);
         QCOMPARE(f.messages.messages.size(), size_t(1));
@@ -645,7 +645,7 @@ private Q_SLOTS:
         // A full disk while replacing a file keeps that file whole.
         WriteFileBytes(out, "keep me");
         platform::testing::SetWriteBudget(7);
-        f.dialogs.saveAnswers.push_back(Q(out));
+        f.dialogs.saveAnswers.push_back(out);
         Click(dlg, mergecmd::Merge);
         platform::testing::SetWriteBudget(-1);
         QCOMPARE(f.messages.messages.back().text, kFailed);
@@ -654,7 +654,7 @@ private Q_SLOTS:
 
         // An input deleted after the check, while the save dialog was open.
         f.dialogs.whileSaving = [&f] { fs::remove(f.temp / "film_003.mp3"); };
-        f.dialogs.saveAnswers.push_back(Q(out));
+        f.dialogs.saveAnswers.push_back(out);
         Click(dlg, mergecmd::Merge);
         f.dialogs.whileSaving = nullptr;
         QCOMPARE(f.messages.messages.back().text, kFailed);
@@ -673,7 +673,7 @@ private Q_SLOTS:
         CMergeDlg& dlg = f.Open();
         Click(dlg, mergecmd::AddAllMp3);
         const std::string out = f.temp / "lost.mp3";
-        f.dialogs.saveAnswers.push_back(Q(out));
+        f.dialogs.saveAnswers.push_back(out);
         Click(dlg, mergecmd::Merge);
         QCOMPARE(f.messages.messages.size(), size_t(1));
         QCOMPARE(f.messages.messages[0].text, kFailed);
@@ -703,7 +703,7 @@ private Q_SLOTS:
         QCOMPARE(ColumnTexts(w.SwfList(), 1), (QStringList{"one.swf", "two.swf"}));
 
         const std::string out = f.temp / "all.mp3";
-        f.dialogs.saveAnswers.push_back(Q(out));
+        f.dialogs.saveAnswers.push_back(out);
         f.messages.answers.push_back(QMessageBox::No);
         QStringList swfNames;
         QStringList before;

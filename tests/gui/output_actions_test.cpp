@@ -143,13 +143,13 @@ private Q_SLOTS:
         QVERIFY(f.messages.messages.empty());
 
         // A name without extension stays without one.
-        f.dialogs.saveAnswers.push_back(Q(f.temp / "plain"));
+        f.dialogs.saveAnswers.push_back(f.temp / "plain");
         QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(ReadFileBytes(f.temp / "plain"), bytes);
 
         // An existing file is replaced (the dialog asked first).
         WriteFileBytes(f.temp / "old.mp3", "older and longer content");
-        f.dialogs.saveAnswers.push_back(Q(f.temp / "old.mp3"));
+        f.dialogs.saveAnswers.push_back(f.temp / "old.mp3");
         QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(ReadFileBytes(f.temp / "old.mp3"), bytes);
         QVERIFY(f.messages.messages.empty());
@@ -157,7 +157,7 @@ private Q_SLOTS:
         // The file itself, by its own name or by a link, is refused.
         fs::create_symlink(source, f.temp / "link.mp3");
         for (const std::string& same : {source, f.temp / "link.mp3"}) {
-            f.dialogs.saveAnswers.push_back(Q(same));
+            f.dialogs.saveAnswers.push_back(same);
             QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
             QCOMPARE(f.messages.messages.back().text, kSameName);
             QCOMPARE(f.messages.messages.back().icon, MsgIcon::Exclamation);
@@ -169,7 +169,7 @@ private Q_SLOTS:
         WriteFileBytes(f.temp / "probe", "");
         const bool caseMatters = !fs::exists(f.temp / "PROBE");
         const size_t messages = f.messages.messages.size();
-        f.dialogs.saveAnswers.push_back(Q(f.temp / "S.MP3"));
+        f.dialogs.saveAnswers.push_back(f.temp / "S.MP3");
         QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(f.messages.messages.size(), messages + (caseMatters ? 0 : 1));
         QCOMPARE(ReadFileBytes(source), bytes);
@@ -179,7 +179,7 @@ private Q_SLOTS:
         // A full disk keeps the file being replaced and leaves nothing else.
         WriteFileBytes(f.temp / "keep.mp3", "keep");
         platform::testing::SetWriteBudget(3);
-        f.dialogs.saveAnswers.push_back(Q(f.temp / "keep.mp3"));
+        f.dialogs.saveAnswers.push_back(f.temp / "keep.mp3");
         QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
         platform::testing::SetWriteBudget(-1);
         QCOMPARE(f.messages.messages.back().text, kCopyFailed);
@@ -188,7 +188,7 @@ private Q_SLOTS:
 
         // A source that is gone fails too.
         fs::remove(source);
-        f.dialogs.saveAnswers.push_back(Q(f.temp / "new.mp3"));
+        f.dialogs.saveAnswers.push_back(f.temp / "new.mp3");
         QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(f.messages.messages.back().text, kCopyFailed);
         QVERIFY(!fs::exists(f.temp / "new.mp3"));
