@@ -20,6 +20,20 @@ int Retry(auto call)
     return r;
 }
 
+// Keeps a descriptor opened without waiting (a FIFO must not block the open)
+// when it is a regular file, and makes its reads and writes block again;
+// closes it otherwise. The file's status goes to st.
+bool AdoptRegularFile(int fd, struct stat& st, std::string& why)
+{
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        why = "not a regular file";
+        ::close(fd);
+        return false;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return true;
+}
+
 }  // namespace
 
 bool IdOf(const std::string& path, FileId& id)
@@ -45,13 +59,8 @@ bool RegularReader::Take(int fd)
         return false;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        m_why = "not a regular file";
-        ::close(fd);
+    if (!AdoptRegularFile(fd, st, m_why))
         return false;
-    }
-    // Reads block again: O_NONBLOCK only kept the open from waiting on a FIFO.
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     m_fd = fd;
     m_own = true;
     m_size = static_cast<uint64_t>(st.st_size);
@@ -106,10 +115,8 @@ bool RemoveMadeFile(const std::string& path)
     Folder folder;
     if (name.empty() || !folder.Open(slash == std::string::npos ? std::string() : path.substr(0, slash + 1), true))
         return false;
-    struct stat st {};
-    if (::fstatat(folder.Fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return errno == ENOENT;
-    return S_ISREG(st.st_mode) && ::unlinkat(folder.Fd(), name.c_str(), 0) == 0;
+    // Gone already is as good as removed.
+    return !folder.Holds(name) || (folder.HoldsRegularFile(name) && folder.Remove(name));
 }
 
 AppendFile::~AppendFile()
@@ -129,12 +136,8 @@ bool AppendFile::Open(const std::string& path)
         return false;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        m_why = "not a regular file";
-        ::close(fd);
+    if (!AdoptRegularFile(fd, st, m_why))
         return false;
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     m_fd = fd;
     return true;
 }

@@ -116,7 +116,7 @@ PendingFile::~PendingFile()
 PendingFile::PendingFile(PendingFile&& other) noexcept
     : m_file(std::move(other.m_file)), m_folder(std::move(other.m_folder)), m_final(std::move(other.m_final)),
       m_temp(std::move(other.m_temp)), m_replacing(other.m_replacing), m_finished(other.m_finished),
-      m_slot(other.m_slot)
+      m_size(other.m_size), m_slot(other.m_slot)
 {
     other.m_temp.clear();
     other.m_slot = -1;
@@ -132,6 +132,7 @@ PendingFile& PendingFile::operator=(PendingFile&& other) noexcept
         m_temp = std::move(other.m_temp);
         m_replacing = other.m_replacing;
         m_finished = other.m_finished;
+        m_size = other.m_size;
         m_slot = other.m_slot;
         other.m_temp.clear();
         other.m_slot = -1;
@@ -219,10 +220,12 @@ bool PendingFile::Finish(bool sync)
         return true;
     // On the disk before it can take a name: a crash must not leave a final
     // name over an empty or partial file.
-    if ((sync && !m_file.Flush()) || !m_file.Close()) {
+    const int64_t size = m_file.Size();
+    if (size < 0 || (sync && !m_file.Flush()) || !m_file.Close()) {
         Discard();
         return false;
     }
+    m_size = static_cast<uint64_t>(size);
     m_finished = true;
     return true;
 }

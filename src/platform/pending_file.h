@@ -48,6 +48,8 @@ public:
     // their names without holding a descriptor each. False (and the file
     // discarded) when that fails.
     bool Finish(bool sync = true);
+    // The size of a finished file, without asking the file system again.
+    uint64_t FinishedSize() const { return m_size; }
     // Finishes the file, then moves it to the name of path in its folder (the
     // name given to Create when empty). Replaces an existing file only when
     // created for replacing. NameTaken keeps the temporary file, closed, for
@@ -66,6 +68,7 @@ private:
     std::string m_temp;
     bool m_replacing = false;
     bool m_finished = false;
+    uint64_t m_size = 0;  // when finished
     int m_slot = -1;  // entry in the process-wide list of pending names
 };
 

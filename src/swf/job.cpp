@@ -89,10 +89,16 @@ bool CSwfMovie::Run(const std::string& swfPath, OutputType type, bool exportName
         return false;
     if (g_afterExtraction)
         g_afterExtraction();
+    const std::vector<CSoundFinding*> findingOf = FindingsByRecord();
     size_t record = 0;
     for (CSoundElement& sound : m_sounds) {
-        if (!IsOfType(sound, type) && !ConvertRecord(sound, record, type))
-            NoteConversionFailed(static_cast<int>(record));
+        // A sound that stays in the type it was extracted to is lost.
+        CSoundFinding* f = findingOf[record];
+        if (!IsOfType(sound, type) && !ConvertRecord(sound, record, type) && f) {
+            f->conversionFailed = true;
+            if (f->loss == SoundLoss::None)
+                f->loss = SoundLoss::NotConverted;
+        }
         ++record;
     }
     if (gate && !gate(*this)) {
@@ -121,7 +127,6 @@ bool CSwfMovie::ConvertRecord(CSoundElement& sound, size_t record, OutputType ty
     if (!in.OpenIn(*m_folder, source.TempName(), platform::OpenMode::Read) ||
         !target.CreateIn(m_folder, ProvisionalName(m_outputOrder[record], ExtensionOf(type))))
         return false;
-    const int64_t before = in.Size();
     CSoundElement converted = sound;
     if (type == OutputType::Mp3) {
         uint32_t frames = 0;
@@ -156,32 +161,17 @@ bool CSwfMovie::ConvertRecord(CSoundElement& sound, size_t record, OutputType ty
         converted.isFlac = true;
     }
     // The outputs' bound counts what the movie holds now.
-    platform::File written;
-    const int64_t after = written.OpenIn(*m_folder, target.TempName(), platform::OpenMode::Read) ? written.Size() : -1;
-    const uint64_t without = m_outputBytes - static_cast<uint64_t>(std::max<int64_t>(before, 0));
-    if (after < 0 || without + static_cast<uint64_t>(after) > kMaxOutputBytesPerMovie) {
+    const uint64_t without = m_outputBytes - source.FinishedSize();
+    if (without + target.FinishedSize() > kMaxOutputBytesPerMovie) {
         target.Discard();
         return false;
     }
-    m_outputBytes = without + static_cast<uint64_t>(after);
+    m_outputBytes = without + target.FinishedSize();
     source.Discard();
     sound = std::move(converted);
     sound.path = target.TempPath();
     source = std::move(target);
     return true;
-}
-
-void CSwfMovie::NoteConversionFailed(int record)
-{
-    // The sound was asked for in the other type: its file stays as it was
-    // extracted, and the sound counts as lost.
-    for (CSoundFinding& f : m_findings) {
-        if (f.record == record) {
-            f.conversionFailed = true;
-            if (f.loss == SoundLoss::None)
-                f.loss = SoundLoss::NotConverted;
-        }
-    }
 }
 
 bool ConvertSwfFile(const std::string& swfPath, long* extracted, long* total,

@@ -180,7 +180,8 @@ private:
     bool ConvertRecord(CSoundElement& sound, size_t record, OutputType type);
     // Decodes an MP3 record to a WAV file beside it, for FLAC to encode.
     bool DecodeToWave(platform::File& in, size_t record, platform::PendingFile& wave, CSoundElement& sound);
-    void NoteConversionFailed(int record);
+    // The finding of each catalogue record, by its place.
+    std::vector<CSoundFinding*> FindingsByRecord();
     // Names the findings from the first-th on that belong to the movie being
     // walked (not to movies embedded in it) after its ExportAssets and SymbolClass.
     void TakeExportNames(size_t first);

@@ -77,8 +77,7 @@ std::string SafeNamePart(const std::string& name)
 
 std::string FolderOf(std::string_view path)
 {
-    const size_t slash = path.rfind('/');
-    return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash + 1));
+    return std::string(path.substr(0, path.size() - FileNamePart(path).size()));
 }
 
 }  // namespace
@@ -151,18 +150,16 @@ bool CSwfMovie::KeepOutput(platform::PendingFile& file, CSoundElement record)
         file.Discard();
         return false;
     }
-    const int64_t size = file.Out().Size();
-    if (size < 0 || m_outputBytes + static_cast<uint64_t>(size) > kMaxOutputBytesPerMovie) {
-        if (size >= 0)
-            Current().loss = SoundLoss::TooLarge;
-        file.Discard();
-        return false;
-    }
     // Past a few files, one sync of the file system at the end costs less
     // than one per file.
     if (!file.Finish(m_outputs.size() < kSyncedOneByOne))
         return false;
-    m_outputBytes += static_cast<uint64_t>(size);
+    if (m_outputBytes + file.FinishedSize() > kMaxOutputBytesPerMovie) {
+        Current().loss = SoundLoss::TooLarge;
+        file.Discard();
+        return false;
+    }
+    m_outputBytes += file.FinishedSize();
     CSoundFinding& finding = Current();
     finding.record = static_cast<int>(m_sounds.size());
     if (record.cut)
@@ -380,6 +377,16 @@ void CSwfMovie::DiscardOutputs()
     }
 }
 
+std::vector<CSoundFinding*> CSwfMovie::FindingsByRecord()
+{
+    std::vector<CSoundFinding*> findingOf(m_sounds.size(), nullptr);
+    for (CSoundFinding& f : m_findings) {
+        if (f.record >= 0 && static_cast<size_t>(f.record) < findingOf.size())
+            findingOf[static_cast<size_t>(f.record)] = &f;
+    }
+    return findingOf;
+}
+
 void CSwfMovie::CommitOutputs(bool exportNames, bool singleUnnumbered)
 {
     // No folder took the movie's files: there is nothing to name.
@@ -387,11 +394,7 @@ void CSwfMovie::CommitOutputs(bool exportNames, bool singleUnnumbered)
         DiscardOutputs();
         return;
     }
-    std::vector<CSoundFinding*> findingOf(m_sounds.size(), nullptr);
-    for (CSoundFinding& f : m_findings) {
-        if (f.record >= 0 && static_cast<size_t>(f.record) < findingOf.size())
-            findingOf[static_cast<size_t>(f.record)] = &f;
-    }
+    const std::vector<CSoundFinding*> findingOf = FindingsByRecord();
     if (m_outputs.size() > kSyncedOneByOne && !m_folder->SyncFileSystem()) {
         DiscardOutputs();
         return;
