@@ -11,7 +11,7 @@ extern "C" {
 #include <libavutil/log.h>
 #include <libavutil/samplefmt.h>
 }
-#include <mutex>
+#include <dlfcn.h>
 #include <optional>
 
 #include "platform/process.h"
@@ -30,33 +30,75 @@ constexpr size_t kPcmPacket = 32 * 1024;
 
 namespace {
 
+// The functions of the codec library this file calls.
+#define ORVELLIN_CODEC_FUNCTIONS(X)                                                                      \
+    X(av_channel_layout_default) X(av_frame_alloc) X(av_frame_free) X(av_frame_unref)                  \
+    X(av_get_packed_sample_fmt) X(av_log_set_callback) X(av_log_set_level) X(av_new_packet)            \
+    X(av_packet_alloc) X(av_packet_free) X(av_packet_unref) X(av_sample_fmt_is_planar)                 \
+    X(avcodec_alloc_context3) X(avcodec_find_decoder) X(avcodec_find_decoder_by_name)                  \
+    X(avcodec_flush_buffers) X(avcodec_free_context) X(avcodec_open2) X(avcodec_receive_frame)         \
+    X(avcodec_send_packet)
+
+// The codec library is loaded when a coded sound first needs one of its
+// decoders: most movies have none, and the hundred libraries it pulls in
+// would cost every start of the program far more than reading a movie.
+// The soname is the major version the headers describe, so the structures
+// this file reads are laid out as it was compiled against.
+struct CodecLibrary {
+#define ORVELLIN_CODEC_MEMBER(name) decltype(&::name) name = nullptr;
+    ORVELLIN_CODEC_FUNCTIONS(ORVELLIN_CODEC_MEMBER)
+#undef ORVELLIN_CODEC_MEMBER
+    bool loaded = false;
+};
+
 void SilentLog(void*, int, const char*, va_list) {}
 
-// The library logs through one process-wide callback; the core prints nothing.
-void SilenceLibraryOnce()
+CodecLibrary LoadCodecLibrary()
 {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        av_log_set_level(AV_LOG_QUIET);
-        av_log_set_callback(SilentLog);
-    });
+    CodecLibrary lib;
+    // Never closed: decoders may live until the process ends.
+    void* handle = ::dlopen("libavcodec.so." AV_STRINGIFY(LIBAVCODEC_VERSION_MAJOR), RTLD_NOW | RTLD_LOCAL);
+    if (!handle)
+        return lib;
+    // The libavutil functions are found through libavcodec's own dependency on it.
+#define ORVELLIN_CODEC_SYMBOL(name)                                                   \
+    lib.name = reinterpret_cast<decltype(&::name)>(::dlsym(handle, #name));            \
+    if (!lib.name)                                                                     \
+        return CodecLibrary{};
+    ORVELLIN_CODEC_FUNCTIONS(ORVELLIN_CODEC_SYMBOL)
+#undef ORVELLIN_CODEC_SYMBOL
+    // The library logs through one process-wide callback; the core prints nothing.
+    lib.av_log_set_level(AV_LOG_QUIET);
+    lib.av_log_set_callback(SilentLog);
+    lib.loaded = true;
+    return lib;
+}
+
+// Loaded once, by whichever thread asks first.
+const CodecLibrary& Codec()
+{
+    static const CodecLibrary lib = LoadCodecLibrary();
+    return lib;
 }
 
 const AVCodec* FindDecoder(CodedFormat format)
 {
+    const CodecLibrary& av = Codec();
+    if (!av.loaded)
+        return nullptr;
     switch (format) {
     case CodedFormat::Nellymoser:
-        return avcodec_find_decoder(AV_CODEC_ID_NELLYMOSER);
+        return av.avcodec_find_decoder(AV_CODEC_ID_NELLYMOSER);
     case CodedFormat::Speex:
         // Only the wrapper of the Speex library itself: it follows one bit
         // stream across any number of frames. The library's own decoder
         // (FFmpeg 5.1) decodes one frame a packet, losing the second frame of
         // every two-frame packet microphones write.
-        return avcodec_find_decoder_by_name("libspeex");
+        return av.avcodec_find_decoder_by_name("libspeex");
     case CodedFormat::ALaw:
-        return avcodec_find_decoder(AV_CODEC_ID_PCM_ALAW);
+        return av.avcodec_find_decoder(AV_CODEC_ID_PCM_ALAW);
     case CodedFormat::MuLaw:
-        return avcodec_find_decoder(AV_CODEC_ID_PCM_MULAW);
+        return av.avcodec_find_decoder(AV_CODEC_ID_PCM_MULAW);
     }
     return nullptr;
 }
@@ -87,8 +129,8 @@ bool ConvertFrame(const AVFrame* frame, int channels, std::vector<int16_t>& out)
     const size_t n = static_cast<size_t>(frame->nb_samples);
     const size_t ch = static_cast<size_t>(channels);
     const auto format = static_cast<AVSampleFormat>(frame->format);
-    const bool planar = av_sample_fmt_is_planar(format) != 0;
-    switch (av_get_packed_sample_fmt(format)) {
+    const bool planar = Codec().av_sample_fmt_is_planar(format) != 0;
+    switch (Codec().av_get_packed_sample_fmt(format)) {
     case AV_SAMPLE_FMT_S16:
         out.resize(n * ch);
         for (size_t c = 0; c < ch; ++c) {
@@ -118,9 +160,9 @@ struct CSoundDecoder::Context {
     AVFrame* frame = nullptr;
     ~Context()
     {
-        av_frame_free(&frame);
-        av_packet_free(&packet);
-        avcodec_free_context(&codec);
+        Codec().av_frame_free(&frame);
+        Codec().av_packet_free(&packet);
+        Codec().avcodec_free_context(&codec);
     }
 };
 
@@ -138,7 +180,6 @@ const char* CSoundDecoder::DecoderName(CodedFormat format)
 bool CSoundDecoder::Open(CodedFormat format, uint32_t sampleRate, int channels)
 {
     Close();
-    SilenceLibraryOnce();
     const bool pcm = format == CodedFormat::ALaw || format == CodedFormat::MuLaw;
     if (format == CodedFormat::Speex)
         sampleRate = 16000;  // wideband whatever the tag says
@@ -148,14 +189,14 @@ bool CSoundDecoder::Open(CodedFormat format, uint32_t sampleRate, int channels)
     if (!codec)
         return false;
     auto context = std::make_unique<Context>();
-    context->codec = avcodec_alloc_context3(codec);
-    context->packet = av_packet_alloc();
-    context->frame = av_frame_alloc();
+    context->codec = Codec().avcodec_alloc_context3(codec);
+    context->packet = Codec().av_packet_alloc();
+    context->frame = Codec().av_frame_alloc();
     if (!context->codec || !context->packet || !context->frame)
         return false;
     context->codec->sample_rate = static_cast<int>(sampleRate);
-    av_channel_layout_default(&context->codec->ch_layout, channels);
-    if (avcodec_open2(context->codec, codec, nullptr) < 0)
+    Codec().av_channel_layout_default(&context->codec->ch_layout, channels);
+    if (Codec().avcodec_open2(context->codec, codec, nullptr) < 0)
         return false;
     m_context = std::move(context);
     m_format = format;
@@ -170,13 +211,13 @@ bool CSoundDecoder::ReceiveFrames(const SampleSink& sink)
 {
     bool ok = true;
     for (;;) {
-        const int rc = avcodec_receive_frame(m_context->codec, m_context->frame);
+        const int rc = Codec().avcodec_receive_frame(m_context->codec, m_context->frame);
         if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
             return ok;
         if (rc < 0)
             return false;  // the rest of the packet is dropped by the library
         const bool converted = ConvertFrame(m_context->frame, m_channels, m_samples);
-        av_frame_unref(m_context->frame);
+        Codec().av_frame_unref(m_context->frame);
         if (!converted)
             ok = false;
         else if (!m_samples.empty() && !sink(m_samples.data(), m_samples.size()))
@@ -189,7 +230,7 @@ bool CSoundDecoder::SendPacket(const uint8_t* data, size_t size, const SampleSin
     if (size == 0)
         return true;
     if (size > static_cast<size_t>(INT32_MAX - AV_INPUT_BUFFER_PADDING_SIZE) ||
-        av_new_packet(m_context->packet, static_cast<int>(size)) < 0) {
+        Codec().av_new_packet(m_context->packet, static_cast<int>(size)) < 0) {
         m_lostBytes += size;
         return false;
     }
@@ -201,8 +242,8 @@ bool CSoundDecoder::SendPacket(const uint8_t* data, size_t size, const SampleSin
     std::optional<platform::QuietStandardError> quiet;
     if (m_format == CodedFormat::Speex)
         quiet.emplace();
-    const int rc = avcodec_send_packet(m_context->codec, m_context->packet);
-    av_packet_unref(m_context->packet);
+    const int rc = Codec().avcodec_send_packet(m_context->codec, m_context->packet);
+    Codec().av_packet_unref(m_context->packet);
     const bool sent = rc >= 0 || rc == AVERROR(EAGAIN);
     const bool received = ReceiveFrames(sink);
     if (sent && received)
@@ -258,10 +299,10 @@ bool CSoundDecoder::Flush(const SampleSink& sink)
     std::optional<platform::QuietStandardError> quiet;
     if (m_format == CodedFormat::Speex)
         quiet.emplace();
-    if (avcodec_send_packet(m_context->codec, nullptr) >= 0)
+    if (Codec().avcodec_send_packet(m_context->codec, nullptr) >= 0)
         ok = ReceiveFrames(sink) && ok;
     // Ready for another sound.
-    avcodec_flush_buffers(m_context->codec);
+    Codec().avcodec_flush_buffers(m_context->codec);
     return ok;
 }
 
