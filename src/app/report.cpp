@@ -57,6 +57,7 @@ std::string LoadFailureWords(LoadFailure failure)
     case LoadFailure::Bomb: return "the compressed body would inflate far beyond what movies do";
     case LoadFailure::NoMemory: return "not enough memory for the body";
     case LoadFailure::Damaged: return "the body is damaged or cut short";
+    case LoadFailure::Changed: return "the file shrank while it was being read";
     case LoadFailure::None: break;
     }
     return "the movie could not be read";

@@ -78,6 +78,8 @@ public:
     // fail. For finding what a conversion would write without writing it.
     void OpenNowhere();
     bool IsOpen() const { return m_fd >= 0 || m_nowhere; }
+    // The descriptor, for mapping the file; -1 when none.
+    int Fd() const { return m_fd; }
     OpenError LastOpenError() const { return m_openError; }
 
     // Reads up to size bytes, retrying short reads until end of file.

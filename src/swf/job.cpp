@@ -5,6 +5,7 @@
 
 #include "audio/conversions.h"
 #include "platform/file.h"
+#include "platform/mapped_file.h"
 #include "swf/swf_movie.h"
 #include "swf/walk_state.h"
 #include "util/paths.h"
@@ -31,6 +32,13 @@ bool CSwfMovie::ExtractPending(const std::string& swfPath, bool dry)
     const bool walked = WalkTags(false);
     if (m_walk->stream.counted)
         FinishStream();
+    if (m_mapping->Damaged()) {
+        // The file shrank under the walk, which read zeros from there on:
+        // nothing it found can be trusted.
+        Reset();
+        m_loadFailure = LoadFailure::Changed;
+        return false;
+    }
     TakeExportNames(0);
     return walked;
 }

@@ -6,10 +6,11 @@
 #include <zlib.h>
 
 #include "platform/file.h"
+#include "platform/mapped_file.h"
 #include "swf/lzma_body.h"
 #include "swf/walk_state.h"
 
-CSwfMovie::CSwfMovie() : m_walk(std::make_unique<WalkState>())
+CSwfMovie::CSwfMovie() : m_mapping(std::make_unique<platform::MappedFile>()), m_walk(std::make_unique<WalkState>())
 {
     Reset();
 }
@@ -22,7 +23,9 @@ CSwfMovie::~CSwfMovie()
 
 void CSwfMovie::ReleaseBody()
 {
-    m_body.reset();
+    m_body = nullptr;
+    m_buffer.reset();
+    m_mapping->Unmap();
     m_bufferSize = 0;
     m_bodyLength = 0;
     m_reader.Attach(nullptr, 0);
@@ -117,7 +120,7 @@ bool CSwfMovie::Load(const std::string& path, bool headerOnly)
         return false;
     }
     m_loadFailure = LoadFailure::None;
-    m_reader.Attach(m_body.get(), m_bodyLength);
+    m_reader.Attach(m_body, m_bodyLength);
     ParseMovieHeader();
     if (headerOnly)
         ReleaseBody();
@@ -139,21 +142,30 @@ bool CSwfMovie::LoadPlain(platform::File& file, const uint8_t* header, bool head
         // Movies embedded in it may inflate as much as a compressed file of its size.
         m_inflateBound = std::max(kAlwaysInflatable, static_cast<uint64_t>(size) * kMaxInflateRatio);
     }
+    // The whole movie is read where the system holds the file, when it lets
+    // it be mapped: no copy, and no fresh memory to fault in.
+    if (!headerOnly && m_mapping->Map(file, static_cast<size_t>(want) + 8)) {
+        m_body = m_mapping->Data();
+        m_bufferSize = m_mapping->Size();
+        m_bodyLength = static_cast<uint32_t>(want + 8);
+        return true;
+    }
     m_bufferSize = static_cast<size_t>(want) + 10;
-    m_body.reset(Allocate(m_bufferSize));
-    if (!m_body) {
+    m_buffer.reset(Allocate(m_bufferSize));
+    if (!m_buffer) {
         m_loadFailure = LoadFailure::NoMemory;
         return false;
     }
-    std::memcpy(m_body.get(), header, 8);
-    const size_t got = file.Read(m_body.get() + 8, static_cast<size_t>(want));
+    std::memcpy(m_buffer.get(), header, 8);
+    const size_t got = file.Read(m_buffer.get() + 8, static_cast<size_t>(want));
     if (file.Failed())
         m_loadFailure = LoadFailure::NotReadable;
     if (file.Failed() || (headerOnly && got != kHeaderOnlyBody))
         return false;
     m_bodyLength = static_cast<uint32_t>(got + 8);
-    m_body[got + 8] = 0;
-    m_body[got + 9] = 0;
+    m_buffer[got + 8] = 0;
+    m_buffer[got + 9] = 0;
+    m_body = m_buffer.get();
     return true;
 }
 
@@ -254,19 +266,20 @@ bool CSwfMovie::LoadCompressed(platform::File& file, bool headerOnly, bool lzma)
     }
     m_inflated = room;
     m_bufferSize = static_cast<size_t>(room) + 10;
-    m_body.reset(Allocate(m_bufferSize));
-    if (!m_body) {
+    m_buffer.reset(Allocate(m_bufferSize));
+    if (!m_buffer) {
         m_loadFailure = LoadFailure::NoMemory;
         return false;
     }
-    std::memset(m_body.get(), 0, 8);
-    uint8_t* out = m_body.get() + 8;
+    std::memset(m_buffer.get(), 0, 8);
+    uint8_t* out = m_buffer.get() + 8;
     if (!(lzma ? DecodeLzmaBody(file, out, static_cast<size_t>(room), headerOnly)
                : InflateBody(file, out, static_cast<size_t>(room), headerOnly)))
         return false;
     m_bodyLength = static_cast<uint32_t>(room + 8);
-    m_body[room + 8] = 0;
-    m_body[room + 9] = 0;
+    m_buffer[room + 8] = 0;
+    m_buffer[room + 9] = 0;
+    m_body = m_buffer.get();
     return true;
 }
 

@@ -17,6 +17,7 @@
 namespace platform {
 class File;
 class Folder;
+class MappedFile;
 class PendingFile;
 }  // namespace platform
 
@@ -203,7 +204,11 @@ private:
     char m_signature = 0;
     LoadFailure m_loadFailure = LoadFailure::None;
     uint32_t m_declaredLength = 0;
-    std::unique_ptr<uint8_t[]> m_body;
+    // The body read: held in m_buffer (read or inflated), or a plain movie's
+    // file mapped as it stands.
+    const uint8_t* m_body = nullptr;
+    std::unique_ptr<uint8_t[]> m_buffer;
+    std::unique_ptr<platform::MappedFile> m_mapping;
     size_t m_bufferSize = 0;
     uint32_t m_bodyLength = 0;
     uint64_t m_firstTag = 0;

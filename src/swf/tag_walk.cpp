@@ -103,7 +103,7 @@ bool CSwfMovie::CopyTagRest(platform::File& file)
 {
     m_reader.DiscardBits();
     const uint32_t n = BytesLeftInTag();
-    return n == 0 || file.Write(m_body.get() + m_reader.Cursor(), n);
+    return n == 0 || file.Write(m_body + m_reader.Cursor(), n);
 }
 
 bool CSwfMovie::CopyTagRestToWave(platform::File& file, uint64_t& dataBytes, int blockAlign, bool& cut)
@@ -116,7 +116,7 @@ bool CSwfMovie::CopyTagRestToWave(platform::File& file, uint64_t& dataBytes, int
         cut = true;
     }
     dataBytes += n;
-    return n == 0 || file.Write(m_body.get() + m_reader.Cursor(), static_cast<size_t>(n));
+    return n == 0 || file.Write(m_body + m_reader.Cursor(), static_cast<size_t>(n));
 }
 
 bool CSwfMovie::WalkTags(bool inSprite)
@@ -229,7 +229,7 @@ void CSwfMovie::OnDefineBinaryData()
     m_reader.SkipBytes(4);
     const uint64_t at = m_reader.Cursor();
     const uint32_t size = BytesLeftInTag();
-    const uint8_t* data = m_body.get() + at;
+    const uint8_t* data = m_body + at;
     if ((data[0] != 'F' && data[0] != 'C' && data[0] != 'Z') || data[1] != 'W' || data[2] != 'S')
         return;
     const uint32_t declared = static_cast<uint32_t>(data[4]) | static_cast<uint32_t>(data[5]) << 8 |
@@ -263,15 +263,18 @@ void CSwfMovie::OnDefineBinaryData()
         return;
     // The walk reads the inner body as it reads the outer one; the outer
     // comes back whole after it.
+    const uint8_t* outerBody = m_body;
     const size_t outerBufferSize = m_bufferSize;
     const uint32_t outerLength = m_bodyLength;
     const CBitReader outerReader = m_reader;
-    std::swap(m_body, body);
+    std::swap(m_buffer, body);
+    m_body = m_buffer.get();
     m_bufferSize = bufferSize;
     m_bodyLength = static_cast<uint32_t>(room + 8);
-    m_reader.Attach(m_body.get(), m_bodyLength);
+    m_reader.Attach(m_body, m_bodyLength);
     WalkEmbedded(id, 0, m_bodyLength);
-    std::swap(m_body, body);
+    std::swap(m_buffer, body);
+    m_body = outerBody;
     m_bufferSize = outerBufferSize;
     m_bodyLength = outerLength;
     m_reader = outerReader;
@@ -323,7 +326,7 @@ void CSwfMovie::OnExportNames(std::map<uint16_t, std::string>& names)
     const uint16_t count = m_reader.ReadUI16();
     for (uint16_t i = 0; i < count && BytesLeftInTag() >= 3; ++i) {
         const uint16_t id = m_reader.ReadUI16();
-        const auto* start = m_body.get() + m_reader.Cursor();
+        const auto* start = m_body + m_reader.Cursor();
         const auto* end = start + BytesLeftInTag();
         const auto* nul = std::find(start, end, uint8_t{0});
         if (nul == end)
@@ -417,7 +420,7 @@ void CSwfMovie::OnDefineSound()
 void CSwfMovie::NoteMp3Frames(CSoundFinding& finding)
 {
     Mp3FrameHeader frame;
-    if (finding.framesRate == 0 && FindMp3FrameHeader(m_body.get() + m_reader.Cursor(), BytesLeftInTag(), frame)) {
+    if (finding.framesRate == 0 && FindMp3FrameHeader(m_body + m_reader.Cursor(), BytesLeftInTag(), frame)) {
         finding.framesRate = frame.sampleRate;
         finding.framesChannels = static_cast<uint16_t>(frame.channels);
     }
@@ -548,7 +551,7 @@ void CSwfMovie::OnSoundStreamBlock()
         s.finding.declaredSamples += count;
         m_reader.SkipBytes(2);
         NoteMp3Frames(s.finding);
-        s.mp3Frames.Add(m_body.get() + m_reader.Cursor(), BytesLeftInTag());
+        s.mp3Frames.Add(m_body + m_reader.Cursor(), BytesLeftInTag());
         s.pending.sampleCount = static_cast<uint32_t>(std::min<uint64_t>(s.mp3Frames.Samples(), UINT32_MAX));
         if (writing && !CopyTagRest(s.output.Out()))
             s.failed = true;
@@ -560,7 +563,7 @@ void CSwfMovie::OnSoundStreamBlock()
         if (!writing || !s.decoder)
             break;
         // Damaged data the decoder skips costs what it held, not the stream.
-        s.decoder->Decode(m_body.get() + m_reader.Cursor(), size,
+        s.decoder->Decode(m_body + m_reader.Cursor(), size,
                           [&](const int16_t* samples, size_t count) { return AppendStreamSamples(samples, count); });
         break;
     }

@@ -203,7 +203,7 @@ bool CSwfMovie::WriteMp3Sound(const SoundHeader& h)
         return false;
     }
     CMp3FrameCounter frames;
-    frames.Add(m_body.get() + m_reader.Cursor(), BytesLeftInTag());
+    frames.Add(m_body + m_reader.Cursor(), BytesLeftInTag());
     platform::PendingFile file;
     CSoundElement e = RecordOf(h);
     e.isMp3 = 1;
@@ -293,7 +293,7 @@ bool CSwfMovie::WriteCodedSound(const SoundHeader& h)
         return !failed && !e.cut;
     };
     // Damage the decoder skips costs what it held; the rest is written.
-    decoder.Decode(m_body.get() + m_reader.Cursor(), BytesLeftInTag(), sink);
+    decoder.Decode(m_body + m_reader.Cursor(), BytesLeftInTag(), sink);
     decoder.Flush(sink);
     e.sampleCount = static_cast<uint32_t>(dataBytes / (2u * e.channels));
     Current().decodedSamples = e.sampleCount;

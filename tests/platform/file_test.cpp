@@ -2,12 +2,16 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/file.h"
 #include "platform/folders.h"
+#include "platform/mapped_file.h"
 #include "platform/pending_file.h"
 #include "platform/process.h"
 #include "support/temp_dir.h"
@@ -195,4 +199,49 @@ TEST(QuietStandardError, DropsWhatIsWrittenWhileItLives)
     ::close(saved);
     ::close(fd);
     EXPECT_EQ(ReadFileBytes(dir / "stderr"), "shown");
+}
+
+TEST(MappedFile, BytesTheFileLosesReadAsZerosAndAreTold)
+{
+    TempDir dir;
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    WriteFileBytes(dir / "m", std::string(3 * page, 'x'));
+    File f;
+    ASSERT_TRUE(f.Open(dir / "m", OpenMode::Read));
+    platform::MappedFile kept;
+    platform::MappedFile cut;
+    ASSERT_TRUE(kept.Map(f, 3 * page));
+    ASSERT_TRUE(cut.Map(f, 3 * page));
+    EXPECT_EQ(cut.Data()[2 * page], 'x');
+    ASSERT_EQ(::truncate((dir / "m").c_str(), static_cast<off_t>(page)), 0);
+    EXPECT_EQ(cut.Data()[page - 1], 'x');
+    EXPECT_FALSE(cut.Damaged());
+    EXPECT_EQ(cut.Data()[2 * page + 5], 0);  // no SIGBUS: zeros, told
+    EXPECT_EQ(cut.Data()[3 * page - 1], 0);
+    EXPECT_TRUE(cut.Damaged());
+    EXPECT_FALSE(kept.Damaged());  // only the mapping that faulted is blamed
+    EXPECT_EQ(kept.Data()[0], 'x');
+}
+
+TEST(MappedFileDeathTest, BusErrorsOfNoMappingStillEndTheProcess)
+{
+    TempDir dir;
+    WriteFileBytes(dir / "m", std::string(8192, 'x'));
+    File f;
+    ASSERT_TRUE(f.Open(dir / "m", OpenMode::Read));
+    platform::MappedFile map;
+    ASSERT_TRUE(map.Map(f, 8192));  // the handler is in place from here on
+    // Under a sanitizer its own handler ends the process instead of the signal.
+    const auto abnormal = [](int status) {
+        return WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) != 0);
+    };
+    EXPECT_EXIT(::raise(SIGBUS), abnormal, "");
+    EXPECT_EXIT(
+        {
+            void* raw = ::mmap(nullptr, 8192, PROT_READ, MAP_PRIVATE, f.Fd(), 0);
+            if (raw == MAP_FAILED || ::truncate((dir / "m").c_str(), 0) != 0)
+                std::exit(0);
+            std::exit(static_cast<volatile const char*>(raw)[4096] == 'x' ? 0 : 0);
+        },
+        abnormal, "");
 }

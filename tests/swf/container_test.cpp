@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include "platform/file.h"
 #include "support/swf_builder.h"
 #include "support/temp_dir.h"
 #include "swf/bit_reader.h"
@@ -169,4 +172,29 @@ TEST(Container, BitAndByteReaders)
     EXPECT_EQ(m.Cursor(), 12u);
     EXPECT_EQ(m.ReadUI32(), 0u);         // past the end: zero bytes
     EXPECT_EQ(m.ReadBits(31), 0u);
+}
+
+TEST(Container, AMovieThatShrinksWhileWalkedFailsAndLeavesNothing)
+{
+    TempDir dir;
+    const std::string pcm(20000, '\x40');
+    const std::string path = SwfBuilder()
+                                 .Tag(kTagDefineSound, DefineSound(1, 3, 1, false, false, 20000, pcm))
+                                 .Tag(kTagDefineSound, DefineSound(2, 3, 1, false, false, 20000, pcm))
+                                 .End()
+                                 .WriteTo(dir / "m.swf");
+    // Another program cuts the movie as its first output is started: the
+    // walk then meets pages the file no longer has.
+    bool cut = false;
+    platform::SetFileEventListener([&](platform::FileEvent event, const std::string&) {
+        if (event == platform::FileEvent::TempCreated && !cut)
+            cut = ::truncate(path.c_str(), 100) == 0;
+    });
+    CSwfMovie m;
+    EXPECT_FALSE(m.Run(path, OutputType::Wav));
+    platform::SetFileEventListener({});
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(m.LastLoadFailure(), LoadFailure::Changed);
+    EXPECT_TRUE(m.Sounds().empty());
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"m.swf"});
 }
