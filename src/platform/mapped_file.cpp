@@ -91,8 +91,6 @@ bool MappedFile::Map(const File& file, size_t length)
         g_slots[slot].used.store(false);
         return false;
     }
-    // Read front to back, mostly: read ahead, and let pages go behind.
-    ::madvise(data, length, MADV_SEQUENTIAL);
     const auto begin = reinterpret_cast<uintptr_t>(data);
     const uintptr_t pages = (length + g_pageSize - 1) & ~(g_pageSize - 1);
     g_slots[slot].damaged.store(false);
