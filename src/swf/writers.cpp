@@ -349,7 +349,10 @@ void CSwfMovie::RemoveStaleTemporaryFiles()
         for (const char* extension : kExtensions) {
             const std::string name = ProvisionalName(record, extension);
             for (unsigned n = 0; n < 4; ++n) {
-                const std::string temp = "." + name + (n ? "." + std::to_string(n) : "") + ".part";
+                std::string temp = "." + name;
+                if (n)
+                    temp += "." + std::to_string(n);
+                temp += ".part";
                 if (m_folder->HoldsRegularFile(temp)) {
                     any = true;
                     m_folder->Remove(temp);
