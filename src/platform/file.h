@@ -102,6 +102,11 @@ public:
     // Appends everything from the current position of in to this file, in the
     // kernel where it can. False when a read or a write fails.
     bool AppendFrom(File& in);
+    // Appends size bytes of the file open as descriptor in, from offset,
+    // copied in the kernel. Returns the count copied, which falls short where
+    // the kernel won't copy (another file system, a test budget, a file that
+    // is nowhere) or the file ends; a failed write also sets Failed().
+    size_t CopyFrom(int in, uint64_t offset, size_t size);
 
 private:
     bool OpenAt(int dirFd, const std::string& path, OpenMode mode, bool noFollow);

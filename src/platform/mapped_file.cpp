@@ -1,5 +1,6 @@
 #include "platform/mapped_file.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -87,7 +88,10 @@ bool MappedFile::Map(const File& file, size_t length)
     if (slot == kSlots)
         return false;
     void* data = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, file.Fd(), 0);
-    if (data == MAP_FAILED) {
+    const int fd = data == MAP_FAILED ? -1 : ::fcntl(file.Fd(), F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) {
+        if (data != MAP_FAILED)
+            ::munmap(data, length);
         g_slots[slot].used.store(false);
         return false;
     }
@@ -98,6 +102,7 @@ bool MappedFile::Map(const File& file, size_t length)
     g_slots[slot].begin.store(begin, std::memory_order_release);
     m_data = static_cast<const uint8_t*>(data);
     m_size = length;
+    m_fd = fd;
     m_slot = slot;
     return true;
 }
@@ -111,8 +116,10 @@ void MappedFile::Unmap()
     slot.end.store(0, std::memory_order_release);
     ::munmap(const_cast<uint8_t*>(m_data), m_size);
     slot.used.store(false, std::memory_order_release);
+    ::close(m_fd);
     m_data = nullptr;
     m_size = 0;
+    m_fd = -1;
     m_slot = -1;
 }
 

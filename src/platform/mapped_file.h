@@ -29,12 +29,15 @@ public:
 
     const uint8_t* Data() const { return m_data; }
     size_t Size() const { return m_size; }
+    // A descriptor of the file mapped, open while the mapping stands.
+    int Fd() const { return m_fd; }
     // True once a read hit a page the file no longer has.
     bool Damaged() const;
 
 private:
     const uint8_t* m_data = nullptr;
     size_t m_size = 0;
+    int m_fd = -1;
     int m_slot = -1;  // in the table the fault handler reads
 };
 

@@ -133,6 +133,8 @@ private:
     // Appends the bytes from the cursor to tag end to a file; to a WAV file
     // no more than it may still hold (cut tells they were fewer).
     bool CopyTagRest(platform::File& file);
+    // Appends n bytes of the body from at to a file.
+    bool WriteBodyBytes(platform::File& file, uint64_t at, size_t n);
     bool CopyTagRestToWave(platform::File& file, uint64_t& dataBytes, int blockAlign, bool& cut);
 
     // Writers and naming. Outputs are written and converted under temporary

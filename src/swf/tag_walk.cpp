@@ -5,8 +5,9 @@
 #include <new>
 
 #include "audio/mp3_frame.h"
-#include "platform/file.h"
 #include "audio/wave_format.h"
+#include "platform/file.h"
+#include "platform/mapped_file.h"
 #include "swf/adpcm_decoder.h"
 #include "swf/lzma_body.h"
 #include "swf/walk_state.h"
@@ -103,7 +104,7 @@ bool CSwfMovie::CopyTagRest(platform::File& file)
 {
     m_reader.DiscardBits();
     const uint32_t n = BytesLeftInTag();
-    return n == 0 || file.Write(m_body + m_reader.Cursor(), n);
+    return n == 0 || WriteBodyBytes(file, m_reader.Cursor(), n);
 }
 
 bool CSwfMovie::CopyTagRestToWave(platform::File& file, uint64_t& dataBytes, int blockAlign, bool& cut)
@@ -116,7 +117,19 @@ bool CSwfMovie::CopyTagRestToWave(platform::File& file, uint64_t& dataBytes, int
         cut = true;
     }
     dataBytes += n;
-    return n == 0 || file.Write(m_body + m_reader.Cursor(), static_cast<size_t>(n));
+    return n == 0 || WriteBodyBytes(file, m_reader.Cursor(), static_cast<size_t>(n));
+}
+
+bool CSwfMovie::WriteBodyBytes(platform::File& file, uint64_t at, size_t n)
+{
+    // A long run of a mapped movie goes file to file in the kernel: its bytes
+    // never pass through this process. Short runs (stream blocks) are cheaper
+    // gathered in the file's buffer.
+    constexpr size_t kKernelCopyFrom = 64 * 1024;
+    size_t copied = 0;
+    if (n >= kKernelCopyFrom && m_body == m_mapping->Data())
+        copied = file.CopyFrom(m_mapping->Fd(), at, n);
+    return !file.Failed() && (copied == n || file.Write(m_body + at + copied, n - copied));
 }
 
 bool CSwfMovie::WalkTags(bool inSprite)

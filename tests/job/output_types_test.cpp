@@ -31,7 +31,12 @@ TEST(OutputTypes, KeepWritesEverySoundAsExtractionDoes)
 {
     TempDir k;
     TempDir x;
-    const std::string mp3 = Mp3Bytes(TestTone(4000, true, 22050), true, 22050);
+    // Long enough that the plain movie's MP3 and PCM data go file to file in the kernel.
+    const std::string mp3 = Mp3Bytes(TestTone(220000, true, 22050), true, 22050);
+    ASSERT_GT(mp3.size(), 64u * 1024);
+    std::string pcm(150000, '\0');
+    for (size_t i = 0; i < pcm.size(); ++i)
+        pcm[i] = static_cast<char>(i * 7 + i / 251);
     const AdpcmEncoded block = EncodeAdpcm(TestTone(300, false, 11025), false, 4);
     SwfBuilder sprite;  // an ADPCM stream and an MP3 event sound
     sprite.Tag(kTagSoundStreamHead2, StreamHead(1, 1, true, false, 300))
@@ -43,7 +48,7 @@ TEST(OutputTypes, KeepWritesEverySoundAsExtractionDoes)
     SwfBuilder b;
     b.Tag(kTagSoundStreamHead, StreamHead(2, 2, true, true, 1152))
         .Tag(kTagSoundStreamBlock, Mp3StreamBlock(1152, mp3))
-        .Tag(kTagDefineSound, DefineSound(2, 0, 1, false, true, 300, std::string(600, '\x41')))
+        .Tag(kTagDefineSound, DefineSound(2, 0, 1, false, true, 75000, pcm))
         .Tag(kTagDefineBinaryData, BinaryData(8, inner.Build(true)))
         .End();
     b.WriteTo(k / "m.swf");
@@ -65,7 +70,7 @@ TEST(OutputTypes, KeepWritesEverySoundAsExtractionDoes)
     // the embedded event sound.
     EXPECT_EQ(ReadFileBytes(k / "m_004.mp3"), mp3);
     EXPECT_EQ(ReadFileBytes(k / "m_001.mp3"), mp3);
-    EXPECT_EQ(ReadWave(k / "m_002.wav").data, std::string(600, '\x41'));
+    EXPECT_EQ(ReadWave(k / "m_002.wav").data, pcm);
 }
 
 TEST(OutputTypes, FlacHoldsTheVerySamplesOfTheWav)
