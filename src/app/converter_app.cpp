@@ -151,7 +151,11 @@ int CConverterApp::RunBatchMode(int& argc, char** argv)
     }
     if (outcome.interruptedBy)
         platform::EndBySignal(outcome.interruptedBy);
-    if (outcome.showResults)
+    if (outcome.showResults) {
+        // The workers are done: a signal now ends the results box too,
+        // rather than being noted for a run that is over.
+        platform::EndInterruptSignals();
         ShowResults(argv, outcome.results);
+    }
     return outcome.allConverted ? 0 : 1;
 }
