@@ -69,10 +69,11 @@ bool HaveDisplay()
     return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY");
 }
 
-// Without a platform asked for, Qt tries the display's and then none at all.
-void ChoosePlatform(const char* displays)
+// Without a platform asked for, Qt tries the display's (onWayland where the
+// session is one) and then none at all.
+void ChoosePlatform(const char* onWayland)
 {
-    ::setenv("QT_QPA_PLATFORM", (std::string(IsSet("WAYLAND_DISPLAY") ? displays : "xcb") + ";offscreen").c_str(), 1);
+    ::setenv("QT_QPA_PLATFORM", (std::string(IsSet("WAYLAND_DISPLAY") ? onWayland : "xcb") + ";offscreen").c_str(), 1);
 }
 
 bool WriteOut(const std::string& text)
