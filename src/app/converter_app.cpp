@@ -1,20 +1,15 @@
 #include "app/converter_app.h"
 
-#include <QApplication>
-#include <QMessageBox>
-#include <QString>
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "app/batch.h"
-#include "app/settings.h"
 #include "app/version.h"
+#include "app/window_module.h"
 #include "platform/process.h"
-#include "ui/hooks.h"
-#include "ui/run_window.h"
 
 namespace {
 
@@ -63,14 +58,22 @@ const char kUsage[] =
     "failed or lost sounds; 2 for a command line that can't be used or a window\n"
     "without a display.\n";
 
+bool IsSet(const char* name)
+{
+    const char* v = std::getenv(name);
+    return v && *v;
+}
+
 bool HaveDisplay()
 {
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-        const char* v = std::getenv(name);
-        if (v && *v)
-            return true;
-    }
-    return false;
+    return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY");
+}
+
+// Without a platform asked for, Qt tries the display's (onWayland where the
+// session is one) and then none at all.
+void ChoosePlatform(const char* onWayland)
+{
+    ::setenv("QT_QPA_PLATFORM", (std::string(IsSet("WAYLAND_DISPLAY") ? onWayland : "xcb") + ";offscreen").c_str(), 1);
 }
 
 bool WriteOut(const std::string& text)
@@ -82,15 +85,14 @@ void ShowResults(char** argv, const std::string& text)
 {
     if (HaveDisplay()) {
         // Fall back to no window system when the display can't be reached.
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", QByteArray(qgetenv("WAYLAND_DISPLAY").isEmpty() ? "xcb" : "wayland") + ";offscreen");
-        // Qt reads options out of its arguments: the movies' names are none.
-        int qtArgc = 1;
-        QApplication app(qtArgc, argv);
-        if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
-            ShowMessage(nullptr, QString::fromStdString(text), MsgIcon::Information);
+        if (!IsSet("QT_QPA_PLATFORM"))
+            ChoosePlatform("wayland");
+        CWindowModule window;
+        if (!window.Load())
+            std::fprintf(stderr, "orvellin: the window's module can't be loaded (%s), so the results go to "
+                                 "standard output\n", window.Error().c_str());
+        else if (window.ShowResults(argv[0], text))
             return;
-        }
     }
     WriteOut(text);
 }
@@ -110,22 +112,22 @@ int CConverterApp::RunWindow(char** argv, const std::vector<std::string>& open)
     // Without a display Qt would abort; a clear line says what to do instead.
     // Asked for a platform, Qt gets it as asked.
     bool needScreen = false;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    if (!IsSet("QT_QPA_PLATFORM")) {
         if (!HaveDisplay()) {
             std::fprintf(stderr, "orvellin: no display (DISPLAY and WAYLAND_DISPLAY are not set), so the window "
                                  "can't be shown; give movies on the command line to convert them without it\n");
             return 2;
         }
-        qputenv("QT_QPA_PLATFORM", QByteArray(qgetenv("WAYLAND_DISPLAY").isEmpty() ? "xcb" : "wayland;xcb") + ";offscreen");
+        ChoosePlatform("wayland;xcb");
         needScreen = true;
     }
-    WindowServices services;
-    services.loadFolder = settings::LoadFolder;
-    services.saveFolder = settings::SaveFolder;
-    services.firstRunStep = settings::FirstRunStep;
-    // Qt reads the arguments too: the movies are not its business.
-    int qtArgc = 1;
-    return RunMainWindow(qtArgc, argv, services, open, needScreen);
+    CWindowModule window;
+    if (!window.Load()) {
+        std::fprintf(stderr, "orvellin: the window's module can't be loaded (%s), so the window can't be shown; "
+                             "give movies on the command line to convert them without it\n", window.Error().c_str());
+        return 2;
+    }
+    return window.RunWindow(argv[0], open, needScreen);
 }
 
 int CConverterApp::RunBatchMode(int& argc, char** argv)
@@ -150,7 +152,11 @@ int CConverterApp::RunBatchMode(int& argc, char** argv)
     }
     if (outcome.interruptedBy)
         platform::EndBySignal(outcome.interruptedBy);
-    if (outcome.showResults)
+    if (outcome.showResults) {
+        // The workers are done: a signal now ends the results box too,
+        // rather than being noted for a run that is over.
+        platform::EndInterruptSignals();
         ShowResults(argv, outcome.results);
+    }
     return outcome.allConverted ? 0 : 1;
 }

@@ -66,6 +66,11 @@ int NoteInterruptSignals()
     return g_notePipe[0];
 }
 
+void EndInterruptSignals()
+{
+    Install(SIG_DFL);
+}
+
 int TakeInterruptSignal()
 {
     char drain[16];

@@ -18,6 +18,9 @@ void RemovePendingFilesOnSignals();
 // has arrived; TakeInterruptSignal tells which (0 for none). -1 on failure.
 int NoteInterruptSignals();
 int TakeInterruptSignal();
+// Gives SIGINT, SIGTERM and SIGHUP their default action back, once no work
+// is left to end first.
+void EndInterruptSignals();
 // Ends the process as the signal would have, default handling restored.
 [[noreturn]] void EndBySignal(int signal);
 

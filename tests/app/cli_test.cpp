@@ -72,6 +72,23 @@ TEST(CommandLine, TheWindowNeedsADisplayAndOpensMovies)
     EXPECT_EQ(r.out, "");
 }
 
+TEST(CommandLine, AProgramWithoutItsWindowModuleSaysSo)
+{
+    // Copied alone, the program finds no window module beside it: the window
+    // can't open, but batch mode and its results don't need it.
+    TempDir dir;
+    const std::string program = dir / "orvellin";
+    std::filesystem::copy_file(ORVELLIN_BINARY, program);
+    PcmMovie(dir / "a.swf");
+    Result r = RunProgram(dir, "--open a.swf", "QT_QPA_PLATFORM=offscreen", true, program);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("orvellin: the window's module can't be loaded ("), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("orvellin/window.so"), std::string::npos) << r.out;
+    r = RunProgram(dir, "a.swf /m", "DISPLAY=:97", false, program);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "Conversion results:\n\na.swf: 1/1 Extracted\n");
+}
+
 TEST(CommandLine, HelpVersionAndUnreachableDisplay)
 {
     TempDir dir;

@@ -12,11 +12,12 @@
 #include "support/swf_builder.h"
 #include "support/tools.h"
 
-Result RunProgram(const TempDir& dir, const std::string& args, const std::string& env, bool errors)
+Result RunProgram(const TempDir& dir, const std::string& args, const std::string& env, bool errors,
+                  const std::string& program)
 {
     const std::string cmd = "cd " + ShellQuote(dir.Path()) + " && env -u DISPLAY -u WAYLAND_DISPLAY HOME=" +
                             ShellQuote(dir.Path()) + " XDG_CONFIG_HOME=" + ShellQuote(dir / ".config") + " " + env +
-                            " " + ShellQuote(ORVELLIN_BINARY) + " " + args + (errors ? " 2>&1" : " 2>/dev/null");
+                            " " + ShellQuote(program) + " " + args + (errors ? " 2>&1" : " 2>/dev/null");
     Result r;
     FILE* p = ::popen(cmd.c_str(), "r");
     if (!p)

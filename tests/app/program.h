@@ -15,8 +15,10 @@ struct Result {
 
 // Runs the program in dir without a display; env goes before it on the
 // shell's command line (variables, or a command that runs it). Standard
-// error is dropped, or with errors read with standard output.
-Result RunProgram(const TempDir& dir, const std::string& args, const std::string& env = "", bool errors = false);
+// error is dropped, or with errors read with standard output. program is
+// the built one unless named.
+Result RunProgram(const TempDir& dir, const std::string& args, const std::string& env = "", bool errors = false,
+                  const std::string& program = ORVELLIN_BINARY);
 
 // Starts the program in dir as the leader of a process group of its own, as
 // a shell starts a job, so that a signal can reach it and its workers.
