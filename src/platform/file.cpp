@@ -189,6 +189,12 @@ bool File::Write(const void* data, size_t size)
     return true;
 }
 
+void File::StartWriteBack()
+{
+    if (m_fd >= 0 && FlushBuffer())
+        ::sync_file_range(m_fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 bool File::FlushBuffer()
 {
     if (m_buffer.empty())

@@ -94,6 +94,9 @@ public:
     int64_t Size();
     // Asks the system to put the data on the disk.
     bool Flush();
+    // Asks the system to start writing what was written so far, without
+    // waiting: a later Flush then waits for less.
+    void StartWriteBack();
     // True if the descriptor closed cleanly; a second call does nothing and returns true.
     bool Close();
 

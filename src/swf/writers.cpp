@@ -202,13 +202,16 @@ bool CSwfMovie::WriteMp3Sound(const SoundHeader& h)
         Current().loss = SoundLoss::NothingDecoded;
         return false;
     }
+    // Copied first and counted after: the disk writes the copy meanwhile.
+    platform::PendingFile file;
+    if (!CreateOutput(".mp3", file) || !CopyTagRest(file.Out()))
+        return false;
     CMp3FrameCounter frames;
     frames.Add(m_body + m_reader.Cursor(), BytesLeftInTag());
-    platform::PendingFile file;
     CSoundElement e = RecordOf(h);
     e.isMp3 = 1;
     e.sampleCount = static_cast<uint32_t>(std::min<uint64_t>(frames.Samples(), UINT32_MAX));
-    return CreateOutput(".mp3", file) && CopyTagRest(file.Out()) && KeepOutput(file, std::move(e));
+    return KeepOutput(file, std::move(e));
 }
 
 bool CSwfMovie::WritePcmSound(const SoundHeader& h)
