@@ -353,8 +353,10 @@ void CSwfMovie::RemoveStaleTemporaryFiles()
             const std::string name = ProvisionalName(record, extension);
             for (unsigned n = 0; n < 4; ++n) {
                 std::string temp = "." + name;
-                if (n)
-                    temp += "." + std::to_string(n);
+                if (n) {
+                    temp += '.';
+                    temp += std::to_string(n);
+                }
                 temp += ".part";
                 if (m_folder->HoldsRegularFile(temp)) {
                     any = true;
