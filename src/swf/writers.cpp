@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <map>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 #include "audio/mp3_frame.h"
 #include "platform/file.h"
@@ -202,12 +204,30 @@ bool CSwfMovie::WriteMp3Sound(const SoundHeader& h)
         Current().loss = SoundLoss::NothingDecoded;
         return false;
     }
-    // Copied first and counted after: the disk writes the copy meanwhile.
     platform::PendingFile file;
-    if (!CreateOutput(".mp3", file) || !CopyTagRest(file.Out()))
+    if (!CreateOutput(".mp3", file))
         return false;
+    // A long sound's frames are counted on a thread of their own while the
+    // system copies it: both read every page of it, one in the kernel.
+    constexpr size_t kCountedAside = 1 << 20;
     CMp3FrameCounter frames;
-    frames.Add(m_body + m_reader.Cursor(), BytesLeftInTag());
+    const uint8_t* data = m_body + m_reader.Cursor();
+    const size_t size = BytesLeftInTag();
+    std::thread counting;
+    if (size >= kCountedAside) {
+        try {
+            counting = std::thread([&frames, data, size] { frames.Add(data, size); });
+        } catch (const std::system_error&) {
+            // No thread to be had: counted here, after the copy.
+        }
+    }
+    const bool copied = CopyTagRest(file.Out());
+    if (counting.joinable())
+        counting.join();
+    else
+        frames.Add(data, size);
+    if (!copied)
+        return false;
     CSoundElement e = RecordOf(h);
     e.isMp3 = 1;
     e.sampleCount = static_cast<uint32_t>(std::min<uint64_t>(frames.Samples(), UINT32_MAX));

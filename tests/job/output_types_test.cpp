@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/mp3_frame.h"
 #include "platform/file.h"
 #include "support/flac_decode.h"
 #include "support/media.h"
@@ -71,6 +72,27 @@ TEST(OutputTypes, KeepWritesEverySoundAsExtractionDoes)
     EXPECT_EQ(ReadFileBytes(k / "m_004.mp3"), mp3);
     EXPECT_EQ(ReadFileBytes(k / "m_001.mp3"), mp3);
     EXPECT_EQ(ReadWave(k / "m_002.wav").data, pcm);
+}
+
+TEST(OutputTypes, ALongMp3SoundIsCountedAsAShortOneIs)
+{
+    // Over a megabyte, the frames are counted beside the copy: the count
+    // must be the one a plain walk over the same bytes gives.
+    TempDir dir;
+    const std::string piece = Mp3Bytes(TestTone(22050, true, 22050), true, 22050);
+    std::string mp3;
+    while (mp3.size() <= (1u << 20))
+        mp3 += piece;
+    CMp3FrameCounter serial;
+    serial.Add(reinterpret_cast<const uint8_t*>(mp3.data()), mp3.size());
+    ASSERT_GT(serial.Samples(), 0u);
+    const std::string path =
+        SwfBuilder().Tag(kTagDefineSound, DefineSound(1, 2, 2, true, true, 0, U16(0) + mp3)).End().WriteTo(dir / "m.swf");
+    CSwfMovie movie;
+    const std::vector<std::string> files = Outputs(movie, path, OutputType::Keep);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(movie.Sounds().front().sampleCount, serial.Samples());
+    EXPECT_EQ(ReadFileBytes(files[0]), mp3);
 }
 
 TEST(OutputTypes, FlacHoldsTheVerySamplesOfTheWav)
