@@ -21,10 +21,11 @@ void swf_testing::SetAfterExtraction(std::function<void()> hook)
     g_afterExtraction = std::move(hook);
 }
 
-bool CSwfMovie::ExtractPending(const std::string& swfPath, bool dry)
+bool CSwfMovie::ExtractPending(const std::string& swfPath, bool dry, OutputType target)
 {
     Reset();
     m_dry = dry;
+    m_target = target;
     if (!Load(swfPath, false))
         return false;
     if (m_folder)
@@ -93,7 +94,7 @@ const char* ExtensionOf(OutputType type)
 
 bool CSwfMovie::Run(const std::string& swfPath, OutputType type, bool exportNames, const CommitGate& gate)
 {
-    if (!ExtractPending(swfPath, false))
+    if (!ExtractPending(swfPath, false, type))
         return false;
     if (g_afterExtraction)
         g_afterExtraction();

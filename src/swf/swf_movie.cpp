@@ -49,6 +49,7 @@ void CSwfMovie::Reset()
     m_outputBytes = 0;
     m_unlisted = 0;
     m_dry = false;
+    m_target = OutputType::Keep;
     m_sounds.clear();
     m_findings.clear();
     m_walk->exported.clear();

@@ -177,8 +177,9 @@ private:
     static CSoundElement RecordOf(const SoundHeader& h);
 
     // Conversion.
-    // Loads and walks the movie; dry, its outputs are nowhere.
-    bool ExtractPending(const std::string& swfPath, bool dry);
+    // Loads and walks the movie; dry, its outputs are nowhere. Target is the
+    // type the outputs are then converted to.
+    bool ExtractPending(const std::string& swfPath, bool dry, OutputType target = OutputType::Keep);
     // Converts one record to the type; true when it now names the new file.
     bool ConvertRecord(CSoundElement& sound, size_t record, OutputType type);
     // Decodes an MP3 record to a WAV file beside it, for FLAC to encode.
@@ -229,6 +230,7 @@ private:
 
     // Naming and outputs.
     bool m_dry = false;                          // outputs are nowhere: a listing
+    OutputType m_target = OutputType::Keep;      // what the outputs are converted to
     std::shared_ptr<platform::Folder> m_folder;  // where the outputs go
     std::string m_baseName;                      // their name before "_NNN.ext"
     std::string m_outputBase;                    // folder and base, as shown

@@ -129,13 +129,7 @@ bool CSwfMovie::WriteBodyBytes(platform::File& file, uint64_t at, size_t n)
     size_t copied = 0;
     if (n >= kKernelCopyFrom && m_body == m_mapping->Data())
         copied = file.CopyFrom(m_mapping->Fd(), at, n);
-    if (file.Failed() || (copied < n && !file.Write(m_body + at + copied, n - copied)))
-        return false;
-    // The disk takes a long run while the walk goes on, so that the sync
-    // before the file takes its name waits for less.
-    if (n >= kKernelCopyFrom)
-        file.StartWriteBack();
-    return true;
+    return !file.Failed() && (copied == n || file.Write(m_body + at + copied, n - copied));
 }
 
 bool CSwfMovie::WalkTags(bool inSprite)

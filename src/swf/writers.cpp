@@ -222,6 +222,11 @@ bool CSwfMovie::WriteMp3Sound(const SoundHeader& h)
         }
     }
     const bool copied = CopyTagRest(file.Out());
+    // An MP3 that stays as it is goes to the disk while its count goes on,
+    // so that the sync before it takes its name waits for less. One that is
+    // to be converted is only read again, and may never need the disk.
+    if (copied && counting.joinable() && (m_target == OutputType::Keep || m_target == OutputType::Mp3))
+        file.Out().StartWriteBack();
     if (counting.joinable())
         counting.join();
     else
