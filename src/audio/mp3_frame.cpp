@@ -109,35 +109,10 @@ namespace {
 // length is in no header).
 size_t FrameLength(const uint8_t* p, uint32_t& samples)
 {
-    static constexpr uint16_t kBitrates[2][3][16] = {
-        // MPEG 1: layers I, II, III
-        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
-         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
-         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0}},
-        // MPEG 2 and 2.5: layers I, II, III
-        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
-         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
-         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}}};
-    static constexpr uint32_t kRates[3] = {44100, 48000, 32000};
-    if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0)
-        return 0;
-    const int version = (p[1] >> 3) & 3;  // 0: MPEG 2.5, 2: MPEG 2, 3: MPEG 1
-    const int layerBits = (p[1] >> 1) & 3;  // 3: layer I, 2: layer II, 1: layer III
-    const int bitrateIndex = p[2] >> 4;
-    const int rateIndex = (p[2] >> 2) & 3;
-    if (version == 1 || layerBits == 0 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3)
-        return 0;
-    const int layer = 4 - layerBits;
-    const bool mpeg1 = version == 3;
-    const uint32_t rate = kRates[rateIndex] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
-    const uint32_t bitrate = kBitrates[mpeg1 ? 0 : 1][layer - 1][bitrateIndex] * 1000u;
-    const uint32_t padding = (p[2] >> 1) & 1;
-    if (layer == 1) {
-        samples = 384;
-        return (12 * bitrate / rate + padding) * 4;
-    }
-    samples = layer == 3 && !mpeg1 ? 576 : 1152;
-    return (layer == 3 && !mpeg1 ? 72 : 144) * bitrate / rate + padding;
+    const size_t length = BitrateIndex(p) == 0 ? 0 : Mp3FrameBytes(p);
+    if (length != 0)  // Layer I; Layer III of MPEG 2 and 2.5; the rest
+        samples = Layer(p) == 3 ? 384 : Layer(p) == 1 && Version(p) != 3 ? 576 : 1152;
+    return length;
 }
 
 }  // namespace
