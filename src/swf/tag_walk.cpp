@@ -11,6 +11,7 @@
 #include "swf/adpcm_decoder.h"
 #include "swf/lzma_body.h"
 #include "swf/walk_state.h"
+#include "util/paths.h"
 
 namespace {
 
@@ -346,13 +347,8 @@ void CSwfMovie::OnExportNames(std::map<uint16_t, std::string>& names)
             break;
         // Cut where a file name would be, and never inside a UTF-8 sequence, so
         // that a long name costs no more than a short one wherever it goes.
-        size_t keep = static_cast<size_t>(nul - start);
-        if (keep > kMaxExportNameBytes) {
-            keep = kMaxExportNameBytes;
-            while (keep > 0 && (start[keep] & 0xC0) == 0x80)
-                --keep;
-        }
-        names.try_emplace(id, reinterpret_cast<const char*>(start), keep);
+        const std::string_view name(reinterpret_cast<const char*>(start), static_cast<size_t>(nul - start));
+        names.try_emplace(id, name.substr(0, Utf8PrefixLength(name, kMaxExportNameBytes)));
         m_reader.SkipBytes(static_cast<uint64_t>(nul - start) + 1);
     }
 }

@@ -46,9 +46,7 @@ std::string OutputBaseName(std::string_view stem)
 {
     if (stem.size() <= kMaxWholeBase)
         return std::string(stem);
-    size_t cut = kMaxWholeBase - 9;
-    while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80)
-        --cut;
+    const size_t cut = Utf8PrefixLength(stem, kMaxWholeBase - 9);
     uint32_t h = 2166136261u;  // FNV-1a
     for (const char c : stem) {
         h ^= static_cast<unsigned char>(c);
@@ -60,19 +58,13 @@ std::string OutputBaseName(std::string_view stem)
 }
 
 // An export name as a part of a file name: path separators and characters
-// other file systems refuse become '_', and it is kept short.
+// other file systems refuse become '_'. It was cut short where it was read.
 std::string SafeNamePart(const std::string& name)
 {
     std::string out;
     for (const char c : name) {
         const auto u = static_cast<unsigned char>(c);
         out += u < 0x20 || u == 0x7F || std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos ? '_' : c;
-    }
-    if (out.size() > kMaxExportNameBytes) {
-        size_t cut = kMaxExportNameBytes;
-        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80)
-            --cut;  // not inside a UTF-8 sequence
-        out.resize(cut);
     }
     return out;
 }

@@ -47,6 +47,16 @@ bool FolderExists(const std::string& path)
     return platform::IsFolder(path);
 }
 
+size_t Utf8PrefixLength(std::string_view text, size_t most)
+{
+    if (most >= text.size())
+        return text.size();
+    // Back off the continuation bytes of a character the cut would split.
+    while (most > 0 && (static_cast<unsigned char>(text[most]) & 0xC0) == 0x80)
+        --most;
+    return most;
+}
+
 bool EqualsIgnoreCase(std::string_view a, std::string_view b)
 {
     if (a.size() != b.size())

@@ -3,6 +3,7 @@
 // string and never allocate.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,10 @@ std::string_view WithoutExtension(std::string_view path);
 // True for anything that exists at the path, folders included.
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
+
+// The longest start of text of at most most bytes that ends on a UTF-8
+// character boundary: its length.
+size_t Utf8PrefixLength(std::string_view text, size_t most);
 
 // ASCII case-insensitive comparison, as the command line and the lists need.
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);

@@ -50,3 +50,20 @@ TEST(Paths, EqualsIgnoreCase)
     EXPECT_FALSE(EqualsIgnoreCase("/mp3x", "/mp3"));
     EXPECT_FALSE(EqualsIgnoreCase("a", "b"));
 }
+
+TEST(Paths, Utf8PrefixNeverSplitsACharacter)
+{
+    const struct {
+        const char* text;
+        size_t most;
+        size_t length;
+    } cases[] = {
+        {"abc", 10, 3},             // shorter than the most: whole
+        {"h\xC3\xA9llo", 2, 1},     // 'é' would be split
+        {"h\xC3\xA9llo", 3, 3},     // the cut falls after it
+        {"\xE2\x82\xAC\xE2\x82\xAC", 5, 3},  // two euro signs: the second would be split
+        {"\x80\x80\x80", 2, 0},     // nothing but continuation bytes
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Utf8PrefixLength(c.text, c.most), c.length) << c.text << " at " << c.most;
+}
