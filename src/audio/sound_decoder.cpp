@@ -129,8 +129,9 @@ bool ConvertFrame(const AVFrame* frame, int channels, std::vector<int16_t>& out)
     const size_t n = static_cast<size_t>(frame->nb_samples);
     const size_t ch = static_cast<size_t>(channels);
     const auto format = static_cast<AVSampleFormat>(frame->format);
-    const bool planar = Codec().av_sample_fmt_is_planar(format) != 0;
-    switch (Codec().av_get_packed_sample_fmt(format)) {
+    const CodecLibrary& av = Codec();
+    const bool planar = av.av_sample_fmt_is_planar(format) != 0;
+    switch (av.av_get_packed_sample_fmt(format)) {
     case AV_SAMPLE_FMT_S16:
         out.resize(n * ch);
         for (size_t c = 0; c < ch; ++c) {
@@ -160,9 +161,10 @@ struct CSoundDecoder::Context {
     AVFrame* frame = nullptr;
     ~Context()
     {
-        Codec().av_frame_free(&frame);
-        Codec().av_packet_free(&packet);
-        Codec().avcodec_free_context(&codec);
+        const CodecLibrary& av = Codec();
+        av.av_frame_free(&frame);
+        av.av_packet_free(&packet);
+        av.avcodec_free_context(&codec);
     }
 };
 
@@ -188,15 +190,16 @@ bool CSoundDecoder::Open(CodedFormat format, uint32_t sampleRate, int channels)
     const AVCodec* codec = FindDecoder(format);
     if (!codec)
         return false;
+    const CodecLibrary& av = Codec();
     auto context = std::make_unique<Context>();
-    context->codec = Codec().avcodec_alloc_context3(codec);
-    context->packet = Codec().av_packet_alloc();
-    context->frame = Codec().av_frame_alloc();
+    context->codec = av.avcodec_alloc_context3(codec);
+    context->packet = av.av_packet_alloc();
+    context->frame = av.av_frame_alloc();
     if (!context->codec || !context->packet || !context->frame)
         return false;
     context->codec->sample_rate = static_cast<int>(sampleRate);
-    Codec().av_channel_layout_default(&context->codec->ch_layout, channels);
-    if (Codec().avcodec_open2(context->codec, codec, nullptr) < 0)
+    av.av_channel_layout_default(&context->codec->ch_layout, channels);
+    if (av.avcodec_open2(context->codec, codec, nullptr) < 0)
         return false;
     m_context = std::move(context);
     m_format = format;
@@ -209,15 +212,16 @@ bool CSoundDecoder::Open(CodedFormat format, uint32_t sampleRate, int channels)
 
 bool CSoundDecoder::ReceiveFrames(const SampleSink& sink)
 {
+    const CodecLibrary& av = Codec();
     bool ok = true;
     for (;;) {
-        const int rc = Codec().avcodec_receive_frame(m_context->codec, m_context->frame);
+        const int rc = av.avcodec_receive_frame(m_context->codec, m_context->frame);
         if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
             return ok;
         if (rc < 0)
             return false;  // the rest of the packet is dropped by the library
         const bool converted = ConvertFrame(m_context->frame, m_channels, m_samples);
-        Codec().av_frame_unref(m_context->frame);
+        av.av_frame_unref(m_context->frame);
         if (!converted)
             ok = false;
         else if (!m_samples.empty() && !sink(m_samples.data(), m_samples.size()))
@@ -229,8 +233,9 @@ bool CSoundDecoder::SendPacket(const uint8_t* data, size_t size, const SampleSin
 {
     if (size == 0)
         return true;
+    const CodecLibrary& av = Codec();
     if (size > static_cast<size_t>(INT32_MAX - AV_INPUT_BUFFER_PADDING_SIZE) ||
-        Codec().av_new_packet(m_context->packet, static_cast<int>(size)) < 0) {
+        av.av_new_packet(m_context->packet, static_cast<int>(size)) < 0) {
         m_lostBytes += size;
         return false;
     }
@@ -242,8 +247,8 @@ bool CSoundDecoder::SendPacket(const uint8_t* data, size_t size, const SampleSin
     std::optional<platform::QuietStandardError> quiet;
     if (m_format == CodedFormat::Speex)
         quiet.emplace();
-    const int rc = Codec().avcodec_send_packet(m_context->codec, m_context->packet);
-    Codec().av_packet_unref(m_context->packet);
+    const int rc = av.avcodec_send_packet(m_context->codec, m_context->packet);
+    av.av_packet_unref(m_context->packet);
     const bool sent = rc >= 0 || rc == AVERROR(EAGAIN);
     const bool received = ReceiveFrames(sink);
     if (sent && received)
@@ -299,10 +304,11 @@ bool CSoundDecoder::Flush(const SampleSink& sink)
     std::optional<platform::QuietStandardError> quiet;
     if (m_format == CodedFormat::Speex)
         quiet.emplace();
-    if (Codec().avcodec_send_packet(m_context->codec, nullptr) >= 0)
+    const CodecLibrary& av = Codec();
+    if (av.avcodec_send_packet(m_context->codec, nullptr) >= 0)
         ok = ReceiveFrames(sink) && ok;
     // Ready for another sound.
-    Codec().avcodec_flush_buffers(m_context->codec);
+    av.avcodec_flush_buffers(m_context->codec);
     return ok;
 }
 
