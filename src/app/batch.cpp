@@ -535,11 +535,11 @@ BatchOutcome RunBatch(const BatchOptions& options)
         progress.Done(counts[task].extracted);
     };
 
-    // Each worker holds two descriptors here, and starting one takes two
-    // more in the parent and two in the copy: more workers than the limit
-    // allows would fail to start.
+    // Each worker holds two descriptors here and those of its movie's
+    // folders (one or two), and starting one takes two more in the parent
+    // and two in the copy: more workers than the limit allows would fail.
     const size_t descriptors = platform::OpenFileLimit();
-    const unsigned maxJobs = static_cast<unsigned>(std::max<size_t>(1, descriptors > 40 ? (descriptors - 32) / 2 : 1));
+    const unsigned maxJobs = static_cast<unsigned>(std::max<size_t>(1, descriptors > 40 ? (descriptors - 32) / 4 : 1));
     std::fflush(nullptr);
     outcome.interruptedBy =
         RunWorkers(chains, WorkerLimits{std::min(options.jobs, maxJobs), options.timeout}, work, done);

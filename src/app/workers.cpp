@@ -7,9 +7,13 @@
 #include <deque>
 #include <list>
 #include <map>
+#include <memory>
 #include <set>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/file.h"
+#include "platform/folder_lock.h"
 #include "platform/owned_files.h"
 #include "platform/pending_file.h"
 #include "platform/process.h"
@@ -19,7 +23,19 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Messages from a worker: a type byte, a 32-bit little-endian length, the bytes.
-enum : char { kTempCreated = 'T', kTempGone = 'U', kCreated = 'C', kRemoved = 'D', kStarted = 'S', kResult = 'R' };
+// A folder comes with its descriptor, the files in it by its number (four
+// bytes) and their names.
+enum : char {
+    kFolder = 'F',
+    kTempCreated = 'T',
+    kTempGone = 'U',
+    kCreated = 'C',
+    kRemoved = 'D',
+    kLockTaken = 'L',
+    kLockGone = 'K',
+    kStarted = 'S',
+    kResult = 'R'
+};
 constexpr uint32_t kMaxMessage = 64u << 20;
 // To a worker: a task's number, or this once its result is on record.
 constexpr uint64_t kRecorded = ~uint64_t{0};
@@ -51,14 +67,30 @@ int RunWorker(int in, int out, const std::function<std::string(size_t)>& work)
 {
     platform::RemovePendingFilesOnSignals();
     platform::TrackMovedFiles(true);
-    platform::SetFileEventListener([out](platform::FileEvent event, const std::string& path) {
-        static constexpr char kTypes[] = {kTempCreated, kTempGone, kCreated, kRemoved};
-        Send(out, kTypes[static_cast<int>(event)], path);
+    // The task's folders, each sent once with its descriptor: the parent
+    // removes what a dead task left through them, never by path, so no
+    // folder renamed or swapped for a link since can send a removal elsewhere.
+    std::map<std::pair<dev_t, ino_t>, uint32_t> folders;
+    platform::SetFileEventListener([out, &folders](platform::FileEvent event, int folder, const std::string& name) {
+        static constexpr char kTypes[] = {kTempCreated, kTempGone, kCreated, kRemoved, kLockTaken, kLockGone};
+        struct stat st {};
+        if (folder < 0 || ::fstat(folder, &st) != 0)
+            return;
+        auto [it, added] = folders.try_emplace({st.st_dev, st.st_ino}, static_cast<uint32_t>(folders.size()));
+        if (added) {
+            const char header[5] = {kFolder, 0, 0, 0, 0};
+            platform::WriteAllPassing(out, header, sizeof header, folder);
+        }
+        const uint32_t index = it->second;
+        const char number[4] = {static_cast<char>(index), static_cast<char>(index >> 8), static_cast<char>(index >> 16),
+                                static_cast<char>(index >> 24)};
+        Send(out, kTypes[static_cast<int>(event)], std::string(number, 4) + name);
     });
     uint64_t task = 0;
     while (platform::ReadAll(in, &task, sizeof task)) {
         if (task == kRecorded)
             continue;
+        folders.clear();
         Send(out, kStarted, {});
         std::string result;
         try {
@@ -80,10 +112,35 @@ int RunWorker(int in, int out, const std::function<std::string(size_t)>& work)
     return 0;
 }
 
+// A folder a worker told of, held open by the descriptor it sent.
+struct HeldFolder {
+    int fd = -1;
+    explicit HeldFolder(int d) : fd(d) {}
+    ~HeldFolder()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    HeldFolder(const HeldFolder&) = delete;
+    HeldFolder& operator=(const HeldFolder&) = delete;
+};
+
+// A file a task made: its folder, its name there, and whether it is a lock.
+struct MadeFile {
+    std::shared_ptr<HeldFolder> folder;
+    std::string name;
+    bool lock = false;
+};
+
+// The task's files by folder number and name.
+using FileKey = std::pair<uint32_t, std::string>;
+
 // One worker process and the task it is on.
 struct Worker {
     platform::Child child;
     std::string inbox;
+    std::vector<int> received;  // descriptors not yet taken by a folder message
+    std::vector<std::shared_ptr<HeldFolder>> folders;  // of the task, by number
     bool busy = false;
     bool sent = false;     // the task's number went to the worker
     bool started = false;  // the worker said it began the task
@@ -91,10 +148,20 @@ struct Worker {
     Clock::time_point killAt = Clock::time_point::max();
     size_t chain = 0;
     size_t task = 0;
-    std::set<std::string> temps;    // the task's, reported and not yet gone
-    std::set<std::string> outputs;  // files the task made, which go if it fails
+    std::set<FileKey> temps;    // the task's, reported and not yet gone
+    std::set<FileKey> outputs;  // files the task made, which go if it fails
+    std::set<FileKey> locks;    // names it holds a claim on
     Clock::time_point deadline = Clock::time_point::max();
     bool broken = false;  // sent something that is no message
+
+    Worker() = default;
+    ~Worker()
+    {
+        for (const int fd : received)
+            ::close(fd);
+    }
+    Worker(const Worker&) = delete;
+    Worker& operator=(const Worker&) = delete;
 };
 
 // Takes the complete messages of the inbox up to the first result, which it
@@ -113,21 +180,53 @@ bool TakeMessages(Worker& w, std::string& result)
         if (w.inbox.size() - at - 5 < n)
             break;
         std::string payload = w.inbox.substr(at + 5, n);
-        switch (static_cast<char>(h[0])) {
-        case kTempCreated: w.temps.insert(std::move(payload)); break;
-        case kTempGone: w.temps.erase(payload); break;
-        case kStarted: w.started = true; break;
-        case kCreated: w.outputs.insert(std::move(payload)); break;
-        case kRemoved:
-            w.temps.erase(payload);
-            w.outputs.erase(payload);
+        const char type = static_cast<char>(h[0]);
+        FileKey key;
+        if (type != kFolder && type != kStarted && type != kResult) {
+            const auto* p = reinterpret_cast<const unsigned char*>(payload.data());
+            if (payload.size() < 5 || payload.size() - 4 > 4096) {
+                w.broken = true;
+                break;
+            }
+            key.first = p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+            key.second = payload.substr(4);
+            if (key.first >= w.folders.size() || key.second.find('/') != std::string::npos) {
+                w.broken = true;
+                break;
+            }
+        }
+        switch (type) {
+        case kFolder:
+            // Each folder message came with the descriptor sent first of
+            // those not yet taken.
+            if (w.received.empty()) {
+                w.broken = true;
+                break;
+            }
+            w.folders.push_back(std::make_shared<HeldFolder>(w.received.front()));
+            w.received.erase(w.received.begin());
             break;
+        case kTempCreated: w.temps.insert(std::move(key)); break;
+        case kTempGone: w.temps.erase(key); break;
+        case kStarted:
+            w.started = true;
+            w.folders.clear();
+            break;
+        case kCreated: w.outputs.insert(std::move(key)); break;
+        case kRemoved:
+            w.temps.erase(key);
+            w.outputs.erase(key);
+            break;
+        case kLockTaken: w.locks.insert(std::move(key)); break;
+        case kLockGone: w.locks.erase(key); break;
         case kResult:
             result = std::move(payload);
             done = true;
             break;
         default: w.broken = true; break;
         }
+        if (w.broken)
+            break;
         at += 5 + n;
     }
     w.inbox.erase(0, at);
@@ -145,9 +244,27 @@ std::string Describe(const platform::ChildEnd& end)
 // Files a task left that go before its chain goes on.
 struct Leftovers {
     size_t chain = 0;
-    std::vector<std::string> paths;
+    std::vector<MadeFile> files;
     size_t next = 0;
 };
+
+// Through the folder the worker sent: a temporary file or output only while
+// it is a regular file, a lock file only while no one holds it.
+void Remove(const MadeFile& file)
+{
+    if (file.lock)
+        platform::FolderLock::RemoveIfFree(file.folder->fd, file.name);
+    else
+        platform::RemoveRegularFileAt(file.folder->fd, file.name);
+}
+
+void ClearTask(Worker& w)
+{
+    w.temps.clear();
+    w.outputs.clear();
+    w.locks.clear();
+    w.folders.clear();
+}
 
 // The end of a task that got no result: what it left is to go (a movie that
 // did not finish leaves nothing: the files it made so far would read as a
@@ -155,10 +272,11 @@ struct Leftovers {
 WorkerOutcome Abandon(Worker& w, const std::string& why, Leftovers& left)
 {
     left.chain = w.chain;
-    left.paths.assign(w.temps.begin(), w.temps.end());
-    left.paths.insert(left.paths.end(), w.outputs.begin(), w.outputs.end());
-    w.temps.clear();
-    w.outputs.clear();
+    for (const auto* files : {&w.temps, &w.outputs, &w.locks}) {
+        for (const FileKey& key : *files)
+            left.files.push_back(MadeFile{w.folders[key.first], key.second, files == &w.locks});
+    }
+    ClearTask(w);
     w.busy = false;
     WorkerOutcome o;
     o.failure = why;
@@ -167,8 +285,8 @@ WorkerOutcome Abandon(Worker& w, const std::string& why, Leftovers& left)
 
 void RemoveAll(Leftovers& left)
 {
-    for (; left.next < left.paths.size(); ++left.next)
-        platform::RemoveMadeFile(left.paths[left.next]);
+    for (; left.next < left.files.size(); ++left.next)
+        Remove(left.files[left.next]);
 }
 
 int MillisecondsUntil(Clock::time_point when)
@@ -192,7 +310,7 @@ void StopAll(std::list<Worker>& workers)
     for (Worker& w : workers) {
         while (w.child.Fd() >= 0 && Clock::now() < giveUp) {
             platform::WaitReadable({w.child.Fd()}, MillisecondsUntil(giveUp));
-            w.child.ReadAvailable(w.inbox);
+            w.child.ReadAvailable(w.inbox, w.received);
         }
         if (w.child.Fd() >= 0)
             w.child.Signal(SIGKILL);
@@ -255,7 +373,7 @@ int RunWorkers(const std::vector<std::vector<size_t>>& chains, const WorkerLimit
     auto finished = [&](Worker& w, const WorkerOutcome& outcome, Leftovers left) {
         const size_t chain = w.chain;
         done(w.task, outcome);
-        if (!left.paths.empty())
+        if (!left.files.empty())
             leftovers.push_back(std::move(left));
         else if (nextInChain[chain] < chains[chain].size())
             ready.push_front(chain);
@@ -274,7 +392,7 @@ int RunWorkers(const std::vector<std::vector<size_t>>& chains, const WorkerLimit
     // its task abandoned.
     auto bury = [&](std::list<Worker>::iterator it, const char* why) {
         const platform::ChildEnd end = it->child.Wait();
-        while (it->child.ReadAvailable(it->inbox)) {
+        while (it->child.ReadAvailable(it->inbox, it->received)) {
         }
         std::string result;
         const bool got = it->busy && TakeMessages(*it, result);
@@ -356,9 +474,9 @@ int RunWorkers(const std::vector<std::vector<size_t>>& chains, const WorkerLimit
         // A few of a dead worker's files, then a look at the others.
         for (size_t n = 0; n < kRemovalsPerTurn && !leftovers.empty(); ++n) {
             Leftovers& left = leftovers.front();
-            if (left.next < left.paths.size())
-                platform::RemoveMadeFile(left.paths[left.next++]);
-            if (left.next == left.paths.size()) {
+            if (left.next < left.files.size())
+                Remove(left.files[left.next++]);
+            if (left.next == left.files.size()) {
                 if (nextInChain[left.chain] < chains[left.chain].size())
                     ready.push_front(left.chain);
                 leftovers.pop_front();
@@ -389,12 +507,11 @@ int RunWorkers(const std::vector<std::vector<size_t>>& chains, const WorkerLimit
             auto current = it++;
             Worker& w = *current;
             if (readable[i]) {
-                const bool open = w.child.ReadAvailable(w.inbox);
+                const bool open = w.child.ReadAvailable(w.inbox, w.received);
                 std::string result;
                 if (w.busy && !w.broken && TakeMessages(w, result)) {
                     w.busy = false;
-                    w.temps.clear();
-                    w.outputs.clear();
+                    ClearTask(w);
                     WorkerOutcome o;
                     o.reported = true;
                     o.result = std::move(result);

@@ -167,6 +167,62 @@ size_t File::Read(void* buffer, size_t size)
     return done;
 }
 
+size_t File::ReadAt(uint64_t offset, void* buffer, size_t size)
+{
+    if (m_fd < 0) {
+        m_failed = true;
+        return 0;
+    }
+    auto* out = static_cast<unsigned char*>(buffer);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(m_fd, out + done, size - done, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            m_failed = true;
+            break;
+        }
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
+namespace {
+
+FileStamp StampFrom(const struct stat& st)
+{
+    FileStamp s;
+    s.device = st.st_dev;
+    s.inode = st.st_ino;
+    s.size = static_cast<uint64_t>(st.st_size);
+    s.modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    s.changed = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    return s;
+}
+
+}  // namespace
+
+bool StampOf(int fd, FileStamp& stamp)
+{
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0)
+        return false;
+    stamp = StampFrom(st);
+    return true;
+}
+
+bool StampOfPath(const std::string& path, FileStamp& stamp)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return false;
+    stamp = StampFrom(st);
+    return true;
+}
+
 bool File::Write(const void* data, size_t size)
 {
     if (m_nowhere && !m_failed) {
@@ -369,13 +425,13 @@ bool ReadWholeFile(const std::string& path, std::string& out, size_t maxSize)
 namespace {
 
 std::mutex g_listenerLock;
-std::function<void(FileEvent, const std::string&)> g_listener;
+FileEventListener g_listener;
 
-bool Moved(bool ok, const std::string& from, const std::string& to)
+bool Moved(bool ok, int folder, const std::string& from, const std::string& to)
 {
     if (ok) {
-        TellFileEvent(FileEvent::Removed, from);
-        TellFileEvent(FileEvent::Created, to);
+        TellFileEvent(FileEvent::Removed, folder, from);
+        TellFileEvent(FileEvent::Created, folder, to);
     }
     return ok;
 }
@@ -394,17 +450,27 @@ bool LinkThenUnlink(const std::string& from, const std::string& to)
 
 }  // namespace
 
-void SetFileEventListener(std::function<void(FileEvent event, const std::string& path)> listener)
+void SetFileEventListener(FileEventListener listener)
 {
     std::lock_guard<std::mutex> lock(g_listenerLock);
     g_listener = std::move(listener);
 }
 
-void TellFileEvent(FileEvent event, const std::string& path)
+void TellFileEvent(FileEvent event, int folder, const std::string& name)
 {
     std::lock_guard<std::mutex> lock(g_listenerLock);
     if (g_listener)
-        g_listener(event, path);
+        g_listener(event, folder, name);
+}
+
+bool RemoveRegularFileAt(int folderFd, const std::string& name)
+{
+    struct stat st {};
+    if (folderFd < 0 || name.empty() || name.find('/') != std::string::npos)
+        return false;
+    if (::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT;
+    return S_ISREG(st.st_mode) && (::unlinkat(folderFd, name.c_str(), 0) == 0 || errno == ENOENT);
 }
 
 Folder::~Folder()
@@ -463,7 +529,7 @@ bool Folder::Remove(const std::string& name) const
 {
     if (m_fd < 0 || ::unlinkat(m_fd, name.c_str(), 0) != 0)
         return false;
-    TellFileEvent(FileEvent::Removed, PathOf(name));
+    TellFileEvent(FileEvent::Removed, m_fd, name);
     return true;
 }
 
@@ -486,12 +552,12 @@ bool Folder::RenameNoReplace(const std::string& from, const std::string& to) con
             return false;
         }
     }
-    return Moved(true, PathOf(from), PathOf(to));
+    return Moved(true, m_fd, from, to);
 }
 
 bool Folder::RenameReplacing(const std::string& from, const std::string& to) const
 {
-    return m_fd >= 0 && Moved(::renameat(m_fd, from.c_str(), m_fd, to.c_str()) == 0, PathOf(from), PathOf(to));
+    return m_fd >= 0 && Moved(::renameat(m_fd, from.c_str(), m_fd, to.c_str()) == 0, m_fd, from, to);
 }
 
 bool Folder::SyncFileSystem() const
@@ -508,7 +574,7 @@ bool DeleteFile(const std::string& path)
 {
     if (::unlink(path.c_str()) != 0)
         return false;
-    TellFileEvent(FileEvent::Removed, path);
+    TellFileEvent(FileEvent::Removed, -1, path);
     return true;
 }
 
@@ -516,16 +582,16 @@ bool RenameNoReplace(const std::string& from, const std::string& to)
 {
 #if defined(SYS_renameat2) && defined(RENAME_NOREPLACE)
     if (::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return Moved(true, from, to);
+        return Moved(true, -1, from, to);
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
         return false;
 #endif
-    return Moved(LinkThenUnlink(from, to), from, to);
+    return Moved(LinkThenUnlink(from, to), -1, from, to);
 }
 
 bool RenameReplacing(const std::string& from, const std::string& to)
 {
-    return Moved(::rename(from.c_str(), to.c_str()) == 0, from, to);
+    return Moved(::rename(from.c_str(), to.c_str()) == 0, -1, from, to);
 }
 
 bool SameFile(const std::string& a, const std::string& b)

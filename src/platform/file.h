@@ -19,6 +19,21 @@ enum class OpenMode {
 
 enum class OpenError { None, AlreadyExists, NameTooLong, Other };
 
+// What tells one file from another, and the same file before and after a
+// change: identity, size, and the times of its last write and change.
+struct FileStamp {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    uint64_t size = 0;
+    int64_t modified = 0;  // nanoseconds
+    int64_t changed = 0;
+    bool SameFile(const FileStamp& o) const { return device == o.device && inode == o.inode; }
+    bool operator==(const FileStamp&) const = default;
+};
+bool StampOf(int fd, FileStamp& stamp);
+// Follows links: the file the path names now.
+bool StampOfPath(const std::string& path, FileStamp& stamp);
+
 // An open folder. Files made, moved and removed by name in it stay in it
 // even when its path is renamed or replaced by a link meanwhile.
 class Folder {
@@ -85,6 +100,8 @@ public:
     // Reads up to size bytes, retrying short reads until end of file.
     // Returns the count read; a read error sets Failed() and ends the read.
     size_t Read(void* buffer, size_t size);
+    // The same from offset, leaving the file's position alone.
+    size_t ReadAt(uint64_t offset, void* buffer, size_t size);
     // Writes all size bytes or returns false (disk full, I/O error). Files
     // opened for writing gather small writes in a buffer, so an error may be
     // reported by a later Write, Seek, Size, Flush or Close instead.
@@ -132,12 +149,19 @@ bool ReadWholeFile(const std::string& path, std::string& out, size_t maxSize);
 
 // What this process does to files, told to one listener: a worker process
 // tells its parent, which can then remove what a worker that died left
-// behind. Temporary files (pending_file.h) come and go; Created and Removed
-// follow moves and deletions.
-enum class FileEvent { TempCreated, TempGone, Created, Removed };
+// behind. Each file is told by the descriptor of its folder and its name
+// there; files reached by path alone are told with folder -1 and the path.
+// Temporary files (pending_file.h) come and go; Created and Removed follow
+// moves and deletions; locks (folder_lock.h) are taken and let go.
+enum class FileEvent { TempCreated, TempGone, Created, Removed, LockTaken, LockGone };
 // One listener per process; an empty function removes it.
-void SetFileEventListener(std::function<void(FileEvent event, const std::string& path)> listener);
-void TellFileEvent(FileEvent event, const std::string& path);
+using FileEventListener = std::function<void(FileEvent event, int folder, const std::string& name)>;
+void SetFileEventListener(FileEventListener listener);
+void TellFileEvent(FileEvent event, int folder, const std::string& name);
+
+// Removes name from the folder open as folderFd when it is a regular file
+// (never a link, a folder or anything else). Gone already counts as removed.
+bool RemoveRegularFileAt(int folderFd, const std::string& name);
 
 bool DeleteFile(const std::string& path);
 // Moves from to to, never replacing an existing to.

@@ -108,17 +108,6 @@ bool RemoveIfSame(const Folder& folder, const std::string& name, const FileId& i
     return ::unlinkat(folder.Fd(), name.c_str(), 0) == 0;
 }
 
-bool RemoveMadeFile(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    Folder folder;
-    if (name.empty() || !folder.Open(slash == std::string::npos ? std::string() : path.substr(0, slash + 1), true))
-        return false;
-    // Gone already is as good as removed.
-    return !folder.Holds(name) || (folder.HoldsRegularFile(name) && folder.Remove(name));
-}
-
 AppendFile::~AppendFile()
 {
     Close();

@@ -57,10 +57,6 @@ private:
 // Removes name from folder only while it is still the regular file id.
 bool RemoveIfSame(const Folder& folder, const std::string& name, const FileId& id);
 
-// Removes a file a worker made, by its path: only a regular file (or none),
-// never through a link in the last part of its folder or its name.
-bool RemoveMadeFile(const std::string& path);
-
 // A regular file that records are added to, refused when it is anything
 // else (a FIFO without a reader must not block the run).
 class AppendFile {

@@ -173,7 +173,7 @@ bool PendingFile::CreateIn(std::shared_ptr<const Folder> folder, const std::stri
             m_replacing = false;
             m_finished = false;
             m_slot = Track(g_pending, g_pendingHint, m_folder->Fd(), candidate);
-            TellFileEvent(FileEvent::TempCreated, TempPath());
+            TellFileEvent(FileEvent::TempCreated, m_folder->Fd(), m_temp);
             return true;
         }
         if (m_file.LastOpenError() == OpenError::NameTooLong && !shortForm) {
@@ -208,7 +208,7 @@ void PendingFile::Forget()
     Untrack(g_pending, m_slot);
     m_slot = -1;
     if (m_folder)
-        TellFileEvent(FileEvent::TempGone, TempPath());
+        TellFileEvent(FileEvent::TempGone, m_folder->Fd(), m_temp);
     m_temp.clear();
 }
 
@@ -260,6 +260,16 @@ void PendingFile::Discard()
     if (m_folder)
         m_folder->Remove(m_temp);
     Forget();
+}
+
+int RemoveOnSignal(int folderFd, const std::string& name)
+{
+    return Track(g_pending, g_pendingHint, folderFd, name);
+}
+
+void KeepOnSignal(int slot)
+{
+    Untrack(g_pending, slot);
 }
 
 void RemovePendingFiles()

@@ -77,6 +77,12 @@ private:
 // from a signal handler.
 void RemovePendingFiles();
 
+// Another file of this process that a signal ending it removes with its
+// pending files (a lock's file while the lock is held): the slot to let it
+// go by, or -1 when every slot is taken.
+int RemoveOnSignal(int folderFd, const std::string& name);
+void KeepOnSignal(int slot);
+
 // In a worker, the outputs of the task under way belong to it until its
 // result is out: a signal that ends the worker before then takes them along
 // with its temporary files. Off by default (Save As and merge keep theirs).

@@ -4,11 +4,13 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -129,7 +131,7 @@ bool Child::Start(const std::function<int(int in, int out)>& work)
 {
     int up[2];    // child to parent
     int down[2];  // parent to child
-    if (::pipe2(up, O_CLOEXEC) != 0)
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, up) != 0)
         return false;
     if (::pipe2(down, O_CLOEXEC) != 0) {
         ::close(up[0]);
@@ -202,13 +204,38 @@ void Child::CloseFd()
     CloseInput();
 }
 
-bool Child::ReadAvailable(std::string& out)
+bool Child::ReadAvailable(std::string& out, std::vector<int>& descriptors)
 {
     if (m_fd < 0)
         return false;
     char buffer[16384];
+    // Room for as many descriptors as one message may carry.
+    alignas(cmsghdr) char control[CMSG_SPACE(253 * sizeof(int))];
     for (;;) {
-        const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+        iovec io{buffer, sizeof buffer};
+        msghdr message{};
+        message.msg_iov = &io;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t n = ::recvmsg(m_fd, &message, MSG_CMSG_CLOEXEC);
+        if (n >= 0 && message.msg_controllen > 0) {
+            for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+                if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS)
+                    continue;
+                const size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+                for (size_t i = 0; i < count; ++i) {
+                    int fd;
+                    std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
+                    descriptors.push_back(fd);
+                }
+            }
+        }
+        if (n > 0 && (message.msg_flags & MSG_CTRUNC) != 0) {
+            // Descriptors were lost: what they came with can't be trusted.
+            CloseFd();
+            return false;
+        }
         if (n > 0) {
             out.append(buffer, static_cast<size_t>(n));
             continue;
@@ -287,6 +314,29 @@ bool Whole(Byte* p, size_t size, Call call)
 bool WriteAll(int fd, const void* data, size_t size)
 {
     return Whole(static_cast<const char*>(data), size, [fd](const char* p, size_t n) { return ::write(fd, p, n); });
+}
+
+bool WriteAllPassing(int socket, const void* data, size_t size, int passed)
+{
+    if (size == 0)
+        return false;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    iovec io{const_cast<void*>(data), 1};
+    msghdr message{};
+    message.msg_iov = &io;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&message);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SCM_RIGHTS;
+    c->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(c), &passed, sizeof passed);
+    ssize_t n;
+    do {
+        n = ::sendmsg(socket, &message, MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    return n == 1 && WriteAll(socket, static_cast<const char*>(data) + 1, size - 1);
 }
 
 bool ReadAll(int fd, void* data, size_t size)

@@ -30,7 +30,8 @@ struct ChildEnd {
 };
 
 // A copy of this process, forked, that runs one function, takes its input
-// from the parent through one pipe and reports through another. Forking is
+// from the parent through a pipe and reports through a socket, which can
+// carry descriptors too. Forking is
 // safe only while this process runs a single thread; the child starts with
 // the parent's state, libraries included, as it was at the fork, and with no
 // other descriptor than standard input, output, error and its two pipes.
@@ -44,8 +45,8 @@ public:
     Child& operator=(const Child&) = delete;
 
     // In the child, work(in, out) runs with in the reading end of the pipe
-    // from the parent and out the writing end of the one to it; its result is
-    // the exit status. The parent's exit handlers never run there.
+    // from the parent and out its end of the socket to it; its result is the
+    // exit status. The parent's exit handlers never run there.
     bool Start(const std::function<int(int in, int out)>& work);
     // Writes to the child's input; false when it can't take it (gone).
     bool Send(const void* data, size_t size);
@@ -55,8 +56,10 @@ public:
     pid_t Pid() const { return m_pid; }
     // The reading end of the pipe, -1 once it reached its end.
     int Fd() const { return m_fd; }
-    // Appends what the pipe holds now to out; false once the pipe has ended.
-    bool ReadAvailable(std::string& out);
+    // Appends what the socket holds now to out, and the descriptors sent
+    // with it to descriptors, in the order sent (the caller owns them);
+    // false once the socket has ended.
+    bool ReadAvailable(std::string& out, std::vector<int>& descriptors);
     void Signal(int signal);
     // Waits for the child to end and reaps it.
     ChildEnd Wait();
@@ -76,6 +79,9 @@ std::vector<bool> WaitReadable(const std::vector<int>& fds, int timeoutMs);
 
 // Writes all bytes to a descriptor (a worker's pipe); false on failure.
 bool WriteAll(int fd, const void* data, size_t size);
+// The same to a worker's socket, sending passed (a descriptor, which stays
+// open here) with the first byte.
+bool WriteAllPassing(int socket, const void* data, size_t size, int passed);
 // Reads exactly size bytes, waiting for them; false at the end or on failure.
 bool ReadAll(int fd, void* data, size_t size);
 

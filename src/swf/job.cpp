@@ -5,9 +5,12 @@
 
 #include "audio/conversions.h"
 #include "platform/file.h"
-#include "platform/mapped_file.h"
+#include "platform/pending_file.h"
 #include "swf/swf_movie.h"
-#include "swf/walk_state.h"
+#include "swf/movie_body.h"
+#include "swf/output_place.h"
+#include "swf/sound_finder.h"
+#include "swf/tag_reader.h"
 #include "util/paths.h"
 
 namespace {
@@ -28,20 +31,20 @@ bool CSwfMovie::ExtractPending(const std::string& swfPath, bool dry, OutputType 
     m_target = target;
     if (!Load(swfPath, false))
         return false;
-    if (m_folder)
+    if (m_place->IsOpen())
         RemoveStaleTemporaryFiles();
-    const bool walked = WalkTags(false);
-    if (m_walk->stream.counted)
-        FinishStream();
-    if (m_mapping->Damaged()) {
-        // The file shrank under the walk, which read zeros from there on:
-        // nothing it found can be trusted.
+    {
+        CSoundFinder finder(*this, *m_body);
+        ReadMovieTags(*m_body, finder);
+    }
+    if (!m_body->Unchanged()) {
+        // The file changed under the walk (a page read as zeros, a write, a
+        // rename over its name): nothing it found can be trusted.
         Reset();
         m_loadFailure = LoadFailure::Changed;
         return false;
     }
-    TakeExportNames(0);
-    return walked;
+    return true;
 }
 
 bool CSwfMovie::Extract(const std::string& swfPath, bool exportNames)
@@ -49,26 +52,13 @@ bool CSwfMovie::Extract(const std::string& swfPath, bool exportNames)
     if (!ExtractPending(swfPath, false))
         return false;
     CommitOutputs(exportNames, false);
+    m_place->EndClaim();
     return true;
 }
 
 bool CSwfMovie::List(const std::string& swfPath)
 {
     return ExtractPending(swfPath, true);
-}
-
-void CSwfMovie::TakeExportNames(size_t first)
-{
-    // The names come in tags of their own, usually after the sounds.
-    for (size_t i = first; i < m_findings.size(); ++i) {
-        CSoundFinding& f = m_findings[i];
-        if (f.stream || f.embeddedIn != m_walk->embedded)
-            continue;
-        auto it = m_walk->exported.find(f.characterId);
-        if (it == m_walk->exported.end() && (it = m_walk->classes.find(f.characterId)) == m_walk->classes.end())
-            continue;
-        f.exportName = it->second;
-    }
 }
 
 namespace {
@@ -112,20 +102,22 @@ bool CSwfMovie::Run(const std::string& swfPath, OutputType type, bool exportName
     }
     if (gate && !gate(*this)) {
         DiscardOutputs();
+        m_place->EndClaim();
         return false;
     }
     CommitOutputs(exportNames, true);
+    m_place->EndClaim();
     return true;
 }
 
 bool CSwfMovie::DecodeToWave(platform::File& in, size_t record, platform::PendingFile& wave, CSoundElement& sound)
 {
     uint64_t frames = 0;
-    if (!wave.CreateIn(m_folder, ProvisionalName(m_outputOrder[record], ".wav")) ||
+    if (!wave.CreateIn(m_place->Folder(), ProvisionalName(m_outputOrder[record], ".wav")) ||
         !ConvertMp3ToWav(std::move(in), wave, &frames) || frames > UINT32_MAX)
         return false;
     sound.bits = 16;
-    return in.OpenIn(*m_folder, wave.TempName(), platform::OpenMode::Read);
+    return in.OpenIn(*m_place->Folder(), wave.TempName(), platform::OpenMode::Read);
 }
 
 bool CSwfMovie::ConvertRecord(CSoundElement& sound, size_t record, OutputType type)
@@ -133,8 +125,8 @@ bool CSwfMovie::ConvertRecord(CSoundElement& sound, size_t record, OutputType ty
     platform::PendingFile& source = m_outputs[record];
     platform::File in;
     platform::PendingFile target;
-    if (!in.OpenIn(*m_folder, source.TempName(), platform::OpenMode::Read) ||
-        !target.CreateIn(m_folder, ProvisionalName(m_outputOrder[record], ExtensionOf(type))))
+    if (!in.OpenIn(*m_place->Folder(), source.TempName(), platform::OpenMode::Read) ||
+        !target.CreateIn(m_place->Folder(), ProvisionalName(m_outputOrder[record], ExtensionOf(type))))
         return false;
     CSoundElement converted = sound;
     if (type == OutputType::Mp3) {

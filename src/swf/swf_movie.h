@@ -11,15 +11,16 @@
 #include <string_view>
 #include <vector>
 
-#include "swf/bit_reader.h"
 #include "swf/swf_types.h"
 
 namespace platform {
 class File;
-class Folder;
-class MappedFile;
 class PendingFile;
 }  // namespace platform
+
+class CMovieBody;
+class COutputPlace;
+class CSoundFinder;
 
 // Most sounds one movie may make files of; the rest are found and lost. Real
 // movies hold a few hundred; a tiny movie of empty tags could name millions.
@@ -27,9 +28,10 @@ constexpr size_t kMaxSoundsPerMovie = 65536;
 // Most bytes one movie's outputs may take together (64 GiB): far beyond
 // what any real movie's sounds decode to.
 constexpr uint64_t kMaxOutputBytesPerMovie = uint64_t{64} << 30;
-// Longest export name kept, in bytes: what a file name has room for.
-constexpr size_t kMaxExportNameBytes = 120;
 
+// One movie converted: read, its sounds found and written, each file brought
+// to the type asked for and named. The walk of its tags is the tag
+// reader's (tag_reader.h); finding and writing sounds is CSoundFinder's.
 class CSwfMovie {
 public:
     CSwfMovie();
@@ -38,7 +40,8 @@ public:
     CSwfMovie& operator=(const CSwfMovie&) = delete;
 
     // Reads the movie: the whole body, or in header-only mode just enough for
-    // its header values. Replaces what was loaded before.
+    // its header values. Replaces what was loaded before. A whole load picks
+    // where the outputs go (and claims their names there) unless dry.
     bool Load(const std::string& path, bool headerOnly);
     static bool GetHeaderInfo(const std::string& path, SwfHeaderInfo* info);
     // Why the last Load failed; None after a good one.
@@ -86,70 +89,36 @@ public:
     bool WroteAnything() const { return m_findings.empty() || !m_sounds.empty(); }
     SwfHeaderInfo HeaderInfo() const;
     // The frame rate with its fraction (the header's 8.8 value).
-    double FrameRate() const { return m_frameRate + m_frameRateFraction / 256.0; }
+    double FrameRate() const;
     // A plain movie whose file ends before the length its header declares:
     // its sounds are those up to the cut.
-    bool CutShort() const { return m_signature == 'F' && m_bodyLength < m_declaredLength; }
+    bool CutShort() const;
     // 'F', 'C' or 'Z': plain, zlib or LZMA body.
-    char Signature() const { return m_signature; }
+    char Signature() const;
     // The length the file header declares, and the length of the body held
     // (both counting the 8-byte file header).
-    uint32_t DeclaredLength() const { return m_declaredLength; }
-    uint32_t BodyLength() const { return m_bodyLength; }
-    size_t BufferSize() const { return m_bufferSize; }
-    uint64_t FirstTag() const { return m_firstTag; }
-    const std::string& OutputBase() const { return m_outputBase; }
+    uint32_t DeclaredLength() const;
+    uint32_t BodyLength() const;
+    size_t BufferSize() const;
+    uint64_t FirstTag() const;
+    const std::string& OutputBase() const;
 
 private:
-    struct WalkState;
+    friend class CSoundFinder;
 
-    // Container.
-    void ReleaseBody();
-    bool LoadPlain(platform::File& file, const uint8_t* header, bool headerOnly);
-    // A zlib ('CWS') or LZMA ('ZWS') body.
-    bool LoadCompressed(platform::File& file, bool headerOnly, bool lzma);
-    void ParseMovieHeader();
-
-    // Tag walk.
-    bool WalkTags(bool inSprite);
-    // Walks tags from the cursor up to limit: one timeline.
-    void WalkTimeline(uint64_t limit);
-    // A DefineBinaryData tag: a movie in it is walked where it stands.
-    void OnDefineBinaryData();
-    // Walks the embedded movie whose header starts at headerAt in the body
-    // held now and whose bytes end at limit, if its tags make a movie.
-    void WalkEmbedded(uint16_t id, uint64_t headerAt, uint64_t limit);
-    // True when the tags from at chain to an End tag or to limit exactly.
-    bool TagsChain(uint64_t at, uint64_t limit) const;
-    void OnDefineSound();
-    void OnSoundStreamHead();
-    void OnSoundStreamBlock();
-    void FinishStream();
-    // Writes decoded samples of a coded stream to its file; false once it
-    // can take no more.
-    bool AppendStreamSamples(const int16_t* samples, size_t count);
-    // Bytes from the cursor to tag end, or 0 when the cursor has passed it.
-    uint32_t BytesLeftInTag() const;
-    // Appends the bytes from the cursor to tag end to a file; to a WAV file
-    // no more than it may still hold (cut tells they were fewer).
-    bool CopyTagRest(platform::File& file);
-    // Appends n bytes of the body from at to a file.
-    bool WriteBodyBytes(platform::File& file, uint64_t at, size_t n);
-    bool CopyTagRestToWave(platform::File& file, uint64_t& dataBytes, int blockAlign, bool& cut);
-
-    // Writers and naming. Outputs are written and converted under temporary
-    // names, and take their final names together once the movie is done.
-    void PickOutputBase(const std::string& swfPath);
-    bool TryOutputFolder(const std::string& folder);
+    // Starts the file of the next sound under a temporary name; false (with
+    // the reason in finding) when no file can be created or the movie has
+    // made all it may.
+    bool CreateOutput(const char* extension, platform::PendingFile& file, CSoundFinding& finding);
+    bool OpenWaveOutput(platform::PendingFile& file, bool stereo, int bits, uint32_t rate, CSoundFinding& finding);
+    // Finishes a written output and catalogues it for finding; false (the
+    // file gone) when that fails or the movie's outputs would grow past
+    // their bound.
+    bool KeepOutput(platform::PendingFile& file, CSoundElement record, CSoundFinding& finding);
+    // Ends a finding: lost unless a record was written for it.
+    void AddFinding(CSoundFinding finding, bool written);
     // Removes what a killed run left of this movie's temporary files.
     void RemoveStaleTemporaryFiles();
-    // Starts the file of the next sound under a temporary name; false when
-    // no file can be created or the movie has made all it may.
-    bool CreateOutput(const char* extension, platform::PendingFile& file);
-    // Finishes a written output and catalogues it; false (the file gone) when
-    // that fails or the movie's outputs would grow past their bound.
-    bool KeepOutput(platform::PendingFile& file, CSoundElement record);
-    bool OpenWaveOutput(platform::PendingFile& file, bool stereo, int bits, uint32_t rate);
     // Moves every output under its final name: numbered in catalogue order,
     // or by export name, or without a number for a movie's one sound; a name
     // held by anything is passed over. An output that can't be moved is lost.
@@ -158,23 +127,6 @@ private:
     // The temporary name of the ordinal-th output made: after the number it
     // would take, so what a killed run left is told as this movie's.
     std::string ProvisionalName(size_t ordinal, const char* extension) const;
-    // The fields of a DefineSound's sound header.
-    struct SoundHeader {
-        int format = 0;
-        int rateIndex = 0;
-        bool is16Bit = false;
-        bool stereo = false;
-        uint32_t sampleCount = 0;
-    };
-    // Each writes the DefineSound data from the cursor to tag end and
-    // catalogues the file; false when nothing could be written.
-    bool WriteMp3Sound(const SoundHeader& h);
-    bool WriteAdpcmSound(const SoundHeader& h);
-    bool WritePcmSound(const SoundHeader& h);
-    // Nellymoser, Speex and G.711, decoded to 16-bit WAV; false for formats
-    // without a decoder.
-    bool WriteCodedSound(const SoundHeader& h);
-    static CSoundElement RecordOf(const SoundHeader& h);
 
     // Conversion.
     // Loads and walks the movie; dry, its outputs are nowhere. Target is the
@@ -186,54 +138,18 @@ private:
     bool DecodeToWave(platform::File& in, size_t record, platform::PendingFile& wave, CSoundElement& sound);
     // The finding of each catalogue record, by its place.
     std::vector<CSoundFinding*> FindingsByRecord();
-    // Names the findings from the first-th on that belong to the movie being
-    // walked (not to movies embedded in it) after its ExportAssets and SymbolClass.
-    void TakeExportNames(size_t first);
-    // The finding of the sound being written, which writers fill in.
-    CSoundFinding& Current();
-    // Ends a finding: lost unless a record was written for it.
-    void AddFinding(CSoundFinding finding, bool written);
-    void OnExportNames(std::map<uint16_t, std::string>& names);
-    // An MP3 sound's rate and channels as its first frame says.
-    void NoteMp3Frames(CSoundFinding& finding);
 
-    // Container.
-    int32_t m_width = 0;
-    int32_t m_height = 0;
-    int32_t m_frameRate = 0;
-    uint8_t m_frameRateFraction = 0;
-    int32_t m_frameCount = 0;
-    uint16_t m_version = 0;
-    char m_signature = 0;
+    std::unique_ptr<CMovieBody> m_body;
+    std::unique_ptr<COutputPlace> m_place;
     LoadFailure m_loadFailure = LoadFailure::None;
-    uint32_t m_declaredLength = 0;
-    // The body read: held in m_buffer (read or inflated), or a plain movie's
-    // file mapped as it stands.
-    const uint8_t* m_body = nullptr;
-    std::unique_ptr<uint8_t[]> m_buffer;
-    std::unique_ptr<platform::MappedFile> m_mapping;
-    size_t m_bufferSize = 0;
-    uint32_t m_bodyLength = 0;
-    uint64_t m_firstTag = 0;
-    CBitReader m_reader;
-    // Bytes the movie and the movies embedded in it may inflate to together,
-    // and those inflated so far: an embedded bomb is refused like an outer one.
-    uint64_t m_inflateBound = 0;
-    uint64_t m_inflated = 0;
 
-    // Catalogue and walk.
+    // Catalogue.
     std::list<CSoundElement> m_sounds;
     std::vector<CSoundFinding> m_findings;
-    uint64_t m_tagEnd = 0;
-    uint32_t m_tagLength = 0;
-    std::unique_ptr<WalkState> m_walk;
 
-    // Naming and outputs.
+    // Outputs.
     bool m_dry = false;                          // outputs are nowhere: a listing
     OutputType m_target = OutputType::Keep;      // what the outputs are converted to
-    std::shared_ptr<platform::Folder> m_folder;  // where the outputs go
-    std::string m_baseName;                      // their name before "_NNN.ext"
-    std::string m_outputBase;                    // folder and base, as shown
     std::vector<platform::PendingFile> m_outputs;  // one per catalogue record until committed
     // Per record, the order its file was started in: numbers follow the
     // order the sounds are met, though a stream is done only at its end.

@@ -78,8 +78,10 @@ std::map<std::string, std::string> Snapshot(const std::string& root)
 
 bool IsTemporaryName(const std::string& name)
 {
+    // Temporary files, and the claim a killed run held on its names.
     const std::string base = name.substr(name.rfind('/') + 1);
-    return base[0] == '.' && base.size() > 5 && base.compare(base.size() - 5, 5, ".part") == 0;
+    return (base[0] == '.' && base.size() > 5 && base.compare(base.size() - 5, 5, ".part") == 0) ||
+           (base.starts_with(".orvellin-") && base.ends_with(".lock"));
 }
 
 std::vector<std::string> Lines(const std::string& text)

@@ -15,6 +15,7 @@
 #include "support/swf_builder.h"
 #include "support/temp_dir.h"
 #include "swf/swf_movie.h"
+#include "swf/tag_reader.h"
 #include "util/paths.h"
 
 namespace {

@@ -132,9 +132,9 @@ TEST(PendingFile, AppearsUnderItsNameOnlyWhenComplete)
 {
     TempDir dir;
     std::vector<std::string> told;
-    platform::SetFileEventListener([&](platform::FileEvent event, const std::string& path) {
+    platform::SetFileEventListener([&](platform::FileEvent event, int, const std::string& name) {
         if (event == platform::FileEvent::TempCreated || event == platform::FileEvent::TempGone)
-            told.push_back((event == platform::FileEvent::TempCreated ? "+" : "-") + path.substr(path.rfind('/') + 1));
+            told.push_back((event == platform::FileEvent::TempCreated ? "+" : "-") + name);
     });
     // A leftover of a killed run keeps its name; the new file takes the next.
     WriteFileBytes(dir / ".a.wav.part", "leftover");

@@ -186,7 +186,7 @@ TEST(Container, AMovieThatShrinksWhileWalkedFailsAndLeavesNothing)
     // Another program cuts the movie as its first output is started: the
     // walk then meets pages the file no longer has.
     bool cut = false;
-    platform::SetFileEventListener([&](platform::FileEvent event, const std::string&) {
+    platform::SetFileEventListener([&](platform::FileEvent event, int, const std::string&) {
         if (event == platform::FileEvent::TempCreated && !cut)
             cut = ::truncate(path.c_str(), 100) == 0;
     });
