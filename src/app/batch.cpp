@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <string_view>
 #include <tuple>
 #include <unistd.h>
 
@@ -24,13 +25,6 @@ namespace {
 bool IsMessageSwitch(const std::string& arg)
 {
     return arg.size() == 2 && arg[0] == '/' && (arg[1] == 'm' || arg[1] == 'M');
-}
-
-// The value of "--name=value", or null when arg is no such option.
-const char* OptionValue(const std::string& arg, const char* name)
-{
-    const size_t n = std::char_traits<char>::length(name);
-    return arg.compare(0, n, name) == 0 && arg.size() > n && arg[n] == '=' ? arg.c_str() + n + 1 : nullptr;
 }
 
 unsigned ParseCount(const char* text, unsigned max)
@@ -303,14 +297,37 @@ std::string OrderKey(const std::string& path, bool exportNames)
     return name;
 }
 
-bool ParseBatchArguments(const std::vector<std::string>& args, BatchOptions& options, std::string& error)
+namespace {
+
+// Options that take a value, as --name=VALUE or --name VALUE.
+bool TakesValue(std::string_view name)
 {
-    options = BatchOptions{};
+    for (const char* option : {"--jobs", "--timeout", "--report", "--names", "--shard", "--files-from"}) {
+        if (name == option)
+            return true;
+    }
+    return false;
+}
+
+// A movie named on the command line, or a list of them.
+struct MovieSource {
+    std::string_view text;  // in the arguments
+    OutputType type;
+    bool list;
+};
+
+bool ParseArguments(const std::vector<std::string>& args, BatchOptions& options, std::string& error)
+{
     OutputType type = OutputType::Mp3;
     unsigned jobs = 0;
-    for (const std::string& arg : args) {
-        const char* value = nullptr;
-        if (IsMessageSwitch(arg)) {
+    bool optionsEnded = false;
+    // Lists are read once the whole line is known to be usable.
+    std::vector<MovieSource> sources;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || (arg[0] != '-' && arg[0] != '/')) {
+            sources.push_back(MovieSource{arg, type, false});
+        } else if (IsMessageSwitch(arg)) {
             options.showResults = true;
         } else if (EqualsIgnoreCase(arg, "/wav")) {
             type = OutputType::Wav;
@@ -320,51 +337,81 @@ bool ParseBatchArguments(const std::vector<std::string>& args, BatchOptions& opt
             type = OutputType::Keep;
         } else if (EqualsIgnoreCase(arg, "/flac")) {
             type = OutputType::Flac;
-        } else if ((value = OptionValue(arg, "--jobs"))) {
-            if ((jobs = ParseCount(value, 1024)) == 0) {
-                error = "--jobs takes a whole number from 1 to 1024";
-                return false;
-            }
-        } else if ((value = OptionValue(arg, "--timeout"))) {
-            char* end = nullptr;
-            const double seconds = std::strtod(value, &end);
-            if (!*value || *end != '\0' || !(seconds > 0) || seconds > 1e9) {
-                error = "--timeout takes a number of seconds greater than 0";
-                return false;
-            }
-            options.timeout = seconds;
-        } else if ((value = OptionValue(arg, "--report"))) {
-            options.report = value;
-        } else if (arg == "--resume") {
-            options.resume = true;
-        } else if (arg == "--list") {
-            options.list = true;
-        } else if (arg == "--quiet") {
-            options.quiet = true;
-        } else if ((value = OptionValue(arg, "--names"))) {
-            if (std::string(value) != "export" && std::string(value) != "number") {
-                error = "--names takes export or number";
-                return false;
-            }
-            options.exportNames = std::string(value) == "export";
-        } else if ((value = OptionValue(arg, "--shard"))) {
-            const char* slash = std::strchr(value, '/');
-            const std::string k = slash ? std::string(value, slash) : "";
-            options.shard = ParseCount(k.c_str(), 1u << 20);
-            options.shards = slash ? ParseCount(slash + 1, 1u << 20) : 0;
-            if (options.shard == 0 || options.shards == 0 || options.shard > options.shards) {
-                error = "--shard takes K/N, with 1 <= K <= N";
-                return false;
-            }
-        } else if ((value = OptionValue(arg, "--files-from"))) {
-            if (!ReadList(value, type, options.movies, error))
-                return false;
+        } else if (arg[0] == '/') {
+            sources.push_back(MovieSource{arg, type, false});  // an absolute path
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "-") {
+            error = "- is no option and names no movie (a movie named - is ./-)";
+            return false;
         } else {
-            if (options.movies.size() >= kMaxMovies) {
-                error = "more than " + std::to_string(kMaxMovies) + " movies: split them into several runs";
+            const size_t equals = arg.find('=');
+            const std::string name = arg.substr(0, equals);
+            if (!TakesValue(name)) {
+                if (equals != std::string::npos && (name == "--resume" || name == "--list" || name == "--quiet")) {
+                    error = name + " takes no value";
+                    return false;
+                } else if (arg == "--resume") {
+                    options.resume = true;
+                } else if (arg == "--list") {
+                    options.list = true;
+                } else if (arg == "--quiet") {
+                    options.quiet = true;
+                } else if (arg == "--open") {
+                    error = "--open comes first, followed only by movies and folders to open in the window";
+                    return false;
+                } else {
+                    error = "unknown option " + Printable(name) +
+                            " (see --help; a movie whose name starts with - goes after -- or as ./NAME)";
+                    return false;
+                }
+                continue;
+            }
+            // A separate value never starts with '-', so that a forgotten
+            // value can't swallow the next option.
+            std::string_view given;
+            if (equals != std::string::npos) {
+                given = std::string_view(arg).substr(equals + 1);
+            } else if (i + 1 < args.size() && (args[i + 1] == "-" || args[i + 1][0] != '-')) {
+                given = args[++i];
+            } else {
+                error = name + " needs a value (" + name + "=VALUE for one that starts with -)";
                 return false;
             }
-            options.movies.push_back(BatchMovie{arg, type});
+            const std::string value(given);
+            if (name == "--jobs") {
+                if ((jobs = ParseCount(value.c_str(), 1024)) == 0) {
+                    error = "--jobs takes a whole number from 1 to 1024";
+                    return false;
+                }
+            } else if (name == "--timeout") {
+                char* end = nullptr;
+                const double seconds = std::strtod(value.c_str(), &end);
+                if (value.empty() || *end != '\0' || !(seconds > 0) || seconds > 1e9) {
+                    error = "--timeout takes a number of seconds greater than 0";
+                    return false;
+                }
+                options.timeout = seconds;
+            } else if (name == "--report") {
+                options.report = value;
+            } else if (name == "--names") {
+                if (value != "export" && value != "number") {
+                    error = "--names takes export or number";
+                    return false;
+                }
+                options.exportNames = value == "export";
+            } else if (name == "--shard") {
+                const size_t slash = value.find('/');
+                const std::string k = value.substr(0, slash);
+                options.shard = slash != std::string::npos ? ParseCount(k.c_str(), 1u << 20) : 0;
+                options.shards = slash != std::string::npos ? ParseCount(value.c_str() + slash + 1, 1u << 20) : 0;
+                if (options.shard == 0 || options.shards == 0 || options.shard > options.shards) {
+                    error = "--shard takes K/N, with 1 <= K <= N";
+                    return false;
+                }
+            } else {
+                sources.push_back(MovieSource{given, type, true});
+            }
         }
     }
     if (options.resume && options.list) {
@@ -378,7 +425,28 @@ bool ParseBatchArguments(const std::vector<std::string>& args, BatchOptions& opt
     if (jobs == 0)
         jobs = ParseCount(std::getenv("ORVELLIN_JOBS"), 1024);
     options.jobs = jobs != 0 ? jobs : platform::ProcessorCount();
+
+    for (const MovieSource& source : sources) {
+        if (source.list) {
+            if (!ReadList(std::string(source.text), source.type, options.movies, error))
+                return false;
+            continue;
+        }
+        if (options.movies.size() >= kMaxMovies) {
+            error = "more than " + std::to_string(kMaxMovies) + " movies: split them into several runs";
+            return false;
+        }
+        options.movies.push_back(BatchMovie{std::string(source.text), source.type});
+    }
     return true;
+}
+
+}  // namespace
+
+bool ParseBatchArguments(const std::vector<std::string>& args, BatchOptions& options, std::string& error)
+{
+    options = BatchOptions{};
+    return ParseArguments(args, options, error);
 }
 
 BatchOutcome RunBatch(const BatchOptions& options)

@@ -47,6 +47,11 @@ const char kUsage[] =
     "  --quiet            no progress line on a terminal\n"
     "  --help             show this text\n"
     "  --version          show the version\n"
+    "  --                 end of the options: every argument after it is a movie\n"
+    "\n"
+    "An option's value may also be the next argument (--jobs 4) when it doesn't\n"
+    "start with -. An argument starting with - that is no option stops the run\n"
+    "before any movie is touched.\n"
     "\n"
     "Files go next to each movie as NAME_001.mp3, NAME_002.wav, NAME_003.flac, ...\n"
     "(NAME.mp3 for a movie with one sound). Where that folder can't be written,\n"
@@ -55,8 +60,8 @@ const char kUsage[] =
     "a file appears under its name only when it is complete.\n"
     "\n"
     "Exit status: 0 when every movie converted with all its sounds; 1 when a movie\n"
-    "failed or lost sounds; 2 for a command line that can't be used or a window\n"
-    "without a display.\n";
+    "failed or lost sounds; 2 for a command line that can't be used (an unknown\n"
+    "option, a list that can't be read) or a window without a display.\n";
 
 bool IsSet(const char* name)
 {
@@ -134,6 +139,8 @@ int CConverterApp::RunBatchMode(int& argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
     for (const std::string& arg : args) {
+        if (arg == "--")
+            break;  // movies from here on
         if (arg == "--help")
             return WriteOut(kUsage) ? 0 : 1;
         if (arg == "--version")

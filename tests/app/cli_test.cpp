@@ -350,3 +350,69 @@ TEST(CommandLine, KeepAndFlacInAnyLetterCase)
     EXPECT_EQ(after.size(), before.size());
     EXPECT_EQ(after["b_001.flac"], before.at("b_001.flac"));
 }
+
+TEST(CommandLine, WhatIsNoOptionStopsTheRunFirst)
+{
+    TempDir dir;
+    PcmMovie(dir / "m.swf");
+    WriteFileBytes(dir / "list.txt", "m.swf\n");
+    const struct {
+        const char* args;
+        const char* error;
+    } cases[] = {
+        {"--lsit m.swf", "unknown option --lsit"},
+        {"--files-from=list.txt --resum --report=r.jsonl", "unknown option --resum"},
+        {"m.swf -j4", "unknown option -j4"},
+        {"m.swf --shard=1/2 --jobs", "--jobs needs a value"},
+        // A forgotten value does not swallow the next option.
+        {"--report --resume m.swf", "--report needs a value"},
+        {"m.swf --quiet=yes", "--quiet takes no value"},
+        {"m.swf -", "- is no option"},
+        {"m.swf --open", "--open comes first"},
+    };
+    const auto before = Snapshot(dir.Path());
+    for (const auto& c : cases) {
+        const Result r = RunProgram(dir, c.args, "", true);
+        EXPECT_EQ(r.status, 2) << c.args;
+        EXPECT_EQ(r.out.rfind("orvellin: ", 0), 0u) << c.args << ": " << r.out;
+        EXPECT_NE(r.out.find(c.error), std::string::npos) << c.args << ": " << r.out;
+        EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << c.args << ": one line, " << r.out;
+        EXPECT_TRUE(Snapshot(dir.Path()) == before) << c.args;
+    }
+}
+
+TEST(CommandLine, ValuesInEitherFormAndMoviesAfterDoubleDash)
+{
+    // --shard 1/2 is the shard, not a movie: both forms take the same movies.
+    std::string results[2];
+    for (int spaced = 0; spaced < 2; ++spaced) {
+        TempDir dir;
+        std::string list;
+        for (int i = 0; i < 8; ++i) {
+            PcmMovie(dir / ("m" + std::to_string(i) + ".swf"));
+            list += "m" + std::to_string(i) + ".swf\n";
+        }
+        WriteFileBytes(dir / "list.txt", list);
+        const std::string eq = spaced ? " " : "=";
+        const Result r = RunProgram(dir, "--shard" + eq + "1/2 --jobs" + eq + "2 --timeout" + eq + "60 --names" + eq +
+                                             "number --report" + eq + "r.jsonl --files-from" + eq + "list.txt /m");
+        EXPECT_EQ(r.status, 0) << r.out;
+        results[spaced] = r.out;
+        const size_t converted = Lines(r.out).size() - 1;
+        EXPECT_GT(converted, 0u) << r.out;
+        EXPECT_LT(converted, 8u) << r.out;
+        EXPECT_EQ(Lines(ReadFileBytes(dir / "r.jsonl")).size(), converted);
+    }
+    EXPECT_EQ(results[0], results[1]);
+
+    // After --, options and switches are movie names.
+    TempDir dir;
+    for (const char* name : {"-x.swf", "--list", "--help", "-"})
+        PcmMovie(dir / name);
+    const Result r = RunProgram(dir, "/m /wav -- -x.swf --list --help - /M");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Conversion results:\n\n-x.swf: 1/1 Extracted\n--list: 1/1 Extracted\n--help: 1/1 Extracted\n"
+                     "-: 1/1 Extracted\nM: Conversion failure\n");
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"-", "--help", "--help.wav", "--list", "--list.wav", "-.wav",
+                                                    "-x.swf", "-x.wav"}));
+}
