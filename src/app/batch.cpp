@@ -36,65 +36,6 @@ unsigned ParseCount(const char* text, unsigned max)
     return *end == '\0' && n <= max ? static_cast<unsigned>(n) : 0;
 }
 
-// Movie paths one per line; "-" reads standard input. Bounded: a list that
-// never ends (a pipe from a program gone wrong) ends the run with a reason
-// instead of exhausting memory.
-bool ReadList(const std::string& list, OutputType type, std::vector<BatchMovie>& movies, std::string& error)
-{
-    platform::RegularReader in;
-    if (list == "-") {
-        in.UseStandardInput();
-    } else if (!in.Open(list)) {
-        error = "can't read the movie list " + list + ": " + in.Why();
-        return false;
-    }
-    std::vector<char> buffer(1 << 16);
-    std::string line;
-    size_t number = 1;
-    const auto take = [&] {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty())
-            return true;
-        if (movies.size() >= kMaxMovies) {
-            error = "more than " + std::to_string(kMaxMovies) + " movies; the list " + list +
-                    " has more at line " + std::to_string(number) + ": split it into several runs";
-            return false;
-        }
-        movies.push_back(BatchMovie{std::move(line), type});
-        line.clear();
-        return true;
-    };
-    for (;;) {
-        const ssize_t got = in.Read(buffer.data(), buffer.size());
-        if (got < 0) {
-            error = "can't read the movie list " + list;
-            return false;
-        }
-        if (got == 0)
-            break;
-        for (ssize_t i = 0; i < got; ++i) {
-            const char c = buffer[static_cast<size_t>(i)];
-            if (c == '\n') {
-                if (!take())
-                    return false;
-                ++number;
-            } else if (c == '\0') {
-                error = "the movie list " + list + " holds a NUL byte at line " + std::to_string(number) +
-                        ": it is no list of paths";
-                return false;
-            } else if (line.size() > kMaxListLine) {
-                error = "line " + std::to_string(number) + " of the movie list " + list + " is longer than " +
-                        std::to_string(kMaxListLine) + " bytes, more than any path";
-                return false;
-            } else {
-                line += c;
-            }
-        }
-    }
-    return take();
-}
-
 // A name as the results text shows it: control characters escaped, C0 and
 // C1 alike (U+0080 to U+009F, which a terminal may take for commands), so
 // that no file name can start a line of its own or move the cursor. Bytes
@@ -299,6 +240,73 @@ std::string OrderKey(const std::string& path, bool exportNames)
 
 namespace {
 
+// Movie paths one a line, or each ended by a NUL byte (nul); "-" reads
+// standard input. Bounded: a list that never ends (a pipe from a program
+// gone wrong) ends the run with a reason instead of exhausting memory.
+bool ReadList(const std::string& list, OutputType type, bool nul, std::vector<BatchMovie>& movies, std::string& error)
+{
+    platform::RegularReader in;
+    if (list == "-") {
+        in.UseStandardInput();
+    } else if (!in.Open(list)) {
+        error = "can't read the movie list " + Printable(list) + ": " + in.Why();
+        return false;
+    }
+    const char separator = nul ? '\0' : '\n';
+    const std::string unit = nul ? "entry " : "line ";
+    std::vector<char> buffer(1 << 16);
+    std::string entry;
+    entry.reserve(kMaxListLine);
+    size_t number = 1;
+    const auto take = [&] {
+        if (!nul && !entry.empty() && entry.back() == '\r')
+            entry.pop_back();
+        if (entry.empty())
+            return true;
+        if (movies.size() >= kMaxMovies) {
+            error = "more than " + std::to_string(kMaxMovies) + " movies; the list " + Printable(list) + " has more at " +
+                    unit + std::to_string(number) + ": split it into several runs";
+            return false;
+        }
+        movies.push_back(BatchMovie{entry, type});
+        entry.clear();
+        return true;
+    };
+    for (;;) {
+        const ssize_t got = in.Read(buffer.data(), buffer.size());
+        if (got < 0) {
+            error = "can't read the movie list " + Printable(list);
+            return false;
+        }
+        if (got == 0)
+            break;
+        const char* at = buffer.data();
+        const char* const end = at + got;
+        while (at < end) {
+            const char* const stop = static_cast<const char*>(std::memchr(at, separator, static_cast<size_t>(end - at)));
+            const size_t part = static_cast<size_t>((stop ? stop : end) - at);
+            if (!nul && std::memchr(at, '\0', part)) {
+                error = "the movie list " + Printable(list) + " holds a NUL byte at line " + std::to_string(number) +
+                        ": it is no list of paths one a line (--null reads NUL-separated ones)";
+                return false;
+            }
+            if (part > kMaxListLine - entry.size()) {
+                error = unit + std::to_string(number) + " of the movie list " + Printable(list) + " is longer than " +
+                        std::to_string(kMaxListLine) + " bytes, more than any path";
+                return false;
+            }
+            entry.append(at, part);
+            if (!stop)
+                break;
+            if (!take())
+                return false;
+            ++number;
+            at = stop + 1;
+        }
+    }
+    return take();
+}
+
 // Options that take a value, as --name=VALUE or --name VALUE.
 bool TakesValue(std::string_view name)
 {
@@ -320,8 +328,10 @@ bool ParseArguments(const std::vector<std::string>& args, BatchOptions& options,
 {
     OutputType type = OutputType::Mp3;
     unsigned jobs = 0;
+    bool nul = false;
     bool optionsEnded = false;
-    // Lists are read once the whole line is known to be usable.
+    // Lists are read once the whole line is known to be usable, and --null
+    // may follow them.
     std::vector<MovieSource> sources;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -348,7 +358,8 @@ bool ParseArguments(const std::vector<std::string>& args, BatchOptions& options,
             const size_t equals = arg.find('=');
             const std::string name = arg.substr(0, equals);
             if (!TakesValue(name)) {
-                if (equals != std::string::npos && (name == "--resume" || name == "--list" || name == "--quiet")) {
+                if (equals != std::string::npos && (name == "--resume" || name == "--list" || name == "--quiet" ||
+                                                    name == "--null")) {
                     error = name + " takes no value";
                     return false;
                 } else if (arg == "--resume") {
@@ -357,6 +368,8 @@ bool ParseArguments(const std::vector<std::string>& args, BatchOptions& options,
                     options.list = true;
                 } else if (arg == "--quiet") {
                     options.quiet = true;
+                } else if (arg == "--null") {
+                    nul = true;
                 } else if (arg == "--open") {
                     error = "--open comes first, followed only by movies and folders to open in the window";
                     return false;
@@ -428,7 +441,7 @@ bool ParseArguments(const std::vector<std::string>& args, BatchOptions& options,
 
     for (const MovieSource& source : sources) {
         if (source.list) {
-            if (!ReadList(std::string(source.text), source.type, options.movies, error))
+            if (!ReadList(std::string(source.text), source.type, nul, options.movies, error))
                 return false;
             continue;
         }

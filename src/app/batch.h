@@ -37,11 +37,12 @@ struct BatchOptions {
 // Reads the arguments (after the program name): movies, /mp3, /wav, /keep and
 // /flac for the movies after them, /m, the options of --help (--name=VALUE
 // or --name VALUE), "--" after which every argument is a movie, and movie
-// lists (--files-from), read in their place among the movies once the whole
-// line is known to be usable. False, with the reason in error, for an
-// argument starting with '-' that is no option, an option that is
-// malformed, or a list that can't be read, is no regular file (standard
-// input excepted), has a line too long to be a path or names too many movies.
+// lists (--files-from, NUL-separated with --null), read in their place among
+// the movies once the whole line is known to be usable. False, with the
+// reason in error, for an argument starting with '-' that is no option, an
+// option that is malformed, or a list that can't be read, is no regular file
+// (standard input excepted), has an entry too long to be a path or names too
+// many movies.
 constexpr size_t kMaxListLine = 4096;  // the longest path the system takes
 constexpr size_t kMaxMovies = 1000000;
 bool ParseBatchArguments(const std::vector<std::string>& args, BatchOptions& options, std::string& error);

@@ -37,6 +37,8 @@ const char kUsage[] =
     "                     and leaves no files\n"
     "  --files-from=LIST  also convert the movies LIST names, one path a line\n"
     "                     (- for standard input), with the type in force there\n"
+    "  --null             the paths of every LIST are each ended by a NUL byte\n"
+    "                     (find -print0), so that a path may hold a newline\n"
     "  --report=FILE      add a JSON record per movie to FILE as each finishes\n"
     "  --resume           with --report: skip movies whose record says converted\n"
     "                     and still holds; do the others again\n"

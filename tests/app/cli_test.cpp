@@ -416,3 +416,41 @@ TEST(CommandLine, ValuesInEitherFormAndMoviesAfterDoubleDash)
     EXPECT_EQ(dir.List(), (std::vector<std::string>{"-", "--help", "--help.wav", "--list", "--list.wav", "-.wav",
                                                     "-x.swf", "-x.wav"}));
 }
+
+TEST(CommandLine, NulSeparatedListsKeepNewlinesInPaths)
+{
+    // Read a line at a time, "x\ny/m.swf" would name y/m.swf, a movie
+    // outside the folder listed.
+    TempDir dir;
+    ASSERT_EQ(::mkdir((dir / "x\ny").c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir((dir / "y").c_str(), 0700), 0);
+    PcmMovie(dir / "x\ny/m.swf");
+    PcmMovie(dir / "y/m.swf");
+    PcmMovie(dir / "a.swf");
+    PcmMovie(dir / "c.swf");
+    // Empty entries are passed over; the last needs no NUL.
+    const std::string list("\0x\ny/m.swf\0\0a.swf", 18);
+    WriteFileBytes(dir / "list0", list);
+    const struct {
+        const char* env;
+        const char* args;
+    } cases[] = {
+        // --null applies to every list, wherever it stands; each list's
+        // movies take its place and the type in force there.
+        {"", "/m /wav --files-from=list0 /mp3 c.swf --null"},
+        {"sh -c '\"$0\" \"$@\" <list0'", "--null /m /wav --files-from - /mp3 c.swf"},
+    };
+    for (const auto& c : cases) {
+        const Result r = RunProgram(dir, c.args, c.env);
+        EXPECT_EQ(r.status, 0) << c.args;
+        EXPECT_EQ(r.out, "Conversion results:\n\nm.swf: 1/1 Extracted\na.swf: 1/1 Extracted\nc.swf: 1/1 Extracted\n")
+            << c.args;
+        EXPECT_EQ(Snapshot(dir / "y"), (std::map<std::string, std::string>{{"m.swf", ReadFileBytes(dir / "y/m.swf")}}));
+        EXPECT_EQ(Snapshot(dir / "x\ny").size(), 2u) << c.args;
+        EXPECT_TRUE(std::filesystem::exists(dir / "x\ny/m.wav")) << c.args;
+        EXPECT_TRUE(std::filesystem::exists(dir / "a.wav")) << c.args;
+        EXPECT_TRUE(std::filesystem::exists(dir / "c.mp3")) << c.args;
+        for (const char* output : {"x\ny/m.wav", "a.wav", "c.mp3"})
+            std::filesystem::remove(dir / output);
+    }
+}
