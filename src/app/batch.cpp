@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <new>
 #include <string_view>
 #include <tuple>
 #include <unistd.h>
@@ -240,10 +241,45 @@ std::string OrderKey(const std::string& path, bool exportNames)
 
 namespace {
 
+// The movies a run keeps, in the order they are named: those of its shard
+// only, so that a shard of a long list costs what it keeps, within bounds
+// on how many are named and how many bytes their paths take.
+class CMovieTaker {
+public:
+    enum Outcome { kGoesOn, kTooMany, kTooLarge };
+
+    explicit CMovieTaker(BatchOptions& options) : m_options(options) {}
+
+    Outcome Take(const std::string& path, OutputType type)
+    {
+        if (++m_named > kMaxMovies)
+            return kTooMany;
+        if (m_options.shards != 0 && ShardOf(path, m_options.shards, m_options.exportNames) != m_options.shard)
+            return kGoesOn;
+        if (path.size() > kMaxPathBytes - m_bytes)
+            return kTooLarge;
+        m_bytes += path.size();
+        // A copy, not the reader's buffer: it is as large as the path.
+        m_options.movies.push_back(BatchMovie{path, type});
+        return kGoesOn;
+    }
+
+    static std::string Bound(Outcome outcome)
+    {
+        return outcome == kTooMany ? "more than " + std::to_string(kMaxMovies) + " movies"
+                                   : "more than " + std::to_string(kMaxPathBytes >> 20) + " MiB of movie paths";
+    }
+
+private:
+    BatchOptions& m_options;
+    size_t m_named = 0;
+    size_t m_bytes = 0;
+};
+
 // Movie paths one a line, or each ended by a NUL byte (nul); "-" reads
 // standard input. Bounded: a list that never ends (a pipe from a program
 // gone wrong) ends the run with a reason instead of exhausting memory.
-bool ReadList(const std::string& list, OutputType type, bool nul, std::vector<BatchMovie>& movies, std::string& error)
+bool ReadList(const std::string& list, OutputType type, bool nul, CMovieTaker& taker, std::string& error)
 {
     platform::RegularReader in;
     if (list == "-") {
@@ -263,12 +299,13 @@ bool ReadList(const std::string& list, OutputType type, bool nul, std::vector<Ba
             entry.pop_back();
         if (entry.empty())
             return true;
-        if (movies.size() >= kMaxMovies) {
-            error = "more than " + std::to_string(kMaxMovies) + " movies; the list " + Printable(list) + " has more at " +
-                    unit + std::to_string(number) + ": split it into several runs";
+        const CMovieTaker::Outcome outcome = taker.Take(entry, type);
+        if (outcome != CMovieTaker::kGoesOn) {
+            error = CMovieTaker::Bound(outcome) + "; the list " + Printable(list) + " has more at " + unit +
+                    std::to_string(number) + ": split it into several runs" +
+                    (outcome == CMovieTaker::kTooLarge ? " (or shards, --shard=K/N)" : "");
             return false;
         }
-        movies.push_back(BatchMovie{entry, type});
         entry.clear();
         return true;
     };
@@ -283,8 +320,9 @@ bool ReadList(const std::string& list, OutputType type, bool nul, std::vector<Ba
         const char* at = buffer.data();
         const char* const end = at + got;
         while (at < end) {
-            const char* const stop = static_cast<const char*>(std::memchr(at, separator, static_cast<size_t>(end - at)));
-            const size_t part = static_cast<size_t>((stop ? stop : end) - at);
+            const size_t left = static_cast<size_t>(end - at);
+            const char* const stop = static_cast<const char*>(std::memchr(at, separator, left));
+            const size_t part = stop ? static_cast<size_t>(stop - at) : left;
             if (!nul && std::memchr(at, '\0', part)) {
                 error = "the movie list " + Printable(list) + " holds a NUL byte at line " + std::to_string(number) +
                         ": it is no list of paths one a line (--null reads NUL-separated ones)";
@@ -330,8 +368,8 @@ bool ParseArguments(const std::vector<std::string>& args, BatchOptions& options,
     unsigned jobs = 0;
     bool nul = false;
     bool optionsEnded = false;
-    // Lists are read once the whole line is known to be usable, and --null
-    // may follow them.
+    // Lists are read once every option is known: --null, --shard and
+    // --names may follow them.
     std::vector<MovieSource> sources;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -439,17 +477,18 @@ bool ParseArguments(const std::vector<std::string>& args, BatchOptions& options,
         jobs = ParseCount(std::getenv("ORVELLIN_JOBS"), 1024);
     options.jobs = jobs != 0 ? jobs : platform::ProcessorCount();
 
+    CMovieTaker taker(options);
     for (const MovieSource& source : sources) {
-        if (source.list) {
-            if (!ReadList(std::string(source.text), source.type, nul, options.movies, error))
+        if (!source.list) {
+            const CMovieTaker::Outcome outcome = taker.Take(std::string(source.text), source.type);
+            if (outcome != CMovieTaker::kGoesOn) {
+                error = CMovieTaker::Bound(outcome) + " on the command line: split them into several runs";
                 return false;
+            }
             continue;
         }
-        if (options.movies.size() >= kMaxMovies) {
-            error = "more than " + std::to_string(kMaxMovies) + " movies: split them into several runs";
+        if (!ReadList(std::string(source.text), source.type, nul, taker, error))
             return false;
-        }
-        options.movies.push_back(BatchMovie{std::string(source.text), source.type});
     }
     return true;
 }
@@ -459,7 +498,16 @@ bool ParseArguments(const std::vector<std::string>& args, BatchOptions& options,
 bool ParseBatchArguments(const std::vector<std::string>& args, BatchOptions& options, std::string& error)
 {
     options = BatchOptions{};
-    return ParseArguments(args, options, error);
+    try {
+        return ParseArguments(args, options, error);
+    } catch (const std::bad_alloc&) {
+        // What was kept goes first, so that the reason can be written.
+        const size_t kept = options.movies.size();
+        options.movies = {};
+        error = "out of memory reading the movies to convert (" + std::to_string(kept) +
+                " kept): split the list into several runs";
+        return false;
+    }
 }
 
 BatchOutcome RunBatch(const BatchOptions& options)
@@ -467,11 +515,7 @@ BatchOutcome RunBatch(const BatchOptions& options)
     BatchOutcome outcome;
     outcome.results = options.list ? "Listing results:\n\n" : "Conversion results:\n\n";
     outcome.showResults = options.showResults;
-    std::vector<BatchMovie> movies;
-    for (const BatchMovie& m : options.movies) {
-        if (options.shards == 0 || ShardOf(m.path, options.shards, options.exportNames) == options.shard)
-            movies.push_back(m);
-    }
+    const std::vector<BatchMovie>& movies = options.movies;
 
     // Everything that can stop the run is checked before any movie is touched.
     std::map<std::string, std::string> earlier;

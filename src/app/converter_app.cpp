@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -139,22 +140,39 @@ int CConverterApp::RunWindow(char** argv, const std::vector<std::string>& open)
 
 int CConverterApp::RunBatchMode(int& argc, char** argv)
 {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    for (const std::string& arg : args) {
-        if (arg == "--")
-            break;  // movies from here on
-        if (arg == "--help")
-            return WriteOut(kUsage) ? 0 : 1;
-        if (arg == "--version")
-            return WriteOut("orvellin " ORVELLIN_VERSION " (build " ORVELLIN_BUILD ")\n") ? 0 : 1;
-    }
     BatchOptions options;
     std::string error;
-    if (!ParseBatchArguments(args, options, error)) {
-        std::fprintf(stderr, "orvellin: %s\n", error.c_str());
+    try {
+        std::vector<std::string> args(argv + 1, argv + argc);
+        for (const std::string& arg : args) {
+            if (arg == "--")
+                break;  // movies from here on
+            if (arg == "--help")
+                return WriteOut(kUsage) ? 0 : 1;
+            if (arg == "--version")
+                return WriteOut("orvellin " ORVELLIN_VERSION " (build " ORVELLIN_BUILD ")\n") ? 0 : 1;
+        }
+        if (!ParseBatchArguments(args, options, error)) {
+            std::fprintf(stderr, "orvellin: %s\n", error.c_str());
+            return 2;
+        }
+    } catch (const std::bad_alloc&) {
+        std::fputs("orvellin: out of memory reading the arguments\n", stderr);
         return 2;
     }
-    const BatchOutcome outcome = RunBatch(options);
+    return Run(argv, options);
+}
+
+int CConverterApp::Run(char** argv, const BatchOptions& options)
+{
+    BatchOutcome outcome;
+    try {
+        outcome = RunBatch(options);
+    } catch (const std::bad_alloc&) {
+        // An end with a reason rather than an abort.
+        std::fputs("orvellin: out of memory: the run stopped; run it again with fewer movies\n", stderr);
+        return 1;
+    }
     if (!outcome.error.empty()) {
         std::fprintf(stderr, "orvellin: %s\n", outcome.error.c_str());
         return 2;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -453,4 +454,44 @@ TEST(CommandLine, NulSeparatedListsKeepNewlinesInPaths)
         for (const char* output : {"x\ny/m.wav", "a.wav", "c.mp3"})
             std::filesystem::remove(dir / output);
     }
+}
+
+TEST(Bounds, EndlessListsEndWithAReasonUnderAMemoryLimit)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's shadow memory does not fit under an address space limit";
+#endif
+    TempDir dir;
+    // Endless lists of one path, 4,000 or 100 bytes long, each line or NUL
+    // ended, under a limit of the address space (KiB).
+    const auto endless = [](size_t bytes, bool nul, int limit) {
+        return "sh -c 'ulimit -v " + std::to_string(limit) + "; yes " + std::string(bytes, 'a') +
+               (nul ? " | tr \"\\n\" \"\\0\"" : "") + " | \"$0\" \"$@\"'";
+    };
+    const struct {
+        std::string env;
+        const char* args;
+        const char* error;
+    } cases[] = {
+        {endless(4000, false, 1 << 20), "--files-from=-", "more than 256 MiB of movie paths; the list - has more at"},
+        {endless(4000, false, 100000), "--files-from=-", "out of memory reading the movies to convert"},
+        {endless(4000, true, 100000), "--null --files-from=-", "out of memory reading the movies to convert"},
+    };
+    for (const auto& c : cases) {
+        const Result r = RunProgram(dir, c.args, "timeout 60 " + c.env, true);
+        EXPECT_EQ(r.status, 2) << c.args << ": " << r.out;
+        EXPECT_NE(r.out.find(c.error), std::string::npos) << c.args << ": " << r.out;
+    }
+    // A million paths of 100 bytes don't fit in 100 MB: one shard of two
+    // keeps them all and runs out, the other keeps none and reaches the
+    // bound on the movies named.
+    std::set<std::string> reasons;
+    for (const char* shard : {"--shard=1/2", "--shard=2/2"}) {
+        const Result r =
+            RunProgram(dir, std::string("--files-from=- ") + shard, "timeout 60 " + endless(100, false, 100000), true);
+        EXPECT_EQ(r.status, 2) << shard << ": " << r.out;
+        reasons.insert(r.out.substr(0, std::min(r.out.find(';'), r.out.find(" ("))));
+    }
+    EXPECT_EQ(reasons, (std::set<std::string>{"orvellin: more than 1000000 movies",
+                                              "orvellin: out of memory reading the movies to convert"}));
 }
