@@ -396,27 +396,21 @@ bool ParseArguments(const std::vector<std::string>& args, BatchOptions& options,
             const size_t equals = arg.find('=');
             const std::string name = arg.substr(0, equals);
             if (!TakesValue(name)) {
-                if (equals != std::string::npos && (name == "--resume" || name == "--list" || name == "--quiet" ||
-                                                    name == "--null")) {
-                    error = name + " takes no value";
-                    return false;
-                } else if (arg == "--resume") {
-                    options.resume = true;
-                } else if (arg == "--list") {
-                    options.list = true;
-                } else if (arg == "--quiet") {
-                    options.quiet = true;
-                } else if (arg == "--null") {
-                    nul = true;
-                } else if (arg == "--open") {
-                    error = "--open comes first, followed only by movies and folders to open in the window";
-                    return false;
-                } else {
-                    error = "unknown option " + Printable(name) +
-                            " (see --help; a movie whose name starts with - goes after -- or as ./NAME)";
-                    return false;
+                bool* const flag = name == "--resume" ? &options.resume
+                                   : name == "--list"  ? &options.list
+                                   : name == "--quiet" ? &options.quiet
+                                   : name == "--null"  ? &nul
+                                                       : nullptr;
+                if (flag && equals == std::string::npos) {
+                    *flag = true;
+                    continue;
                 }
-                continue;
+                error = flag ? name + " takes no value"
+                        : name == "--open"
+                            ? "--open comes first, followed only by movies and folders to open in the window"
+                            : "unknown option " + Printable(name) +
+                                  " (see --help; a movie whose name starts with - goes after -- or as ./NAME)";
+                return false;
             }
             // A separate value never starts with '-', so that a forgotten
             // value can't swallow the next option.
