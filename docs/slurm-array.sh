@@ -25,10 +25,14 @@ archive=${ORVELLIN_ARCHIVE:-/srv/archive}
 #                     follows from its name and N alone, so N must stay the
 #                     same for the life of these reports (checked)
 shards=${ORVELLIN_SHARDS:-16}
-#   ORVELLIN_LIST     the movies, one path a line; the first task to start
-#                     makes it from the archive (*.swf in any letter case)
-#                     when it is missing. Remove it to take in new movies
-list=${ORVELLIN_LIST:-movies.txt}
+#   ORVELLIN_LIST     the movies, each path ended by a NUL byte, so that a
+#                     folder name holding a newline can't make a path of its
+#                     own; the first task to start makes it from the archive
+#                     (*.swf in any letter case) when it is missing. Remove it
+#                     to take in new movies. Earlier versions of this script
+#                     wrote movies.txt, one path a line: that is no longer
+#                     read, and a list in that form is refused
+list=${ORVELLIN_LIST:-movies.list0}
 #   ORVELLIN_TYPE     mp3 or wav
 type=${ORVELLIN_TYPE:-mp3}
 #   ORVELLIN_JOBS     movies at once in a task; by default the task's CPUs,
@@ -62,7 +66,7 @@ if [ ! -e "$list" ]; then
   # Made aside and linked into place, so that tasks starting together agree
   # on one list.
   made=$list.${SLURM_JOB_ID:-$$}
-  if ! find "$archive" -type f -iname '*.swf' | LC_ALL=C sort >"$made"; then
+  if ! find "$archive" -type f -iname '*.swf' -print0 | LC_ALL=C sort -z >"$made"; then
     rm -f "$made"
     refuse "could not list the movies of $archive"
   fi
@@ -70,6 +74,11 @@ if [ ! -e "$list" ]; then
   rm -f "$made"
 fi
 [ -s "$list" ] || refuse "the list $list names no movie"
+# Its first path ends within the longest a path can be.
+[ "$(head -c 4097 "$list" | tr -dc '\0' | wc -c)" -gt 0 ] ||
+  refuse "the list $list holds no NUL byte: it is one path a line, as earlier versions of this script made it; remove it (or name another with ORVELLIN_LIST) to list the archive anew"
+[ "$list" != movies.list0 ] || [ ! -e movies.txt ] ||
+  say "movies.txt, the list of an earlier version of this script, is not read: the movies are those of $list"
 
 report=report-$task.jsonl
 say "started: ${jobs} at once, report $report"
@@ -83,7 +92,7 @@ forward() {
 trap 'forward TERM' TERM
 trap 'forward INT' INT
 trap 'forward HUP' HUP
-orvellin "/$type" --files-from="$list" --shard="$task/$shards" --jobs="$jobs" \
+orvellin "/$type" --null --files-from="$list" --shard="$task/$shards" --jobs="$jobs" \
   --report="$report" --resume --quiet &
 pid=$!
 status=0

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <new>
+#include <string_view>
 #include <tuple>
 #include <unistd.h>
 
@@ -26,13 +28,6 @@ bool IsMessageSwitch(const std::string& arg)
     return arg.size() == 2 && arg[0] == '/' && (arg[1] == 'm' || arg[1] == 'M');
 }
 
-// The value of "--name=value", or null when arg is no such option.
-const char* OptionValue(const std::string& arg, const char* name)
-{
-    const size_t n = std::char_traits<char>::length(name);
-    return arg.compare(0, n, name) == 0 && arg.size() > n && arg[n] == '=' ? arg.c_str() + n + 1 : nullptr;
-}
-
 unsigned ParseCount(const char* text, unsigned max)
 {
     if (!text || !std::isdigit(static_cast<unsigned char>(*text)))
@@ -40,65 +35,6 @@ unsigned ParseCount(const char* text, unsigned max)
     char* end = nullptr;
     const unsigned long n = std::strtoul(text, &end, 10);
     return *end == '\0' && n <= max ? static_cast<unsigned>(n) : 0;
-}
-
-// Movie paths one per line; "-" reads standard input. Bounded: a list that
-// never ends (a pipe from a program gone wrong) ends the run with a reason
-// instead of exhausting memory.
-bool ReadList(const std::string& list, OutputType type, std::vector<BatchMovie>& movies, std::string& error)
-{
-    platform::RegularReader in;
-    if (list == "-") {
-        in.UseStandardInput();
-    } else if (!in.Open(list)) {
-        error = "can't read the movie list " + list + ": " + in.Why();
-        return false;
-    }
-    std::vector<char> buffer(1 << 16);
-    std::string line;
-    size_t number = 1;
-    const auto take = [&] {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty())
-            return true;
-        if (movies.size() >= kMaxMovies) {
-            error = "more than " + std::to_string(kMaxMovies) + " movies; the list " + list +
-                    " has more at line " + std::to_string(number) + ": split it into several runs";
-            return false;
-        }
-        movies.push_back(BatchMovie{std::move(line), type});
-        line.clear();
-        return true;
-    };
-    for (;;) {
-        const ssize_t got = in.Read(buffer.data(), buffer.size());
-        if (got < 0) {
-            error = "can't read the movie list " + list;
-            return false;
-        }
-        if (got == 0)
-            break;
-        for (ssize_t i = 0; i < got; ++i) {
-            const char c = buffer[static_cast<size_t>(i)];
-            if (c == '\n') {
-                if (!take())
-                    return false;
-                ++number;
-            } else if (c == '\0') {
-                error = "the movie list " + list + " holds a NUL byte at line " + std::to_string(number) +
-                        ": it is no list of paths";
-                return false;
-            } else if (line.size() > kMaxListLine) {
-                error = "line " + std::to_string(number) + " of the movie list " + list + " is longer than " +
-                        std::to_string(kMaxListLine) + " bytes, more than any path";
-                return false;
-            } else {
-                line += c;
-            }
-        }
-    }
-    return take();
 }
 
 // A name as the results text shows it: control characters escaped, C0 and
@@ -303,14 +239,143 @@ std::string OrderKey(const std::string& path, bool exportNames)
     return name;
 }
 
-bool ParseBatchArguments(const std::vector<std::string>& args, BatchOptions& options, std::string& error)
+namespace {
+
+// The movies a run keeps, in the order they are named: those of its shard
+// only, so that a shard of a long list costs what it keeps, within bounds
+// on how many are named and how many bytes their paths take.
+class CMovieTaker {
+public:
+    enum Outcome { kGoesOn, kTooMany, kTooLarge };
+
+    explicit CMovieTaker(BatchOptions& options) : m_options(options) {}
+
+    Outcome Take(const std::string& path, OutputType type)
+    {
+        if (++m_named > kMaxMovies)
+            return kTooMany;
+        if (m_options.shards != 0 && ShardOf(path, m_options.shards, m_options.exportNames) != m_options.shard)
+            return kGoesOn;
+        if (path.size() > kMaxPathBytes - m_bytes)
+            return kTooLarge;
+        m_bytes += path.size();
+        // A copy, not the reader's buffer: it is as large as the path.
+        m_options.movies.push_back(BatchMovie{path, type});
+        return kGoesOn;
+    }
+
+    static std::string Bound(Outcome outcome)
+    {
+        return outcome == kTooMany ? "more than " + std::to_string(kMaxMovies) + " movies"
+                                   : "more than " + std::to_string(kMaxPathBytes >> 20) + " MiB of movie paths";
+    }
+
+private:
+    BatchOptions& m_options;
+    size_t m_named = 0;
+    size_t m_bytes = 0;
+};
+
+// Movie paths one a line, or each ended by a NUL byte (nul); "-" reads
+// standard input. Bounded: a list that never ends (a pipe from a program
+// gone wrong) ends the run with a reason instead of exhausting memory.
+bool ReadList(const std::string& list, OutputType type, bool nul, CMovieTaker& taker, std::string& error)
 {
-    options = BatchOptions{};
+    platform::RegularReader in;
+    if (list == "-") {
+        in.UseStandardInput();
+    } else if (!in.Open(list)) {
+        error = "can't read the movie list " + Printable(list) + ": " + in.Why();
+        return false;
+    }
+    const char separator = nul ? '\0' : '\n';
+    const std::string unit = nul ? "entry " : "line ";
+    std::vector<char> buffer(1 << 16);
+    std::string entry;
+    entry.reserve(kMaxListLine);
+    size_t number = 1;
+    const auto take = [&] {
+        if (!nul && !entry.empty() && entry.back() == '\r')
+            entry.pop_back();
+        if (entry.empty())
+            return true;
+        const CMovieTaker::Outcome outcome = taker.Take(entry, type);
+        if (outcome != CMovieTaker::kGoesOn) {
+            error = CMovieTaker::Bound(outcome) + "; the list " + Printable(list) + " has more at " + unit +
+                    std::to_string(number) + ": split it into several runs" +
+                    (outcome == CMovieTaker::kTooLarge ? " (or shards, --shard=K/N)" : "");
+            return false;
+        }
+        entry.clear();
+        return true;
+    };
+    for (;;) {
+        const ssize_t got = in.Read(buffer.data(), buffer.size());
+        if (got < 0) {
+            error = "can't read the movie list " + Printable(list);
+            return false;
+        }
+        if (got == 0)
+            break;
+        const char* at = buffer.data();
+        const char* const end = at + got;
+        while (at < end) {
+            const size_t left = static_cast<size_t>(end - at);
+            const char* const stop = static_cast<const char*>(std::memchr(at, separator, left));
+            const size_t part = stop ? static_cast<size_t>(stop - at) : left;
+            if (!nul && std::memchr(at, '\0', part)) {
+                error = "the movie list " + Printable(list) + " holds a NUL byte at line " + std::to_string(number) +
+                        ": it is no list of paths one a line (--null reads NUL-separated ones)";
+                return false;
+            }
+            if (part > kMaxListLine - entry.size()) {
+                error = unit + std::to_string(number) + " of the movie list " + Printable(list) + " is longer than " +
+                        std::to_string(kMaxListLine) + " bytes, more than any path";
+                return false;
+            }
+            entry.append(at, part);
+            if (!stop)
+                break;
+            if (!take())
+                return false;
+            ++number;
+            at = stop + 1;
+        }
+    }
+    return take();
+}
+
+// Options that take a value, as --name=VALUE or --name VALUE.
+bool TakesValue(std::string_view name)
+{
+    for (const char* option : {"--jobs", "--timeout", "--report", "--names", "--shard", "--files-from"}) {
+        if (name == option)
+            return true;
+    }
+    return false;
+}
+
+// A movie named on the command line, or a list of them.
+struct MovieSource {
+    std::string_view text;  // in the arguments
+    OutputType type;
+    bool list;
+};
+
+bool ParseArguments(const std::vector<std::string>& args, BatchOptions& options, std::string& error)
+{
     OutputType type = OutputType::Mp3;
     unsigned jobs = 0;
-    for (const std::string& arg : args) {
-        const char* value = nullptr;
-        if (IsMessageSwitch(arg)) {
+    bool nul = false;
+    bool optionsEnded = false;
+    // Lists are read once every option is known: --null, --shard and
+    // --names may follow them.
+    std::vector<MovieSource> sources;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || (arg[0] != '-' && arg[0] != '/')) {
+            sources.push_back(MovieSource{arg, type, false});
+        } else if (IsMessageSwitch(arg)) {
             options.showResults = true;
         } else if (EqualsIgnoreCase(arg, "/wav")) {
             type = OutputType::Wav;
@@ -320,51 +385,78 @@ bool ParseBatchArguments(const std::vector<std::string>& args, BatchOptions& opt
             type = OutputType::Keep;
         } else if (EqualsIgnoreCase(arg, "/flac")) {
             type = OutputType::Flac;
-        } else if ((value = OptionValue(arg, "--jobs"))) {
-            if ((jobs = ParseCount(value, 1024)) == 0) {
-                error = "--jobs takes a whole number from 1 to 1024";
-                return false;
-            }
-        } else if ((value = OptionValue(arg, "--timeout"))) {
-            char* end = nullptr;
-            const double seconds = std::strtod(value, &end);
-            if (!*value || *end != '\0' || !(seconds > 0) || seconds > 1e9) {
-                error = "--timeout takes a number of seconds greater than 0";
-                return false;
-            }
-            options.timeout = seconds;
-        } else if ((value = OptionValue(arg, "--report"))) {
-            options.report = value;
-        } else if (arg == "--resume") {
-            options.resume = true;
-        } else if (arg == "--list") {
-            options.list = true;
-        } else if (arg == "--quiet") {
-            options.quiet = true;
-        } else if ((value = OptionValue(arg, "--names"))) {
-            if (std::string(value) != "export" && std::string(value) != "number") {
-                error = "--names takes export or number";
-                return false;
-            }
-            options.exportNames = std::string(value) == "export";
-        } else if ((value = OptionValue(arg, "--shard"))) {
-            const char* slash = std::strchr(value, '/');
-            const std::string k = slash ? std::string(value, slash) : "";
-            options.shard = ParseCount(k.c_str(), 1u << 20);
-            options.shards = slash ? ParseCount(slash + 1, 1u << 20) : 0;
-            if (options.shard == 0 || options.shards == 0 || options.shard > options.shards) {
-                error = "--shard takes K/N, with 1 <= K <= N";
-                return false;
-            }
-        } else if ((value = OptionValue(arg, "--files-from"))) {
-            if (!ReadList(value, type, options.movies, error))
-                return false;
+        } else if (arg[0] == '/') {
+            sources.push_back(MovieSource{arg, type, false});  // an absolute path
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "-") {
+            error = "- is no option and names no movie (a movie named - is ./-)";
+            return false;
         } else {
-            if (options.movies.size() >= kMaxMovies) {
-                error = "more than " + std::to_string(kMaxMovies) + " movies: split them into several runs";
+            const size_t equals = arg.find('=');
+            const std::string name = arg.substr(0, equals);
+            if (!TakesValue(name)) {
+                bool* const flag = name == "--resume" ? &options.resume
+                                   : name == "--list"  ? &options.list
+                                   : name == "--quiet" ? &options.quiet
+                                   : name == "--null"  ? &nul
+                                                       : nullptr;
+                if (flag && equals == std::string::npos) {
+                    *flag = true;
+                    continue;
+                }
+                error = flag ? name + " takes no value"
+                        : name == "--open"
+                            ? "--open comes first, followed only by movies and folders to open in the window"
+                            : "unknown option " + Printable(name) +
+                                  " (see --help; a movie whose name starts with - goes after -- or as ./NAME)";
                 return false;
             }
-            options.movies.push_back(BatchMovie{arg, type});
+            // A separate value never starts with '-', so that a forgotten
+            // value can't swallow the next option.
+            std::string_view given;
+            if (equals != std::string::npos) {
+                given = std::string_view(arg).substr(equals + 1);
+            } else if (i + 1 < args.size() && (args[i + 1] == "-" || args[i + 1][0] != '-')) {
+                given = args[++i];
+            } else {
+                error = name + " needs a value (" + name + "=VALUE for one that starts with -)";
+                return false;
+            }
+            const std::string value(given);
+            if (name == "--jobs") {
+                if ((jobs = ParseCount(value.c_str(), 1024)) == 0) {
+                    error = "--jobs takes a whole number from 1 to 1024";
+                    return false;
+                }
+            } else if (name == "--timeout") {
+                char* end = nullptr;
+                const double seconds = std::strtod(value.c_str(), &end);
+                if (value.empty() || *end != '\0' || !(seconds > 0) || seconds > 1e9) {
+                    error = "--timeout takes a number of seconds greater than 0";
+                    return false;
+                }
+                options.timeout = seconds;
+            } else if (name == "--report") {
+                options.report = value;
+            } else if (name == "--names") {
+                if (value != "export" && value != "number") {
+                    error = "--names takes export or number";
+                    return false;
+                }
+                options.exportNames = value == "export";
+            } else if (name == "--shard") {
+                const size_t slash = value.find('/');
+                const std::string k = value.substr(0, slash);
+                options.shard = slash != std::string::npos ? ParseCount(k.c_str(), 1u << 20) : 0;
+                options.shards = slash != std::string::npos ? ParseCount(value.c_str() + slash + 1, 1u << 20) : 0;
+                if (options.shard == 0 || options.shards == 0 || options.shard > options.shards) {
+                    error = "--shard takes K/N, with 1 <= K <= N";
+                    return false;
+                }
+            } else {
+                sources.push_back(MovieSource{given, type, true});
+            }
         }
     }
     if (options.resume && options.list) {
@@ -378,7 +470,38 @@ bool ParseBatchArguments(const std::vector<std::string>& args, BatchOptions& opt
     if (jobs == 0)
         jobs = ParseCount(std::getenv("ORVELLIN_JOBS"), 1024);
     options.jobs = jobs != 0 ? jobs : platform::ProcessorCount();
+
+    CMovieTaker taker(options);
+    for (const MovieSource& source : sources) {
+        if (!source.list) {
+            const CMovieTaker::Outcome outcome = taker.Take(std::string(source.text), source.type);
+            if (outcome != CMovieTaker::kGoesOn) {
+                error = CMovieTaker::Bound(outcome) + " on the command line: split them into several runs";
+                return false;
+            }
+            continue;
+        }
+        if (!ReadList(std::string(source.text), source.type, nul, taker, error))
+            return false;
+    }
     return true;
+}
+
+}  // namespace
+
+bool ParseBatchArguments(const std::vector<std::string>& args, BatchOptions& options, std::string& error)
+{
+    options = BatchOptions{};
+    try {
+        return ParseArguments(args, options, error);
+    } catch (const std::bad_alloc&) {
+        // What was kept goes first, so that the reason can be written.
+        const size_t kept = options.movies.size();
+        options.movies = {};
+        error = "out of memory reading the movies to convert (" + std::to_string(kept) +
+                " kept): split the list into several runs";
+        return false;
+    }
 }
 
 BatchOutcome RunBatch(const BatchOptions& options)
@@ -386,11 +509,7 @@ BatchOutcome RunBatch(const BatchOptions& options)
     BatchOutcome outcome;
     outcome.results = options.list ? "Listing results:\n\n" : "Conversion results:\n\n";
     outcome.showResults = options.showResults;
-    std::vector<BatchMovie> movies;
-    for (const BatchMovie& m : options.movies) {
-        if (options.shards == 0 || ShardOf(m.path, options.shards, options.exportNames) == options.shard)
-            movies.push_back(m);
-    }
+    const std::vector<BatchMovie>& movies = options.movies;
 
     // Everything that can stop the run is checked before any movie is touched.
     std::map<std::string, std::string> earlier;

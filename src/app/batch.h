@@ -31,16 +31,23 @@ struct BatchOptions {
     bool exportNames = false; // name sounds by their export names
     bool showResults = false; // /m
     bool list = false;        // --list: print each movie's sounds, write no file
-    std::vector<BatchMovie> movies;  // in argument order, each with the type in force there
+    // The movies of the shard (all without one), in argument order, each
+    // with the type in force there.
+    std::vector<BatchMovie> movies;
 };
 
 // Reads the arguments (after the program name): movies, /mp3, /wav, /keep and
-// /flac for the movies after them, /m, the options of --help, and movie lists
-// (--files-from). False, with the reason in error, for an option that is
-// malformed or a list that can't be read, is no regular file (standard input
-// excepted), has a line too long to be a path or names too many movies.
+// /flac for the movies after them, /m, the options of --help (--name=VALUE
+// or --name VALUE), "--" after which every argument is a movie, and movie
+// lists (--files-from, NUL-separated with --null), read in their place among
+// the movies once the whole line is known to be usable. False, with the
+// reason in error, for an argument starting with '-' that is no option, an
+// option that is malformed, or a list that can't be read, is no regular file
+// (standard input excepted), has an entry too long to be a path, names too
+// many movies or too many bytes of paths to keep; also when memory runs out.
 constexpr size_t kMaxListLine = 4096;  // the longest path the system takes
-constexpr size_t kMaxMovies = 1000000;
+constexpr size_t kMaxMovies = 1000000;  // named, in every shard
+constexpr size_t kMaxPathBytes = size_t{256} << 20;  // of the paths kept
 bool ParseBatchArguments(const std::vector<std::string>& args, BatchOptions& options, std::string& error);
 
 // Converts the movies in worker processes, up to options.jobs at once (no

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,8 @@ const char kUsage[] =
     "                     and leaves no files\n"
     "  --files-from=LIST  also convert the movies LIST names, one path a line\n"
     "                     (- for standard input), with the type in force there\n"
+    "  --null             the paths of every LIST are each ended by a NUL byte\n"
+    "                     (find -print0), so that a path may hold a newline\n"
     "  --report=FILE      add a JSON record per movie to FILE as each finishes\n"
     "  --resume           with --report: skip movies whose record says converted\n"
     "                     and still holds; do the others again\n"
@@ -47,6 +50,11 @@ const char kUsage[] =
     "  --quiet            no progress line on a terminal\n"
     "  --help             show this text\n"
     "  --version          show the version\n"
+    "  --                 end of the options: every argument after it is a movie\n"
+    "\n"
+    "An option's value may also be the next argument (--jobs 4) when it doesn't\n"
+    "start with -. An argument starting with - that is no option stops the run\n"
+    "before any movie is touched.\n"
     "\n"
     "Files go next to each movie as NAME_001.mp3, NAME_002.wav, NAME_003.flac, ...\n"
     "(NAME.mp3 for a movie with one sound). Where that folder can't be written,\n"
@@ -55,8 +63,8 @@ const char kUsage[] =
     "a file appears under its name only when it is complete.\n"
     "\n"
     "Exit status: 0 when every movie converted with all its sounds; 1 when a movie\n"
-    "failed or lost sounds; 2 for a command line that can't be used or a window\n"
-    "without a display.\n";
+    "failed or lost sounds; 2 for a command line that can't be used (an unknown\n"
+    "option, a list that can't be read) or a window without a display.\n";
 
 bool IsSet(const char* name)
 {
@@ -132,20 +140,39 @@ int CConverterApp::RunWindow(char** argv, const std::vector<std::string>& open)
 
 int CConverterApp::RunBatchMode(int& argc, char** argv)
 {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    for (const std::string& arg : args) {
-        if (arg == "--help")
-            return WriteOut(kUsage) ? 0 : 1;
-        if (arg == "--version")
-            return WriteOut("orvellin " ORVELLIN_VERSION " (build " ORVELLIN_BUILD ")\n") ? 0 : 1;
-    }
     BatchOptions options;
     std::string error;
-    if (!ParseBatchArguments(args, options, error)) {
-        std::fprintf(stderr, "orvellin: %s\n", error.c_str());
+    try {
+        std::vector<std::string> args(argv + 1, argv + argc);
+        for (const std::string& arg : args) {
+            if (arg == "--")
+                break;  // movies from here on
+            if (arg == "--help")
+                return WriteOut(kUsage) ? 0 : 1;
+            if (arg == "--version")
+                return WriteOut("orvellin " ORVELLIN_VERSION " (build " ORVELLIN_BUILD ")\n") ? 0 : 1;
+        }
+        if (!ParseBatchArguments(args, options, error)) {
+            std::fprintf(stderr, "orvellin: %s\n", error.c_str());
+            return 2;
+        }
+    } catch (const std::bad_alloc&) {
+        std::fputs("orvellin: out of memory reading the arguments\n", stderr);
         return 2;
     }
-    const BatchOutcome outcome = RunBatch(options);
+    return Run(argv, options);
+}
+
+int CConverterApp::Run(char** argv, const BatchOptions& options)
+{
+    BatchOutcome outcome;
+    try {
+        outcome = RunBatch(options);
+    } catch (const std::bad_alloc&) {
+        // An end with a reason rather than an abort.
+        std::fputs("orvellin: out of memory: the run stopped; run it again with fewer movies\n", stderr);
+        return 1;
+    }
     if (!outcome.error.empty()) {
         std::fprintf(stderr, "orvellin: %s\n", outcome.error.c_str());
         return 2;

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+struct BatchOptions;
+
 class CConverterApp {
 public:
     // Runs the chosen mode; the process exit status.
@@ -12,4 +14,5 @@ public:
 private:
     int RunWindow(char** argv, const std::vector<std::string>& open);
     int RunBatchMode(int& argc, char** argv);
+    int Run(char** argv, const BatchOptions& options);
 };

@@ -165,7 +165,12 @@ bool Child::Start(const std::function<int(int in, int out)>& work)
         if (::getppid() != parent)
             ::_exit(1);
         ::sigprocmask(SIG_SETMASK, &before, nullptr);
-        const int status = work(3, 4);
+        // Nothing may unwind into the parent's frames copied here.
+        int status = 1;
+        try {
+            status = work(3, 4);
+        } catch (...) {
+        }
         ::_exit(status);
     }
     ::sigprocmask(SIG_SETMASK, &before, nullptr);

@@ -152,11 +152,14 @@ TEST(Archive, TheReadmeRecipeForGnuParallel)
         GTEST_SKIP() << "GNU parallel not installed";
     TempDir whole;
     TempDir dir;
-    ArchiveTwice(whole, dir, 20, "movies.txt");
+    std::string list;
+    for (const std::string& name : ArchiveTwice(whole, dir, 20, "movies.txt"))
+        list += name + '\0';
+    WriteFileBytes(dir / "movies.list0", list);
     // As the README gives it, with this build's program.
     const std::string recipe =
-        "parallel --will-cite --jobs 3 ORVELLIN --files-from=movies.txt --shard={}/3 --jobs=1 --report=report-{}.jsonl "
-        "::: 1 2 3; cat report-*.jsonl > report.jsonl";
+        "parallel --will-cite --jobs 3 ORVELLIN --null --files-from=movies.list0 --shard={}/3 --jobs=1 "
+        "--report=report-{}.jsonl ::: 1 2 3; cat report-*.jsonl > report.jsonl";
     std::string command = recipe;
     command.replace(command.find("ORVELLIN"), 8, ShellQuote(ORVELLIN_BINARY));
     WriteFileBytes(dir / "recipe.sh", command + "\n");

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -349,4 +350,148 @@ TEST(CommandLine, KeepAndFlacInAnyLetterCase)
     auto after = Snapshot(dir.Path());
     EXPECT_EQ(after.size(), before.size());
     EXPECT_EQ(after["b_001.flac"], before.at("b_001.flac"));
+}
+
+TEST(CommandLine, WhatIsNoOptionStopsTheRunFirst)
+{
+    TempDir dir;
+    PcmMovie(dir / "m.swf");
+    WriteFileBytes(dir / "list.txt", "m.swf\n");
+    const struct {
+        const char* args;
+        const char* error;
+    } cases[] = {
+        {"--lsit m.swf", "unknown option --lsit"},
+        {"--files-from=list.txt --resum --report=r.jsonl", "unknown option --resum"},
+        {"m.swf -j4", "unknown option -j4"},
+        {"m.swf --shard=1/2 --jobs", "--jobs needs a value"},
+        // A forgotten value does not swallow the next option.
+        {"--report --resume m.swf", "--report needs a value"},
+        {"m.swf --quiet=yes", "--quiet takes no value"},
+        {"m.swf -", "- is no option"},
+        {"m.swf --open", "--open comes first"},
+    };
+    const auto before = Snapshot(dir.Path());
+    for (const auto& c : cases) {
+        const Result r = RunProgram(dir, c.args, "", true);
+        EXPECT_EQ(r.status, 2) << c.args;
+        EXPECT_EQ(r.out.rfind("orvellin: ", 0), 0u) << c.args << ": " << r.out;
+        EXPECT_NE(r.out.find(c.error), std::string::npos) << c.args << ": " << r.out;
+        EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << c.args << ": one line, " << r.out;
+        EXPECT_TRUE(Snapshot(dir.Path()) == before) << c.args;
+    }
+}
+
+TEST(CommandLine, ValuesInEitherFormAndMoviesAfterDoubleDash)
+{
+    // --shard 1/2 is the shard, not a movie: both forms take the same movies.
+    std::string results[2];
+    for (int spaced = 0; spaced < 2; ++spaced) {
+        TempDir dir;
+        std::string list;
+        for (int i = 0; i < 8; ++i) {
+            PcmMovie(dir / ("m" + std::to_string(i) + ".swf"));
+            list += "m" + std::to_string(i) + ".swf\n";
+        }
+        WriteFileBytes(dir / "list.txt", list);
+        const std::string eq = spaced ? " " : "=";
+        const Result r = RunProgram(dir, "--shard" + eq + "1/2 --jobs" + eq + "2 --timeout" + eq + "60 --names" + eq +
+                                             "number --report" + eq + "r.jsonl --files-from" + eq + "list.txt /m");
+        EXPECT_EQ(r.status, 0) << r.out;
+        results[spaced] = r.out;
+        const size_t converted = Lines(r.out).size() - 1;
+        EXPECT_GT(converted, 0u) << r.out;
+        EXPECT_LT(converted, 8u) << r.out;
+        EXPECT_EQ(Lines(ReadFileBytes(dir / "r.jsonl")).size(), converted);
+    }
+    EXPECT_EQ(results[0], results[1]);
+
+    // After --, options and switches are movie names.
+    TempDir dir;
+    for (const char* name : {"-x.swf", "--list", "--help", "-"})
+        PcmMovie(dir / name);
+    const Result r = RunProgram(dir, "/m /wav -- -x.swf --list --help - /M");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Conversion results:\n\n-x.swf: 1/1 Extracted\n--list: 1/1 Extracted\n--help: 1/1 Extracted\n"
+                     "-: 1/1 Extracted\nM: Conversion failure\n");
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"-", "--help", "--help.wav", "--list", "--list.wav", "-.wav",
+                                                    "-x.swf", "-x.wav"}));
+}
+
+TEST(CommandLine, NulSeparatedListsKeepNewlinesInPaths)
+{
+    // Read a line at a time, "x\ny/m.swf" would name y/m.swf, a movie
+    // outside the folder listed.
+    TempDir dir;
+    ASSERT_EQ(::mkdir((dir / "x\ny").c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir((dir / "y").c_str(), 0700), 0);
+    PcmMovie(dir / "x\ny/m.swf");
+    PcmMovie(dir / "y/m.swf");
+    PcmMovie(dir / "a.swf");
+    PcmMovie(dir / "c.swf");
+    // Empty entries are passed over; the last needs no NUL.
+    const std::string list("\0x\ny/m.swf\0\0a.swf", 18);
+    WriteFileBytes(dir / "list0", list);
+    const struct {
+        const char* env;
+        const char* args;
+    } cases[] = {
+        // --null applies to every list, wherever it stands; each list's
+        // movies take its place and the type in force there.
+        {"", "/m /wav --files-from=list0 /mp3 c.swf --null"},
+        {"sh -c '\"$0\" \"$@\" <list0'", "--null /m /wav --files-from - /mp3 c.swf"},
+    };
+    for (const auto& c : cases) {
+        const Result r = RunProgram(dir, c.args, c.env);
+        EXPECT_EQ(r.status, 0) << c.args;
+        EXPECT_EQ(r.out, "Conversion results:\n\nm.swf: 1/1 Extracted\na.swf: 1/1 Extracted\nc.swf: 1/1 Extracted\n")
+            << c.args;
+        EXPECT_EQ(Snapshot(dir / "y"), (std::map<std::string, std::string>{{"m.swf", ReadFileBytes(dir / "y/m.swf")}}));
+        EXPECT_EQ(Snapshot(dir / "x\ny").size(), 2u) << c.args;
+        EXPECT_TRUE(std::filesystem::exists(dir / "x\ny/m.wav")) << c.args;
+        EXPECT_TRUE(std::filesystem::exists(dir / "a.wav")) << c.args;
+        EXPECT_TRUE(std::filesystem::exists(dir / "c.mp3")) << c.args;
+        for (const char* output : {"x\ny/m.wav", "a.wav", "c.mp3"})
+            std::filesystem::remove(dir / output);
+    }
+}
+
+TEST(Bounds, EndlessListsEndWithAReasonUnderAMemoryLimit)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's shadow memory does not fit under an address space limit";
+#endif
+    TempDir dir;
+    // Endless lists of one path, 4,000 or 100 bytes long, each line or NUL
+    // ended, under a limit of the address space (KiB).
+    const auto endless = [](size_t bytes, bool nul, int limit) {
+        return "sh -c 'ulimit -v " + std::to_string(limit) + "; yes " + std::string(bytes, 'a') +
+               (nul ? " | tr \"\\n\" \"\\0\"" : "") + " | \"$0\" \"$@\"'";
+    };
+    const struct {
+        std::string env;
+        const char* args;
+        const char* error;
+    } cases[] = {
+        {endless(4000, false, 1 << 20), "--files-from=-", "more than 256 MiB of movie paths; the list - has more at"},
+        {endless(4000, false, 100000), "--files-from=-", "out of memory reading the movies to convert"},
+        {endless(4000, true, 100000), "--null --files-from=-", "out of memory reading the movies to convert"},
+    };
+    for (const auto& c : cases) {
+        const Result r = RunProgram(dir, c.args, "timeout 60 " + c.env, true);
+        EXPECT_EQ(r.status, 2) << c.args << ": " << r.out;
+        EXPECT_NE(r.out.find(c.error), std::string::npos) << c.args << ": " << r.out;
+    }
+    // A million paths of 100 bytes don't fit in 100 MB: one shard of two
+    // keeps them all and runs out, the other keeps none and reaches the
+    // bound on the movies named.
+    std::set<std::string> reasons;
+    for (const char* shard : {"--shard=1/2", "--shard=2/2"}) {
+        const Result r =
+            RunProgram(dir, std::string("--files-from=- ") + shard, "timeout 60 " + endless(100, false, 100000), true);
+        EXPECT_EQ(r.status, 2) << shard << ": " << r.out;
+        reasons.insert(r.out.substr(0, std::min(r.out.find(';'), r.out.find(" ("))));
+    }
+    EXPECT_EQ(reasons, (std::set<std::string>{"orvellin: more than 1000000 movies",
+                                              "orvellin: out of memory reading the movies to convert"}));
 }

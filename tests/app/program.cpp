@@ -142,12 +142,12 @@ std::map<std::string, std::string> Records(const std::string& report)
     return byPath;
 }
 
-// Outputs without the movies and the report.
+// Outputs without the movies, the reports and the lists.
 std::map<std::string, std::string> Outputs(const TempDir& dir)
 {
     auto files = Snapshot(dir.Path());
     std::erase_if(files, [](const auto& f) { return f.first.ends_with(".swf") || f.first.ends_with(".jsonl") ||
-                                                    f.first.ends_with(".txt") || f.first.ends_with(".sh") ||
+                                                    f.first.ends_with(".txt") || f.first.ends_with(".list0") || f.first.ends_with(".sh") ||
                                                     f.first.starts_with(".config") || f.first.starts_with(".parallel"); });
     return files;
 }
