@@ -578,8 +578,9 @@ BatchOutcome RunBatch(const BatchOptions& options)
         if (options.list) {
             // The record, then the text to print.
             CSwfMovie swf;
-            const bool loaded = swf.List(movie.path);
-            const MovieListing listing = ListMovie(movie.path, swf, loaded, digests, Printable);
+            swf.SetWantDigest(digests);
+            const bool loaded = swf.List(movie.path, movie.type);
+            const MovieListing listing = ListMovie(movie.path, swf, loaded, movie.type, digests, Printable);
             return "N0\n" + listing.record + "\n" + listing.text;
         }
         try {
@@ -603,6 +604,10 @@ BatchOutcome RunBatch(const BatchOptions& options)
                 return true;
             };
             CSwfMovie swf;
+            swf.SetWantDigest(digests);
+            // A movie whose record was lost (a full disk, a killed run) has
+            // its outputs there still: a redo takes the identical ones back.
+            swf.SetTakeIdenticalOutputs(options.resume);
             const bool loaded = swf.Run(movie.path, movie.type, options.exportNames, gate);
             const std::string left = std::to_string(before ? before->Ignored() : 0) + "\n";
             if (before && before->OwnedOutputs() > 0 && !replaced)

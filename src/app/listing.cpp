@@ -34,13 +34,14 @@ std::string EmbeddedText(const std::vector<uint16_t>& ids)
 
 }  // namespace
 
-MovieListing ListMovie(const std::string& path, const CSwfMovie& movie, bool loaded, bool digests,
+MovieListing ListMovie(const std::string& path, const CSwfMovie& movie, bool loaded, OutputType type, bool digests,
                        const std::function<std::string(std::string_view)>& printable)
 {
     MovieListing listing;
-    // The usual record, as a conversion that keeps every sound as stored
-    // would write it, less what only files have.
-    Json r = Json::parse(MovieRecord(path, movie, loaded, OutputType::Keep, digests));
+    // The usual record, as a conversion to the type would write it, less
+    // what only files have.
+    Json r = Json::parse(MovieRecord(path, movie, loaded, type, digests));
+    r["list_type"] = r["output_type"];
     r["output_type"] = "list";
     if (r.contains("sounds")) {
         for (Json& s : r["sounds"])
@@ -54,14 +55,16 @@ MovieListing ListMovie(const std::string& path, const CSwfMovie& movie, bool loa
         if (!loaded)
             return listing;
     }
+    for (const CLostSource& lost : movie.LostSources())
+        listing.text += "  embedded movie " + std::to_string(lost.id) + ": lost: " + lost.reason + "\n";
     if (movie.Findings().empty()) {
-        listing.text += "  no sounds\n";
+        if (movie.LostSources().empty())
+            listing.text += "  no sounds\n";
         return listing;
     }
     listing.text += Line("  %5s  %-6s  %5s  %6s  %-11s  %-10s  %5s  %2s  %4s  %10s  %9s  %s\n", "No.", "Kind", "Id",
                          "Sprite", "Embedded", "Format", "Rate", "Ch", "Bits", "Samples", "Seconds", "Name");
     const std::vector<CSoundElement> files(movie.Sounds().begin(), movie.Sounds().end());
-    int number = 0;
     for (const CSoundFinding& f : movie.Findings()) {
         // Samples and length as the file would hold them; a lost sound's as declared.
         const CSoundElement* file =
@@ -70,9 +73,12 @@ MovieListing ListMovie(const std::string& path, const CSwfMovie& movie, bool loa
         const uint32_t rate = file ? file->sampleRate : f.rate;
         const char* format = *SoundFormatName(f.format) ? SoundFormatName(f.format) : "unknown";
         std::string name = f.exportName.empty() ? "-" : printable(f.exportName);
-        if (f.loss != SoundLoss::None && f.loss != SoundLoss::Cut)
+        if (f.empty)
+            name += " (empty)";
+        else if (f.loss != SoundLoss::None && f.loss != SoundLoss::Cut)
             name += " (lost)";
-        listing.text += Line("  %5d  %-6s  %5s  %6s  %-11s  %-10s  %5u  %2u  %4u  %10llu  %9.3f  ", ++number,
+        listing.text += Line("  %5s  %-6s  %5s  %6s  %-11s  %-10s  %5u  %2u  %4u  %10llu  %9.3f  ",
+                             f.number ? std::to_string(f.number).c_str() : "-",
                              f.stream ? "stream" : "event", f.stream ? "-" : std::to_string(f.characterId).c_str(),
                              f.sprite ? std::to_string(f.sprite).c_str() : "-", EmbeddedText(f.embeddedIn).c_str(),
                              format, f.rate, f.channels, f.bits, static_cast<unsigned long long>(samples),

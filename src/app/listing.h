@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "swf/swf_types.h"
+
 class CSwfMovie;
 
 struct MovieListing {
@@ -13,7 +15,7 @@ struct MovieListing {
     std::string text;    // one line per sound under a line of column titles
 };
 
-// The listing of a movie that List was called on; loaded is what it
-// returned. printable shows a name (the movie's, an export name) safely.
-MovieListing ListMovie(const std::string& path, const CSwfMovie& movie, bool loaded, bool digests,
+// The listing of a movie that List was called on for type; loaded is what
+// it returned. printable shows a name (the movie's, an export name) safely.
+MovieListing ListMovie(const std::string& path, const CSwfMovie& movie, bool loaded, OutputType type, bool digests,
                        const std::function<std::string(std::string_view)>& printable);

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <openssl/evp.h>
 #include <set>
 #include <utility>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "platform/file.h"
 #include "platform/owned_files.h"
 #include "swf/swf_movie.h"
+#include "util/sha256.h"
 
 namespace {
 
@@ -176,11 +176,7 @@ bool CountField(const Json& j, const char* key, uint64_t& out)
 template <typename Read>
 bool Digest(Read read, uint64_t& size, std::string& sha256)
 {
-    // The library's SHA-256 uses the processor's hashing instructions: hashes
-    // must cost little beside the conversion itself.
-    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> hash(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    if (!hash || EVP_DigestInit_ex(hash.get(), EVP_sha256(), nullptr) != 1)
-        return false;
+    CSha256 hash;
     std::vector<char> buffer(1 << 16);
     size = 0;
     for (;;) {
@@ -189,21 +185,11 @@ bool Digest(Read read, uint64_t& size, std::string& sha256)
             return false;
         if (got == 0)
             break;
-        if (EVP_DigestUpdate(hash.get(), buffer.data(), static_cast<size_t>(got)) != 1)
-            return false;
+        hash.Update(buffer.data(), static_cast<size_t>(got));
         size += static_cast<uint64_t>(got);
     }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_DigestFinal_ex(hash.get(), digest, &length) != 1)
-        return false;
-    static constexpr char kHex[] = "0123456789abcdef";
-    sha256.clear();
-    for (unsigned int i = 0; i < length; ++i) {
-        sha256 += kHex[digest[i] >> 4];
-        sha256 += kHex[digest[i] & 15];
-    }
-    return true;
+    sha256 = hash.Final();
+    return !sha256.empty();
 }
 
 // The size and hash of a file, or nulls without digests or when unreadable.
@@ -415,11 +401,18 @@ bool FileDigest(const std::string& path, uint64_t& size, std::string& sha256)
 std::string MovieRecord(const std::string& path, const CSwfMovie& movie, bool loaded, OutputType type, bool digests)
 {
     try {
-        Json r = Base(path, type, digests);
+        Json r = Base(path, type, digests && !loaded);
         if (!loaded) {
             r["outcome"] = "failed";
             r["reason"] = LoadFailureWords(movie.LastLoadFailure());
             return Text(r);
+        }
+        // The movie as the walk read it, not as its path names it now.
+        uint64_t size = 0;
+        std::string sha;
+        if (digests && movie.MovieDigest(size, sha)) {
+            r["size"] = size;
+            r["sha256"] = sha;
         }
         const SwfHeaderInfo info = movie.HeaderInfo();
         r["signature"] = SignatureName(movie.Signature());
@@ -445,9 +438,24 @@ std::string MovieRecord(const std::string& path, const CSwfMovie& movie, bool lo
             r["outcome"] = "converted";
             r["reason"] = "";
         }
+        Json warnings = Json::array();
+        if (movie.DeclaresMoreThanItHolds() && !movie.CutShort())
+            warnings.push_back("its header declares " + std::to_string(movie.DeclaredLength()) + " bytes, the file holds " +
+                               std::to_string(movie.BodyLength()) + "; its tags end whole before that");
+        r["warnings"] = std::move(warnings);
         r["extracted"] = extracted;
         r["found"] = found;
         r["unlisted_sounds"] = movie.UnlistedCount();
+        Json lost = Json::array();
+        for (const CLostSource& source : movie.LostSources()) {
+            Json l;
+            l["id"] = source.id;
+            l["sprite"] = source.sprite ? Json(source.sprite) : Json();
+            l["embedded_in"] = source.embeddedIn;
+            l["reason"] = source.reason;
+            lost.push_back(std::move(l));
+        }
+        r["lost_sources"] = std::move(lost);
         const std::vector<const CSoundElement*> files = [&] {
             std::vector<const CSoundElement*> all;
             for (const CSoundElement& file : movie.Sounds())
@@ -455,12 +463,11 @@ std::string MovieRecord(const std::string& path, const CSwfMovie& movie, bool lo
             return all;
         }();
         Json sounds = Json::array();
-        int number = 0;
         for (const CSoundFinding& f : movie.Findings()) {
             const CSoundElement* file =
                 f.record >= 0 && static_cast<size_t>(f.record) < files.size() ? files[f.record] : nullptr;
             Json s;
-            s["number"] = ++number;
+            s["number"] = f.number ? Json(f.number) : Json();
             s["kind"] = f.stream ? "stream" : "event";
             s["character_id"] = f.stream ? Json() : Json(f.characterId);
             s["sprite"] = f.sprite ? Json(f.sprite) : Json();
@@ -476,9 +483,11 @@ std::string MovieRecord(const std::string& path, const CSwfMovie& movie, bool lo
             s["bits"] = f.bits;
             s["declared_samples"] = f.declaredSamples;
             s["seek_samples"] = f.seekSamples >= 0 || f.format == 2 ? Json(f.seekSamples) : Json();
+            if (f.empty)
+                s["empty"] = true;
             s["output"] = file ? OutputOf(*file, digests) : Json();
             s["whole"] = f.loss == SoundLoss::None;
-            s["warnings"] = Warnings(f, file, type);
+            s["warnings"] = f.empty ? Json::array() : Warnings(f, file, type);
             sounds.push_back(std::move(s));
         }
         r["sounds"] = std::move(sounds);
@@ -507,24 +516,34 @@ RecordCounts CountsOf(const std::string& record)
     RecordCounts c;
     const Json r = Parse(record);
     std::string outcome;
+    std::string type;
     if (!StringField(r, "outcome", outcome))
         return c;
     c.parsed = true;
     c.failed = outcome != "converted" && outcome != "partial";
+    // A listing has no outputs: its sounds are whole as a conversion would make them.
+    const bool listing = StringField(r, "output_type", type) && type == "list";
     const Json* sounds = Field(r, "sounds");
     if (sounds && sounds->is_array()) {
         for (const Json& s : *sounds) {
+            const Json* empty = Field(s, "empty");
+            if (empty && empty->is_boolean() && empty->get<bool>())
+                continue;
             ++c.found;
             const Json* out = Field(s, "output");
             const Json* whole = Field(s, "whole");
+            const bool wholeSaid = whole && whole->is_boolean() && whole->get<bool>();
             // Records made before "whole" count every output as whole.
-            if (out && out->is_object() && (!whole || (whole->is_boolean() && whole->get<bool>())))
+            if (listing ? wholeSaid : out && out->is_object() && (!whole || wholeSaid))
                 ++c.extracted;
         }
     }
     const Json* unlisted = Field(r, "unlisted_sounds");
     if (unlisted && unlisted->is_number_unsigned() && unlisted->get<uint64_t>() <= UINT32_MAX)
         c.found += static_cast<long>(unlisted->get<uint64_t>());
+    const Json* lost = Field(r, "lost_sources");
+    if (lost && lost->is_array())
+        c.found += static_cast<long>(lost->size());
     c.partial = outcome == "partial";
     return c;
 }

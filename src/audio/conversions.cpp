@@ -1,6 +1,7 @@
 #include "audio/conversions.h"
 
 #include <array>
+#include <functional>
 #include <limits>
 #include <utility>
 
@@ -130,7 +131,26 @@ bool ConvertWavToMp3(platform::File in, platform::PendingFile& out, uint32_t* fr
     return true;
 }
 
-bool ConvertMp3ToWav(platform::File in, platform::PendingFile& out, uint64_t* frames)
+bool DecodeMp3Frames(CMp3Decoder& decoder, const Mp3FrameSink& sink)
+{
+    const bool stereo = decoder.Channels() == 2;
+    std::array<int16_t, kMp3MaxFrameSamples> left{};
+    std::array<int16_t, kMp3MaxFrameSamples> right{};
+    bool end = false;
+    while (!end) {
+        size_t count = 0;
+        if (!decoder.Decode(left.data(), right.data(), count, end))
+            return false;
+        // A mono frame later in a stereo stream fills only the left plane.
+        if (stereo && decoder.FrameChannels() == 1)
+            right = left;
+        if (count > 0 && !sink(left.data(), right.data(), count))
+            return false;
+    }
+    return true;
+}
+
+bool ConvertMp3ToWav(platform::File in, platform::PendingFile& out, uint64_t* frames, uint16_t* channels, uint32_t* rate)
 {
     CMp3Decoder decoder;
     if (!decoder.Open(std::move(in))) {
@@ -141,28 +161,37 @@ bool ConvertMp3ToWav(platform::File in, platform::PendingFile& out, uint64_t* fr
     CWaveWriter writer;
     if (!writer.Open(std::move(out), stereo, 16, static_cast<uint32_t>(decoder.SampleRate())))
         return false;
-
-    std::array<int16_t, kMp3MaxFrameSamples> left{};
-    std::array<int16_t, kMp3MaxFrameSamples> right{};
-    bool end = false;
-    while (!end) {
-        size_t count = 0;
-        if (!decoder.Decode(left.data(), right.data(), count, end)) {
-            writer.Discard();
-            return false;
-        }
-        // A mono frame later in a stereo stream fills only the left plane.
-        if (stereo && decoder.FrameChannels() == 1)
-            right = left;
-        if (!writer.Write(left.data(), right.data(), count)) {
-            writer.Discard();
-            return false;
-        }
+    if (!DecodeMp3Frames(decoder, [&](const int16_t* l, const int16_t* r, size_t n) { return writer.Write(l, r, n); })) {
+        writer.Discard();
+        return false;
     }
-    decoder.Close();
     if (frames)
         *frames = writer.Frames();
+    if (channels)
+        *channels = stereo ? 2 : 1;
+    if (rate)
+        *rate = static_cast<uint32_t>(decoder.SampleRate());
+    decoder.Close();
     return writer.Close(out);
+}
+
+bool MeasureMp3(std::vector<Mp3Piece> pieces, Mp3Decoded& decoded)
+{
+    CMp3Decoder decoder;
+    if (!decoder.Open(std::move(pieces)))
+        return false;
+    decoded = Mp3Decoded{0, static_cast<uint16_t>(decoder.Channels()), static_cast<uint32_t>(decoder.SampleRate())};
+    // A WAV file's data hold at most 4 GiB; the writer refuses more.
+    const uint64_t most = (uint64_t{1} << 32) / (2u * decoded.channels);
+    return DecodeMp3Frames(decoder, [&](const int16_t*, const int16_t*, size_t n) {
+        decoded.frames += n;
+        return decoded.frames <= most;
+    });
+}
+
+uint32_t Mp3EncodedRate(uint32_t rate, int channels)
+{
+    return CMp3Encoder::ChosenRate(rate, channels);
 }
 
 bool ConvertWavToFlac(platform::File&& wavInput, platform::PendingFile& flacOutput, uint32_t* frames)

@@ -3,7 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
+
+#include "audio/mp3_decoder.h"
 
 #include "platform/file.h"
 #include "platform/pending_file.h"
@@ -25,7 +29,28 @@ bool ConvertMp3ToWav(const std::string& mp3Path, const std::string& wavPath);
 // still under its temporary name for the caller to move, and is discarded on
 // failure. frames receives the sample frames written.
 bool ConvertWavToMp3(platform::File in, platform::PendingFile& out, uint32_t* frames, uint32_t* outRate);
-bool ConvertMp3ToWav(platform::File in, platform::PendingFile& out, uint64_t* frames);
+// channels and rate (may be null) receive the WAV file's layout.
+bool ConvertMp3ToWav(platform::File in, platform::PendingFile& out, uint64_t* frames, uint16_t* channels = nullptr,
+                     uint32_t* rate = nullptr);
+
+// Hands every frame an open decoder yields to sink as two planes, the
+// right a copy of the left for a mono frame in a stereo stream (mono
+// streams: right is not to be read). False on a decoder error or when sink
+// refuses.
+using Mp3FrameSink = std::function<bool(const int16_t* left, const int16_t* right, size_t count)>;
+bool DecodeMp3Frames(CMp3Decoder& decoder, const Mp3FrameSink& sink);
+
+// What MP3 data decode to, as ConvertMp3ToWav would write them, without
+// writing: false where the conversion would fail.
+struct Mp3Decoded {
+    uint64_t frames = 0;
+    uint16_t channels = 0;
+    uint32_t rate = 0;
+};
+bool MeasureMp3(std::vector<Mp3Piece> pieces, Mp3Decoded& decoded);
+
+// The rate the MP3 encoder writes a sound of this rate and channel count at.
+uint32_t Mp3EncodedRate(uint32_t rate, int channels);
 
 // Encodes a PCM WAV file (8 or 16 bits, mono or stereo) to FLAC holding the
 // very same samples at the same width, rate and channels. wavInput is open for

@@ -35,6 +35,7 @@ void CMp3Decoder::Close()
 {
     m_hip.reset();
     m_file.Close();
+    m_pieces.clear();
     m_pending.clear();
 }
 
@@ -47,14 +48,60 @@ bool CMp3Decoder::Open(const std::string& path)
 bool CMp3Decoder::Open(platform::File file)
 {
     Close();
+    m_file = std::move(file);
+    return m_file.IsOpen() && Start();
+}
+
+bool CMp3Decoder::Open(std::vector<Mp3Piece> pieces)
+{
+    Close();
+    std::erase_if(pieces, [](const Mp3Piece& p) { return p.size == 0 || !p.data; });
+    m_pieces = std::move(pieces);
+    m_piece = m_pieceAt = 0;
+    return !m_pieces.empty() && Start();
+}
+
+size_t CMp3Decoder::ReadInput(uint8_t* dst, size_t size)
+{
+    if (m_pieces.empty()) {
+        const size_t got = m_file.Read(dst, size);
+        if (m_file.Failed())
+            m_readFailed = true;
+        return got;
+    }
+    size_t done = 0;
+    while (done < size && m_piece < m_pieces.size()) {
+        const Mp3Piece& p = m_pieces[m_piece];
+        const size_t n = std::min(size - done, p.size - m_pieceAt);
+        std::memcpy(dst + done, p.data + m_pieceAt, n);
+        done += n;
+        m_pieceAt += n;
+        if (m_pieceAt == p.size) {
+            ++m_piece;
+            m_pieceAt = 0;
+        }
+    }
+    return done;
+}
+
+bool CMp3Decoder::SeekInput(uint64_t offset)
+{
+    if (m_pieces.empty())
+        return m_file.Seek(offset);
+    // A place past the end reads nothing, as in a file.
+    for (m_piece = 0; m_piece < m_pieces.size() && offset >= m_pieces[m_piece].size; ++m_piece)
+        offset -= m_pieces[m_piece].size;
+    m_pieceAt = m_piece < m_pieces.size() ? static_cast<size_t>(offset) : 0;
+    return true;
+}
+
+bool CMp3Decoder::Start()
+{
     m_inPos = m_inLen = 0;
     m_inEnd = 0;
     m_readFailed = false;
     m_channels = m_sampleRate = m_bitrate = m_frameChannels = 0;
     m_freeFormat = false;
-    m_file = std::move(file);
-    if (!m_file.IsOpen())
-        return false;
     {
         std::lock_guard<std::mutex> lock(LameLock());
         m_hip.reset(hip_decode_init());
@@ -81,10 +128,8 @@ size_t CMp3Decoder::ReadBytes(uint8_t* dst, size_t size)
     while (done < size) {
         if (m_inPos == m_inLen) {
             m_inPos = 0;
-            m_inLen = m_file.Read(m_in.data(), m_in.size());
+            m_inLen = ReadInput(m_in.data(), m_in.size());
             m_inEnd += m_inLen;
-            if (m_file.Failed())
-                m_readFailed = true;
             if (m_inLen == 0)
                 break;
         }
@@ -105,7 +150,7 @@ bool CMp3Decoder::SeekTo(uint64_t offset)
 {
     m_inPos = m_inLen = 0;
     m_inEnd = offset;
-    return m_file.Seek(offset);
+    return SeekInput(offset);
 }
 
 bool CMp3Decoder::SkipBytes(uint64_t size)
@@ -117,7 +162,7 @@ bool CMp3Decoder::SkipBytes(uint64_t size)
     }
     m_inEnd += size - buffered;
     m_inPos = m_inLen = 0;
-    return m_file.Seek(m_inEnd);
+    return SeekInput(m_inEnd);
 }
 
 int CMp3Decoder::DecodeFrame(uint8_t* data, size_t size, int16_t* left, int16_t* right)

@@ -19,6 +19,13 @@
 // Most samples per channel one MPEG audio frame decodes to.
 constexpr size_t kMp3MaxFrameSamples = 1152;
 
+// A run of bytes in memory: MP3 data held elsewhere (in a movie), read as
+// one stream when several follow one another (a stream's blocks).
+struct Mp3Piece {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+};
+
 class CMp3Decoder {
 public:
     CMp3Decoder() = default;
@@ -33,6 +40,9 @@ public:
     bool Open(const std::string& path);
     // The same over a file already open for reading, which it takes.
     bool Open(platform::File file);
+    // The same over pieces of memory read one after another, which must
+    // outlive the decoder.
+    bool Open(std::vector<Mp3Piece> pieces);
     void Close();
 
     // Properties of the first frame header, valid after a good Open.
@@ -57,7 +67,11 @@ private:
         int channels = 0;
     };
 
+    bool Start();
     bool Probe();
+    // The next bytes of the input, file or pieces; a short count at its end.
+    size_t ReadInput(uint8_t* dst, size_t size);
+    bool SeekInput(uint64_t offset);
     // Gives bytes to the decoder during probing, keeping any samples it
     // returns for the first Decode. False on a decoder error.
     bool Feed(uint8_t* data, size_t size);
@@ -74,6 +88,9 @@ private:
     bool SeekTo(uint64_t offset);
 
     platform::File m_file;
+    std::vector<Mp3Piece> m_pieces;  // read instead of the file when not empty
+    size_t m_piece = 0;              // the piece being read, and where in it
+    size_t m_pieceAt = 0;
     std::unique_ptr<hip_global_flags, HipDeleter> m_hip;
     mp3data_struct m_data{};
     std::deque<Frame> m_pending;

@@ -93,6 +93,27 @@ bool CMp3Encoder::InitParams()
     return m_initialized;
 }
 
+uint32_t CMp3Encoder::ChosenRate(uint32_t rate, int channels)
+{
+    std::unique_ptr<lame_global_struct, ContextDeleter> lame;
+    {
+        std::lock_guard<std::mutex> setup(LameLock());
+        lame.reset(lame_init());
+    }
+    if (!lame || rate == 0 || rate > 0x7FFFFFFF)
+        return 0;
+    lame_set_errorf(lame.get(), Silent);
+    lame_set_debugf(lame.get(), Silent);
+    lame_set_msgf(lame.get(), Silent);
+    lame_set_num_channels(lame.get(), std::clamp(channels, 1, 2));
+    lame_set_in_samplerate(lame.get(), static_cast<int>(rate));
+    lame_set_bWriteVbrTag(lame.get(), 0);
+    if (channels != 2)
+        lame_set_mode(lame.get(), MONO);
+    std::lock_guard<std::mutex> setup(LameLock());
+    return lame_init_params(lame.get()) >= 0 ? static_cast<uint32_t>(lame_get_out_samplerate(lame.get())) : 0;
+}
+
 int CMp3Encoder::OutSampleRate() const
 {
     return m_lame && m_initialized ? lame_get_out_samplerate(m_lame.get()) : 0;

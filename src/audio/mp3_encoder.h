@@ -39,6 +39,9 @@ public:
 
     // Output sample rate the library chose; 0 before InitParams.
     int OutSampleRate() const;
+    // The rate the library chooses for a sound of this rate and channel
+    // count, set up as ConvertWavToMp3 sets it up; 0 when it refuses.
+    static uint32_t ChosenRate(uint32_t rate, int channels);
 
     // Encodes count frames of 16-bit samples; right is ignored for mono.
     // False when the library fails or a write comes up short.

@@ -37,6 +37,9 @@ bool CSwfMovie::ExtractPending(const std::string& swfPath, bool dry, OutputType 
         CSoundFinder finder(*this, *m_body);
         ReadMovieTags(*m_body, finder);
     }
+    OrderFindings();
+    if (m_wantDigest && !m_body->Digest(m_digestSize, m_digest))
+        m_digest.clear();
     if (!m_body->Unchanged()) {
         // The file changed under the walk (a page read as zeros, a write, a
         // rename over its name): nothing it found can be trusted.
@@ -45,20 +48,6 @@ bool CSwfMovie::ExtractPending(const std::string& swfPath, bool dry, OutputType 
         return false;
     }
     return true;
-}
-
-bool CSwfMovie::Extract(const std::string& swfPath, bool exportNames)
-{
-    if (!ExtractPending(swfPath, false))
-        return false;
-    CommitOutputs(exportNames, false);
-    m_place->EndClaim();
-    return true;
-}
-
-bool CSwfMovie::List(const std::string& swfPath)
-{
-    return ExtractPending(swfPath, true);
 }
 
 namespace {
@@ -81,6 +70,62 @@ const char* ExtensionOf(OutputType type)
 }
 
 }  // namespace
+
+bool CSwfMovie::Extract(const std::string& swfPath, bool exportNames)
+{
+    if (!ExtractPending(swfPath, false))
+        return false;
+    CommitOutputs(exportNames, false);
+    m_place->EndClaim();
+    return true;
+}
+
+bool CSwfMovie::List(const std::string& swfPath, OutputType type)
+{
+    if (!ExtractPending(swfPath, true, type))
+        return false;
+    const std::vector<CSoundFinding*> findingOf = FindingsByRecord();
+    size_t record = 0;
+    for (CSoundElement& sound : m_sounds) {
+        CSoundFinding* f = findingOf[record++];
+        if (f && !IsOfType(sound, type) && !ListConversion(sound, *f, type)) {
+            f->conversionFailed = true;
+            if (f->loss == SoundLoss::None)
+                f->loss = SoundLoss::NotConverted;
+        }
+    }
+    m_listedMp3.clear();
+    return true;
+}
+
+bool CSwfMovie::ListConversion(CSoundElement& sound, const CSoundFinding& finding, OutputType type) const
+{
+    if (type == OutputType::Mp3) {
+        // The encoder may resample; the count follows, as a conversion's does.
+        const uint32_t rate = Mp3EncodedRate(sound.sampleRate, sound.channels);
+        if (rate == 0)
+            return false;
+        if (rate != sound.sampleRate && sound.sampleRate != 0)
+            sound.sampleCount = static_cast<uint32_t>(
+                (static_cast<uint64_t>(sound.sampleCount) * rate + sound.sampleRate / 2) / sound.sampleRate);
+        sound.sampleRate = rate;
+        sound.isMp3 = 1;
+        return true;
+    }
+    if (sound.isMp3) {
+        const auto pieces = m_listedMp3.find(finding.startOrder);
+        Mp3Decoded decoded;
+        if (pieces == m_listedMp3.end() || !MeasureMp3(pieces->second, decoded) || decoded.frames > UINT32_MAX)
+            return false;
+        sound.sampleCount = static_cast<uint32_t>(decoded.frames);
+        sound.channels = decoded.channels;
+        sound.sampleRate = decoded.rate;
+        sound.bits = 16;
+        sound.isMp3 = 0;
+    }
+    sound.isFlac = type == OutputType::Flac;
+    return true;
+}
 
 bool CSwfMovie::Run(const std::string& swfPath, OutputType type, bool exportNames, const CommitGate& gate)
 {
@@ -114,7 +159,7 @@ bool CSwfMovie::DecodeToWave(platform::File& in, size_t record, platform::Pendin
 {
     uint64_t frames = 0;
     if (!wave.CreateIn(m_place->Folder(), ProvisionalName(m_outputOrder[record], ".wav")) ||
-        !ConvertMp3ToWav(std::move(in), wave, &frames) || frames > UINT32_MAX)
+        !ConvertMp3ToWav(std::move(in), wave, &frames, &sound.channels, &sound.sampleRate) || frames > UINT32_MAX)
         return false;
     sound.bits = 16;
     return in.OpenIn(*m_place->Folder(), wave.TempName(), platform::OpenMode::Read);
@@ -144,7 +189,7 @@ bool CSwfMovie::ConvertRecord(CSoundElement& sound, size_t record, OutputType ty
         converted.isMp3 = 1;
     } else if (type == OutputType::Wav) {
         uint64_t frames = 0;
-        if (!ConvertMp3ToWav(std::move(in), target, &frames))
+        if (!ConvertMp3ToWav(std::move(in), target, &frames, &converted.channels, &converted.sampleRate))
             return false;
         converted.sampleCount = static_cast<uint32_t>(std::min<uint64_t>(frames, UINT32_MAX));
         converted.bits = 16;

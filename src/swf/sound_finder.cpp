@@ -116,6 +116,15 @@ void NoteMp3Frames(CSoundFinding& finding, const uint8_t* data, size_t size)
     }
 }
 
+// An MP3 file holds what its frames say, whatever the tag declared.
+void AsFramesSay(CSoundElement& file, const CSoundFinding& finding)
+{
+    if (finding.framesRate != 0)
+        file.sampleRate = finding.framesRate;
+    if (finding.framesChannels != 0)
+        file.channels = finding.framesChannels;
+}
+
 CSoundElement RecordOf(const DefinedSound& s)
 {
     CSoundElement e;
@@ -158,14 +167,20 @@ struct CSoundFinder::Stream {
     bool failed = false;   // a block could not be written: the file goes at the end
     uint64_t dataBytes = 0;  // sample bytes in a WAV output
     uint64_t blockBytes = 0; // data of its blocks: a stream that decodes to nothing is still found
+    uint64_t sampleBytes = 0; // of those, the bytes that could hold samples: none makes it empty
     CMp3FrameCounter mp3Frames;  // MP3: the samples its frames decode to
+    std::vector<Mp3Piece> mp3Data;  // MP3, kept for a listing: its blocks' frames
     std::unique_ptr<CSoundDecoder> decoder;  // coded formats: one decoder from head to end
     platform::PendingFile output;
     CSoundElement pending;
     CSoundFinding finding;
 };
 
-CSoundFinder::CSoundFinder(CSwfMovie& movie, const CMovieBody& body) : m_movie(movie), m_body(body) {}
+CSoundFinder::CSoundFinder(CSwfMovie& movie, const CMovieBody& body)
+    : m_movie(movie), m_body(body),
+      m_keepMp3Data(movie.m_dry && (movie.m_target == OutputType::Wav || movie.m_target == OutputType::Flac))
+{
+}
 
 CSoundFinder::~CSoundFinder() = default;
 
@@ -176,7 +191,7 @@ void CSoundFinder::OnTimelineBegin(const TagPlace& place, uint16_t)
     m_streams.emplace_back();
 }
 
-void CSoundFinder::OnTimelineEnd(const TagPlace& place, bool)
+void CSoundFinder::OnTimelineEnd(const TagPlace& place, bool reachedEnd)
 {
     if (m_streams.back().counted)
         FinishStream(m_streams.back());
@@ -185,6 +200,20 @@ void CSoundFinder::OnTimelineEnd(const TagPlace& place, bool)
         TakeExportNames(m_names.back(), *place.embedded);
         m_names.pop_back();
     }
+    if (place.sprite == 0 && place.embedded->empty())
+        m_movie.m_reachedEnd = reachedEnd;
+}
+
+void CSoundFinder::OnEmbeddedSkipped(const TagPlace& place, uint16_t id, EmbeddedSkip why)
+{
+    CLostSource lost;
+    lost.id = id;
+    lost.embeddedIn = *place.embedded;
+    lost.sprite = place.sprite;
+    lost.reason = why == EmbeddedSkip::TooLarge
+                      ? "the movie embedded in it would inflate past what the whole movie may (40 times its size)"
+                      : "no memory for the movie embedded in it";
+    m_movie.m_lostSources.push_back(std::move(lost));
 }
 
 void CSoundFinder::OnNames(const TagPlace&, NameKind kind, const std::vector<std::pair<uint16_t, std::string>>& names)
@@ -213,6 +242,7 @@ void CSoundFinder::TakeExportNames(const MovieNames& names, const std::vector<ui
 void CSoundFinder::OnSoundDefined(const TagPlace& place, const DefinedSound& s)
 {
     CSoundFinding finding;
+    finding.startOrder = m_started++;
     finding.characterId = s.id;
     finding.sprite = place.sprite;
     finding.embeddedIn = *place.embedded;
@@ -230,6 +260,8 @@ void CSoundFinder::OnSoundDefined(const TagPlace& place, const DefinedSound& s)
         finding.seekSamples = s.seekSamples;
         NoteMp3Frames(finding, s.data.Data(), s.data.size);
         written = WriteMp3Sound(s, finding);
+        if (written && m_keepMp3Data)
+            m_movie.m_listedMp3[finding.startOrder] = {Mp3Piece{s.data.Data(), s.data.size}};
         break;
     default:
         // Coded formats need their decoder; the rest (no tool writes them)
@@ -244,7 +276,7 @@ bool CSoundFinder::WriteMp3Sound(const DefinedSound& s, CSoundFinding& finding)
 {
     // No data is no sound, and would make an empty file.
     if (s.data.size == 0) {
-        finding.loss = SoundLoss::NothingDecoded;
+        finding.empty = true;
         return false;
     }
     platform::PendingFile file;
@@ -279,6 +311,7 @@ bool CSoundFinder::WriteMp3Sound(const DefinedSound& s, CSoundFinding& finding)
     CSoundElement e = RecordOf(s);
     e.isMp3 = 1;
     e.sampleCount = static_cast<uint32_t>(std::min<uint64_t>(frames.Samples(), UINT32_MAX));
+    AsFramesSay(e, finding);
     return m_movie.KeepOutput(file, std::move(e), finding);
 }
 
@@ -289,7 +322,7 @@ bool CSoundFinder::WritePcmSound(const DefinedSound& s, CSoundFinding& finding)
     const uint64_t frames = s.data.size / blockAlign;
     finding.decodedSamples = frames;
     if (frames == 0) {
-        finding.loss = SoundLoss::NothingDecoded;
+        finding.empty = true;
         return false;
     }
     platform::PendingFile file;
@@ -315,7 +348,7 @@ bool CSoundFinder::WriteAdpcmSound(const DefinedSound& s, CSoundFinding& finding
     uint32_t frames = CAdpcmDecoder::FramesThatFit(s.sampleCount, bits, codeBits, s.stereo, s.is16Bit, &finding.overran);
     finding.decodedSamples = frames;
     if (frames == 0) {
-        finding.loss = SoundLoss::NothingDecoded;
+        finding.empty = true;
         return false;
     }
     const uint64_t frameBytes = e.channels * e.bits / 8u;
@@ -336,6 +369,10 @@ bool CSoundFinder::WriteAdpcmSound(const DefinedSound& s, CSoundFinding& finding
 
 bool CSoundFinder::WriteCodedSound(const DefinedSound& s, CSoundFinding& finding)
 {
+    if (s.data.size == 0) {
+        finding.empty = true;
+        return false;
+    }
     CodedLayout coded{};
     if (!CodedLayoutOf(s.format, s.rateIndex, s.stereo, coded)) {
         finding.loss = SoundLoss::UnknownFormat;
@@ -385,6 +422,7 @@ void CSoundFinder::OnStreamHead(const TagPlace& place, const StreamHeadInfo& h)
     s.isStereo = h.stereo;
     s.samplesPerBlock = h.samplesPerBlock;
     s.finding = CSoundFinding{};
+    s.finding.startOrder = m_started++;
     s.finding.stream = true;
     s.finding.sprite = place.sprite;
     s.finding.embeddedIn = *place.embedded;
@@ -396,6 +434,7 @@ void CSoundFinder::OnStreamHead(const TagPlace& place, const StreamHeadInfo& h)
     s.failed = false;
     s.dataBytes = 0;
     s.blockBytes = 0;
+    s.sampleBytes = 0;
     s.decoder.reset();
     s.mp3Frames = CMp3FrameCounter{};
     // A head that declares no samples per block is still a stream: its
@@ -448,6 +487,7 @@ void CSoundFinder::OnStreamBlock(const TagPlace&, const TagBytes& block)
         // Whole sample frames only: a stray byte would shift every later sample.
         const uint32_t blockAlign = s.pending.channels * s.pending.bits / 8u;
         const uint64_t whole = block.size / blockAlign * blockAlign;
+        s.sampleBytes += whole;
         if (writing && !WriteWaveBytes(s.output.Out(), m_body, block, whole, s.dataBytes, blockAlign, s.pending.cut))
             s.failed = true;
         s.pending.sampleCount = static_cast<uint32_t>(s.dataBytes / blockAlign);
@@ -470,6 +510,7 @@ void CSoundFinder::OnStreamBlock(const TagPlace&, const TagBytes& block)
             frames = static_cast<uint32_t>((kMaxWaveDataBytes - s.dataBytes) / frameBytes);
             s.pending.cut = true;
         }
+        s.sampleBytes += frames;
         s.pending.sampleCount += frames;
         s.finding.declaredSamples += declared;
         s.finding.decodedSamples += frames;
@@ -491,8 +532,11 @@ void CSoundFinder::OnStreamBlock(const TagPlace&, const TagBytes& block)
         TagBytes frames = block;
         frames.at += 4;
         frames.size -= 4;
+        s.sampleBytes += frames.size;
         NoteMp3Frames(s.finding, frames.Data(), frames.size);
         s.mp3Frames.Add(frames.Data(), frames.size);
+        if (m_keepMp3Data)
+            s.mp3Data.push_back(Mp3Piece{frames.Data(), frames.size});
         s.pending.sampleCount = static_cast<uint32_t>(std::min<uint64_t>(s.mp3Frames.Samples(), UINT32_MAX));
         if (writing && !WriteBytes(s.output.Out(), m_body, frames, frames.size))
             s.failed = true;
@@ -500,6 +544,7 @@ void CSoundFinder::OnStreamBlock(const TagPlace&, const TagBytes& block)
     }
     default: {
         s.finding.declaredSamples += s.samplesPerBlock;
+        s.sampleBytes += block.size;
         if (!writing || !s.decoder)
             break;
         // Damaged data the decoder skips costs what it held, not the stream.
@@ -527,17 +572,24 @@ void CSoundFinder::FinishStream(Stream& s)
         s.decoder->Flush([&](const int16_t* samples, size_t count) { return AppendStreamSamples(s, samples, count); });
         s.finding.damagedBytes = s.decoder->LostBytes();
     }
-    // A stream with data is found, even when its data hold no whole sample.
-    const bool hasSamples = s.blockBytes > 0;
+    // A stream with blocks is listed; one whose blocks hold no byte of
+    // sample data (an MP3 block of its header alone) is empty, and one whose
+    // data decode to nothing is lost.
+    const bool hasBlocks = s.blockBytes > 0;
+    s.finding.empty = s.sampleBytes == 0;
     bool ok = s.open && !s.failed && s.pending.sampleCount > 0;
-    if (hasSamples && s.pending.sampleCount == 0 && s.finding.loss == SoundLoss::None)
+    if (!s.finding.empty && s.pending.sampleCount == 0 && s.finding.loss == SoundLoss::None)
         s.finding.loss = SoundLoss::NothingDecoded;
     if (ok && s.pending.isMp3 == 0)
         ok = PatchWaveLengths(s.output.Out());
+    if (ok && s.pending.isMp3)
+        AsFramesSay(s.pending, s.finding);
     if (ok)
         ok = m_movie.KeepOutput(s.output, s.pending, s.finding);
+    if (ok && m_keepMp3Data && s.pending.isMp3)
+        m_movie.m_listedMp3[s.finding.startOrder] = std::move(s.mp3Data);
     s.output.Discard();
-    if (s.counted && hasSamples)
+    if (s.counted && hasBlocks)
         m_movie.AddFinding(std::move(s.finding), ok);
     s = Stream{};
 }

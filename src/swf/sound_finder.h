@@ -31,6 +31,7 @@ public:
     void OnStreamBlock(const TagPlace& place, const TagBytes& block) override;
     void OnNames(const TagPlace& place, NameKind kind,
                  const std::vector<std::pair<uint16_t, std::string>>& names) override;
+    void OnEmbeddedSkipped(const TagPlace& place, uint16_t id, EmbeddedSkip why) override;
 
 private:
     struct Stream;
@@ -62,4 +63,8 @@ private:
     std::vector<Stream> m_streams;  // of the timelines open, innermost last
     std::vector<MovieNames> m_names;  // of the movies open, innermost last
     std::vector<uint8_t> m_blockBuffer;  // decoded ADPCM stream block, reused
+    uint64_t m_started = 0;  // sounds started so far: each one's place in that order
+    // A listing for a type MP3 sounds are decoded to keeps where their data
+    // stand, to decode them.
+    bool m_keepMp3Data = false;
 };

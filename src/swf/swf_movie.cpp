@@ -22,6 +22,21 @@ void CSwfMovie::Reset()
     m_target = OutputType::Keep;
     m_sounds.clear();
     m_findings.clear();
+    m_lostSources.clear();
+    m_listed = 0;
+    m_reachedEnd = false;
+    m_digest.clear();
+    m_digestSize = 0;
+    m_listedMp3.clear();
+}
+
+bool CSwfMovie::MovieDigest(uint64_t& size, std::string& sha256) const
+{
+    if (m_digest.empty())
+        return false;
+    size = m_digestSize;
+    sha256 = m_digest;
+    return true;
 }
 
 SwfHeaderInfo CSwfMovie::HeaderInfo() const
@@ -34,9 +49,14 @@ double CSwfMovie::FrameRate() const
     return m_body->FrameRate88() / 256.0;
 }
 
-bool CSwfMovie::CutShort() const
+bool CSwfMovie::DeclaresMoreThanItHolds() const
 {
     return m_body->Signature() == 'F' && m_body->BodyLength() < m_body->DeclaredLength();
+}
+
+bool CSwfMovie::CutShort() const
+{
+    return DeclaresMoreThanItHolds() && !m_reachedEnd;
 }
 
 char CSwfMovie::Signature() const

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "audio/mp3_decoder.h"
 #include "swf/swf_types.h"
 
 namespace platform {
@@ -51,10 +52,11 @@ public:
     void Reset();
     // Loads the movie and writes every sound as extracted (MP3 or WAV).
     bool Extract(const std::string& swfPath, bool exportNames = false);
-    // Loads the movie and finds every sound as extraction would, writing
-    // nothing and opening no folder: the findings are those of a conversion,
+    // Loads the movie and finds every sound as a conversion to type would,
+    // writing nothing and opening no folder: the findings are those of the
+    // conversion (an MP3 sound that won't decode is lost for WAV and FLAC),
     // the catalogue's records have no path.
-    bool List(const std::string& swfPath);
+    bool List(const std::string& swfPath, OutputType type = OutputType::Keep);
     // Decides, once every new output is complete under a temporary name and
     // before any takes its final name, whether they go in. Resume removes an
     // earlier run's outputs here, so the new ones take the same names; false
@@ -73,26 +75,46 @@ public:
     // its numbered forms, for the output types.
     static bool IsOutputName(const std::string& swfPath, std::string_view name);
 
-    // The files written, in catalogue order.
+    // With it, a conversion whose file is byte for byte a file already under
+    // a name the movie's naming gives (an earlier run's, whose record was
+    // lost) takes that file as its output instead of adding another: runs
+    // cut short any number of times converge on one set of files.
+    void SetTakeIdenticalOutputs(bool take) { m_takeIdentical = take; }
+    // With it, the movie's size and SHA-256 are taken from the very file the
+    // walk read, before its identity is checked (MovieDigest).
+    void SetWantDigest(bool want) { m_wantDigest = want; }
+    // False when not asked for or the file could not be read for it.
+    bool MovieDigest(uint64_t& size, std::string& sha256) const;
+
+    // The files written, in catalogue order: the order of their sounds' numbers.
     const std::list<CSoundElement>& Sounds() const { return m_sounds; }
-    // Every sound the movie holds, in the order they were found (a stream when
-    // it ends), with what became of it.
+    // Every sound the movie holds, in the order they start (a stream at its
+    // head), with what became of it; empty sounds are listed too.
     const std::vector<CSoundFinding>& Findings() const { return m_findings; }
-    // Sounds the movie holds, and how many of them are in the catalogue
-    // whole: a sound that could not be written, or only in part, is lost.
-    uint32_t FoundCount() const { return static_cast<uint32_t>(m_findings.size() + m_unlisted); }
+    // Embedded movies whose sounds could not be read.
+    const std::vector<CLostSource>& LostSources() const { return m_lostSources; }
+    // Sounds the movie holds (empty ones aside, embedded movies that could
+    // not be read counted as one each), and how many of them are in the
+    // catalogue whole: a sound that could not be written, or only in part,
+    // is lost.
+    uint32_t FoundCount() const { return static_cast<uint32_t>(m_listed + m_unlisted + m_lostSources.size()); }
     // Sounds found past the most one movie may make files of: lost, counted,
     // and not listed one by one in Findings.
     uint32_t UnlistedCount() const { return m_unlisted; }
     uint32_t ExtractedCount() const;
     // False when the movie has sounds and none of them could be written.
-    bool WroteAnything() const { return m_findings.empty() || !m_sounds.empty(); }
+    bool WroteAnything() const { return FoundCount() == 0 || !m_sounds.empty(); }
+    // Its main timeline reached its End tag: the walk read the whole movie.
+    bool ReachedEnd() const { return m_reachedEnd; }
     SwfHeaderInfo HeaderInfo() const;
     // The frame rate with its fraction (the header's 8.8 value).
     double FrameRate() const;
-    // A plain movie whose file ends before the length its header declares:
-    // its sounds are those up to the cut.
+    // A plain movie whose file ends before the length its header declares
+    // and whose tags run out before their end: its sounds are those up to
+    // the cut. One whose tags end whole is whole, whatever it declares.
     bool CutShort() const;
+    // A plain movie whose file is shorter than it declares, though whole.
+    bool DeclaresMoreThanItHolds() const;
     // 'F', 'C' or 'Z': plain, zlib or LZMA body.
     char Signature() const;
     // The length the file header declares, and the length of the body held
@@ -134,10 +156,20 @@ private:
     bool ExtractPending(const std::string& swfPath, bool dry, OutputType target = OutputType::Keep);
     // Converts one record to the type; true when it now names the new file.
     bool ConvertRecord(CSoundElement& sound, size_t record, OutputType type);
+    // What converting a listed record to type would make of it, found
+    // without writing; false where the conversion would fail.
+    bool ListConversion(CSoundElement& sound, const CSoundFinding& finding, OutputType type) const;
     // Decodes an MP3 record to a WAV file beside it, for FLAC to encode.
     bool DecodeToWave(platform::File& in, size_t record, platform::PendingFile& wave, CSoundElement& sound);
     // The finding of each catalogue record, by its place.
     std::vector<CSoundFinding*> FindingsByRecord();
+    // Puts the findings in the order their sounds started, the catalogue in
+    // the same order, and numbers the sounds.
+    void OrderFindings();
+    // Takes the file under name as the output of record when it is a
+    // regular file holding exactly what the record's pending file holds
+    // (and not taken already).
+    bool TakeIdentical(size_t record, const std::string& name, std::vector<std::pair<uint64_t, uint64_t>>& taken);
 
     std::unique_ptr<CMovieBody> m_body;
     std::unique_ptr<COutputPlace> m_place;
@@ -146,6 +178,16 @@ private:
     // Catalogue.
     std::list<CSoundElement> m_sounds;
     std::vector<CSoundFinding> m_findings;
+    std::vector<CLostSource> m_lostSources;
+    uint32_t m_listed = 0;  // findings that are not empty
+    bool m_reachedEnd = false;
+    bool m_takeIdentical = false;
+    bool m_wantDigest = false;
+    uint64_t m_digestSize = 0;
+    std::string m_digest;  // empty when none was taken
+    // A listing's MP3 sounds, by where they started: the data a conversion
+    // would decode, where they stand in the movie.
+    std::map<uint64_t, std::vector<Mp3Piece>> m_listedMp3;
 
     // Outputs.
     bool m_dry = false;                          // outputs are nowhere: a listing

@@ -83,8 +83,25 @@ struct CSoundFinding {
     bool overran = false;          // its data ran past its tag
     uint64_t damagedBytes = 0;     // coded: bytes the decoder had to skip
     bool conversionFailed = false; // its file stayed in the type it was extracted to (and it is lost)
+    // Its data hold no sample (no bytes, or fewer than one sample frame):
+    // nothing to lose, so it is neither found nor lost, and makes no file.
+    bool empty = false;
     SoundLoss loss = SoundLoss::None;
     int record = -1;               // its file's place in the catalogue; -1 when lost
+    // Its number among the sounds that have a file, in the order they start
+    // (a stream at its head), from 1: the number its file takes where that
+    // name is free. 0 for a sound with no file.
+    uint32_t number = 0;
+    uint64_t startOrder = 0;       // where it started among the movie's sounds
+};
+
+// A movie embedded in a movie (DefineBinaryData) whose sounds could not be
+// read: it counts as a sound found and lost.
+struct CLostSource {
+    uint16_t id = 0;                  // the DefineBinaryData's id
+    std::vector<uint16_t> embeddedIn; // the embedded movies around it, outermost first
+    uint16_t sprite = 0;              // the timeline that holds its tag
+    std::string reason;
 };
 
 // The sample rate a sound header's two rate bits stand for.

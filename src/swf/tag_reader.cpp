@@ -47,6 +47,8 @@ constexpr size_t kMaxEmbedDepth = 4;
 // frame rectangle, rate and count.
 constexpr uint32_t kMinMovieBytes = 8 + 1 + 4;
 constexpr uint8_t kActionStop = 0x07;
+// The highest tag code the format defines.
+constexpr uint32_t kLastKnownTag = 94;
 
 // One body being walked: the movie's, or an embedded movie's held apart.
 struct Body {
@@ -418,16 +420,19 @@ private:
             return;
         }
         // Inflated into a body of its own, counted against the bound of the
-        // whole movie before anything is allocated for it.
+        // whole movie before anything is allocated for it. One that may not
+        // be read is a lost source of sounds, if it starts like a movie.
         const uint64_t room = declared - 8ull;
         if (room > m_bound - std::min(m_inflated, m_bound)) {
-            m_listener.OnEmbeddedSkipped(place, id, EmbeddedSkip::TooLarge);
+            if (StartsLikeMovie(data, size))
+                m_listener.OnEmbeddedSkipped(place, id, EmbeddedSkip::TooLarge);
             return;
         }
         const size_t bufferSize = static_cast<size_t>(room) + 10;
         std::unique_ptr<uint8_t[]> inner(new (std::nothrow) uint8_t[bufferSize]);
         if (!inner) {
-            m_listener.OnEmbeddedSkipped(place, id, EmbeddedSkip::NoMemory);
+            if (StartsLikeMovie(data, size))
+                m_listener.OnEmbeddedSkipped(place, id, EmbeddedSkip::NoMemory);
             return;
         }
         m_inflated += room;
@@ -452,6 +457,29 @@ private:
         m_reader = outerReader;
         m_tagEnd = outerTagEnd;
         m_tagLength = outerTagLength;
+    }
+
+    // True when compressed data (a 'CWS' or 'ZWS' header and what follows)
+    // inflate to the start of a movie: a frame rectangle and rate and
+    // count within the first bytes, then a tag of a known code. Binary data
+    // that only start with the letters are no movie, lost or not.
+    static bool StartsLikeMovie(const uint8_t* data, uint32_t size)
+    {
+        constexpr size_t kProbe = 64;
+        uint8_t start[kProbe + 10] = {};
+        const bool inflated = data[0] == 'C' ? InflateBody(data + 8, size - 8, start + 8, kProbe - 8)
+                                             : DecodeLzmaBody(data + 8, size - 8, start + 8, kProbe - 8);
+        if (!inflated)
+            return false;
+        CBitReader reader;
+        reader.Attach(start, kProbe);
+        reader.SetCursor(8);
+        const int nbits = static_cast<int>(reader.ReadBits(5));
+        const uint64_t firstTag = 8 + (5 + 4 * static_cast<uint64_t>(nbits) + 7) / 8 + 4;
+        if (firstTag + 2 > kProbe)
+            return false;
+        const uint32_t code = (start[firstTag] | static_cast<uint32_t>(start[firstTag + 1]) << 8) >> 6;
+        return code <= kLastKnownTag;
     }
 
     // Walks the embedded movie whose header starts at headerAt in the body

@@ -36,7 +36,17 @@ std::string SafeNamePart(const std::string& name)
 
 void CSwfMovie::AddFinding(CSoundFinding finding, bool written)
 {
-    if (m_findings.size() >= kMaxSoundsPerMovie) {
+    // Empty sounds are listed, but no more than real ones may be: a tiny
+    // movie of empty tags could name millions.
+    if (finding.empty) {
+        if (m_findings.size() - m_listed < kMaxSoundsPerMovie) {
+            finding.loss = SoundLoss::None;
+            finding.record = -1;
+            m_findings.push_back(std::move(finding));
+        }
+        return;
+    }
+    if (m_listed >= kMaxSoundsPerMovie) {
         if (m_unlisted < UINT32_MAX - kMaxSoundsPerMovie)
             ++m_unlisted;
         return;
@@ -46,13 +56,47 @@ void CSwfMovie::AddFinding(CSoundFinding finding, bool written)
         if (finding.loss == SoundLoss::None)
             finding.loss = SoundLoss::NotWritten;
     }
+    ++m_listed;
     m_findings.push_back(std::move(finding));
 }
 
 uint32_t CSwfMovie::ExtractedCount() const
 {
-    return static_cast<uint32_t>(std::count_if(m_findings.begin(), m_findings.end(),
-                                               [](const CSoundFinding& f) { return f.loss == SoundLoss::None; }));
+    return static_cast<uint32_t>(std::count_if(m_findings.begin(), m_findings.end(), [](const CSoundFinding& f) {
+        return !f.empty && f.loss == SoundLoss::None;
+    }));
+}
+
+void CSwfMovie::OrderFindings()
+{
+    // A stream is found when it ends, after the sounds its timeline met
+    // meanwhile; its place is where it started.
+    std::stable_sort(m_findings.begin(), m_findings.end(),
+                     [](const CSoundFinding& a, const CSoundFinding& b) { return a.startOrder < b.startOrder; });
+    std::vector<std::list<CSoundElement>::iterator> records;
+    for (auto it = m_sounds.begin(); it != m_sounds.end(); ++it)
+        records.push_back(it);
+    std::list<CSoundElement> sounds;
+    std::vector<platform::PendingFile> outputs;
+    std::vector<size_t> order;
+    for (CSoundFinding& f : m_findings) {
+        if (f.record < 0 || static_cast<size_t>(f.record) >= records.size())
+            continue;
+        const auto i = static_cast<size_t>(f.record);
+        f.record = static_cast<int>(sounds.size());
+        f.number = static_cast<uint32_t>(sounds.size() + 1);
+        sounds.splice(sounds.end(), m_sounds, records[i]);
+        if (i < m_outputs.size()) {
+            outputs.push_back(std::move(m_outputs[i]));
+            order.push_back(m_outputOrder[i]);
+        }
+    }
+    // Records no finding claims (none are made so) would be lost.
+    for (platform::PendingFile& file : m_outputs)
+        file.Discard();
+    m_sounds = std::move(sounds);
+    m_outputs = std::move(outputs);
+    m_outputOrder = std::move(order);
 }
 
 std::string CSwfMovie::ProvisionalName(size_t ordinal, const char* extension) const
@@ -66,7 +110,7 @@ bool CSwfMovie::CreateOutput(const char* extension, platform::PendingFile& file,
         finding.loss = SoundLoss::NoFolder;
         return false;
     }
-    if (m_findings.size() >= kMaxSoundsPerMovie) {
+    if (m_listed >= kMaxSoundsPerMovie) {
         finding.loss = SoundLoss::TooMany;
         return false;
     }
@@ -89,7 +133,7 @@ bool CSwfMovie::KeepOutput(platform::PendingFile& file, CSoundElement record, CS
     const size_t ordinal = order->second;
     m_orderOfTemp.erase(order);
     // A stream started before the movie's last listed sound may end after it.
-    if (m_findings.size() >= kMaxSoundsPerMovie) {
+    if (m_listed >= kMaxSoundsPerMovie) {
         finding.loss = SoundLoss::TooMany;
         file.Discard();
         return false;
@@ -171,6 +215,34 @@ void CSwfMovie::DiscardOutputs()
     }
 }
 
+bool CSwfMovie::TakeIdentical(size_t record, const std::string& name, std::vector<std::pair<uint64_t, uint64_t>>& taken)
+{
+    const platform::Folder& folder = *m_place->Folder();
+    platform::File mine;
+    platform::File theirs;
+    platform::FileStamp stamp;
+    if (!mine.OpenIn(folder, m_outputs[record].TempName(), platform::OpenMode::Read) ||
+        !theirs.OpenIn(folder, name, platform::OpenMode::Read) || !platform::StampOf(theirs.Fd(), stamp) ||
+        mine.Size() != theirs.Size())
+        return false;
+    const std::pair<uint64_t, uint64_t> id{stamp.device, stamp.inode};
+    if (std::find(taken.begin(), taken.end(), id) != taken.end())
+        return false;
+    std::vector<char> a(1 << 16);
+    std::vector<char> b(a.size());
+    for (;;) {
+        const size_t got = mine.Read(a.data(), a.size());
+        if (mine.Failed() || theirs.Read(b.data(), got) != got || theirs.Failed() ||
+            !std::equal(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(got), b.begin()))
+            return false;
+        if (got < a.size())
+            break;
+    }
+    taken.push_back(id);
+    m_outputs[record].Discard();
+    return true;
+}
+
 std::vector<CSoundFinding*> CSwfMovie::FindingsByRecord()
 {
     std::vector<CSoundFinding*> findingOf(m_sounds.size(), nullptr);
@@ -196,34 +268,30 @@ void CSwfMovie::CommitOutputs(bool exportNames, bool singleUnnumbered)
         return;
     }
     const bool single = singleUnnumbered && m_sounds.size() == 1 && FoundCount() == 1;
-    // A sound's number is its place in the order the files were started.
-    std::vector<size_t> byOrder(m_outputs.size());
-    for (size_t i = 0; i < byOrder.size(); ++i)
-        byOrder[i] = i;
-    std::sort(byOrder.begin(), byOrder.end(), [this](size_t a, size_t b) { return m_outputOrder[a] < m_outputOrder[b]; });
-    std::vector<int> numberOf(m_outputs.size());
-    for (size_t rank = 0; rank < byOrder.size(); ++rank)
-        numberOf[byOrder[rank]] = static_cast<int>(rank + 1);
-    // Every name is tried once: numbers past the sounds' own, and per export
-    // name its next suffix, carry on from where the last sound left them.
-    int nextNumber = static_cast<int>(m_outputs.size()) + 1;
+    // A sound takes its own number where that name is free, else the next
+    // free one after it: numbers follow the order the sounds start and
+    // never go back. Per export name its next suffix carries on likewise.
+    int last = 0;
     std::map<std::string, int> nextSuffix;
+    std::vector<std::pair<uint64_t, uint64_t>> taken;
     std::list<CSoundElement> committed;
     auto sound = m_sounds.begin();
     for (size_t i = 0; i < m_outputs.size(); ++i, ++sound) {
         CSoundFinding* finding = findingOf[i];
         const std::string extension = std::string(".") + FileTypeOf(*sound);
-        const int number = numberOf[i];
+        int next = std::max(finding && finding->number ? static_cast<int>(finding->number) : last + 1, last + 1);
         std::string exportStem;
         if (exportNames && finding && !finding->exportName.empty())
             exportStem = base + "_" + SafeNamePart(finding->exportName);
         int& suffix = nextSuffix[exportStem];
         // The names this sound may take, best first: its export name and
-        // that name numbered, or the movie's name for its one sound; then its
-        // own number, then numbers past every one given so far.
+        // that name numbered, or the movie's name for its one sound; then
+        // numbers from its own on. numbered receives the number of a
+        // numbered name, 0 for another.
         bool shortTried = !single;
-        bool ownTried = false;
+        int numbered = 0;
         const auto candidate = [&]() -> std::string {
+            numbered = 0;
             if (!exportStem.empty() && suffix < 1000) {
                 const int n = suffix++;
                 return n == 0 ? exportStem + extension : NumberedName(exportStem, n, extension);
@@ -232,29 +300,34 @@ void CSwfMovie::CommitOutputs(bool exportNames, bool singleUnnumbered)
                 shortTried = true;
                 return base + extension;
             }
-            if (!ownTried) {
-                ownTried = true;
-                return NumberedName(base, number, extension);
-            }
-            return NumberedName(base, nextNumber++, extension);
+            numbered = next++;
+            return NumberedName(base, numbered, extension);
         };
         bool moved = false;
         for (int attempt = 0; attempt < kMaxNameTries && !moved; ++attempt) {
             const std::string name = candidate();
-            if (folder.Holds(name))
-                continue;
-            const platform::MoveOutcome outcome = m_outputs[i].MoveInto(name);
-            if (outcome == platform::MoveOutcome::Failed)
-                break;
-            if (outcome == platform::MoveOutcome::Moved) {
-                sound->path = folder.PathOf(name);
-                moved = true;
+            if (folder.Holds(name)) {
+                if (m_takeIdentical && TakeIdentical(i, name, taken)) {
+                    sound->path = folder.PathOf(name);
+                    moved = true;
+                }
+            } else {
+                const platform::MoveOutcome outcome = m_outputs[i].MoveInto(name);
+                if (outcome == platform::MoveOutcome::Failed)
+                    break;
+                if (outcome == platform::MoveOutcome::Moved) {
+                    sound->path = folder.PathOf(name);
+                    moved = true;
+                }
             }
+            if (moved && numbered)
+                last = numbered;
         }
         if (!moved) {
             m_outputs[i].Discard();
             if (finding) {
                 finding->record = -1;
+                finding->number = 0;
                 finding->loss = SoundLoss::NotWritten;
             }
             continue;

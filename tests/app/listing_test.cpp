@@ -74,7 +74,7 @@ TEST(Listing, WritesNothingAndFindsWhatAConversionFinds)
         EXPECT_NE(found, std::string::npos) << n;
         at = found == std::string::npos ? at : found;
     }
-    EXPECT_NE(list.out.find("      3  stream      -       -  7            MP3         22050   1    16        4608      0.209  -\n"),
+    EXPECT_NE(list.out.find("      2  stream      -       -  7            MP3         22050   1    16        4608      0.209  -\n"),
               std::string::npos)
         << list.out;
     EXPECT_NE(list.out.find("  event       4       -  7            PCM         11025   1     8         100      "
@@ -94,7 +94,9 @@ TEST(Listing, WritesNothingAndFindsWhatAConversionFinds)
     for (size_t i = 0; i < names.size(); ++i) {
         SCOPED_TRACE(runRecords[i]["path"]);
         EXPECT_EQ(listRecords[i]["output_type"], "list");
+        EXPECT_EQ(listRecords[i]["list_type"], "mp3");
         listRecords[i].erase("output_type");
+        listRecords[i].erase("list_type");
         runRecords[i].erase("output_type");
         if (runRecords[i].contains("sounds")) {
             for (Json& s : runRecords[i]["sounds"])

@@ -133,17 +133,18 @@ TEST(Embedded, BombsAndDataThatOnlyLookLikeMoviesAreSkipped)
         const char* what;
         std::vector<std::string> data;  // one DefineBinaryData each
         size_t innerFound;
+        size_t lost;  // movies too large to read: each a sound source lost
     };
     const Case cases[] = {
-        {"a bomb", {bomb}, 0},
+        {"a bomb", {bomb}, 0, 1},
         // Each alone is allowed; together they pass the movie's one bound.
-        {"two that add up to a bomb", {tenMiB, tenMiB}, 1},
-        {"FWS and noise", {"FWS\x08\x40\x00\x00\x00" + Pcm(56, 'n')}, 0},
-        {"FWS whose tags run past its end", {runsPast}, 0},
-        {"FWS longer than its data", {claimsMore}, 0},
-        {"CWS of no zlib stream", {"CWS\x08\x40\x00\x00\x00" + Pcm(56, 'z')}, 0},
-        {"ZWS of no LZMA stream", {"ZWS\x08\x40\x00\x00\x00" + Pcm(56, 'l')}, 0},
-        {"not a movie", {"\x89PNG\r\n\x1a\n" + Pcm(40, 'g')}, 0},
+        {"two that add up to a bomb", {tenMiB, tenMiB}, 1, 1},
+        {"FWS and noise", {"FWS\x08\x40\x00\x00\x00" + Pcm(56, 'n')}, 0, 0},
+        {"FWS whose tags run past its end", {runsPast}, 0, 0},
+        {"FWS longer than its data", {claimsMore}, 0, 0},
+        {"CWS of no zlib stream", {"CWS\x08\x40\x00\x00\x00" + Pcm(56, 'z')}, 0, 0},
+        {"ZWS of no LZMA stream", {"ZWS\x08\x40\x00\x00\x00" + Pcm(56, 'l')}, 0, 0},
+        {"not a movie", {"\x89PNG\r\n\x1a\n" + Pcm(40, 'g')}, 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -155,7 +156,11 @@ TEST(Embedded, BombsAndDataThatOnlyLookLikeMoviesAreSkipped)
         outer.End();
         CSwfMovie movie;
         ASSERT_TRUE(movie.Extract(outer.WriteTo(dir / "o.swf")));
-        EXPECT_EQ(movie.FoundCount(), 1 + c.innerFound);
-        EXPECT_EQ(movie.ExtractedCount(), movie.FoundCount());
+        EXPECT_EQ(movie.FoundCount(), 1 + c.innerFound + c.lost);
+        EXPECT_EQ(movie.ExtractedCount(), 1 + c.innerFound);
+        ASSERT_EQ(movie.LostSources().size(), c.lost);
+        if (c.lost) {
+            EXPECT_EQ(movie.LostSources()[0].id, 5);
+        }
     }
 }
