@@ -15,10 +15,10 @@
 #include "ui/command_ids.h"
 #include "ui/help_window.h"
 #include "ui/hooks.h"
-#include "ui/links.h"
 #include "ui/progress_dlg.h"
 #include "ui/shell.h"
 #include "ui/sort_list.h"
+#include "ui/web_links.h"
 #include "ui/widgets.h"
 #include "util/paths.h"
 
@@ -170,6 +170,24 @@ const ColumnDef kOutputColumns[] = {
     {"Path", 200, Qt::AlignLeft, nullptr},
 };
 
+// Commands that open an address the build may leave unset are offered only
+// where it is set.
+bool HasItsAddress(int id)
+{
+    const WebLinks& links = Links();
+    switch (id) {
+    case cmd::Homepage:
+    case cmd::TellAFriend:
+        return !links.homePage.isEmpty();
+    case cmd::CheckVersion:
+        return !links.updateCheck.isEmpty();
+    case cmd::Feedback:
+        return !links.supportMailbox.isEmpty();
+    default:
+        return true;
+    }
+}
+
 template <size_t N>
 void AddColumns(CSortListCtrl* list, const ColumnDef (&columns)[N])
 {
@@ -297,8 +315,9 @@ void CMainDlg::CreateControls()
         QAbstractButton* button = nullptr;
         if (def.kind == ButtonKind::Link) {
             auto* link = new CLinkButton(this);
-            link->setText(QString::fromLatin1(links::kHomePageText));
+            link->setText(Links().HomePageHost());
             link->SetColors(QColor(0, 0, 255), QColor(255, 0, 0));
+            link->setVisible(HasItsAddress(def.id));
             button = link;
         } else {
             auto* icon = new CIconButton(this);
@@ -343,6 +362,7 @@ void CMainDlg::CreateMenus()
             }
             QAction* action = menu->addAction(QString::fromLatin1(item.text));
             action->setData(item.id);
+            action->setVisible(HasItsAddress(item.id));
             const int* image = std::find(std::begin(kMenuImages), std::end(kMenuImages), item.id);
             if (image != std::end(kMenuImages))
                 action->setIcon(QIcon(art::MenuImage(static_cast<int>(image - std::begin(kMenuImages)))));
@@ -402,7 +422,7 @@ QAbstractButton* CMainDlg::Button(int id) const
 
 void CMainDlg::OnCommand(int id)
 {
-    if (m_busy)
+    if (m_busy || !HasItsAddress(id))
         return;
     if (const Command* command = FindCommand(id))
         (this->*command->handler)();

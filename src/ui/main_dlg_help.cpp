@@ -6,6 +6,7 @@
 #include "ui/links.h"
 #include "ui/main_dlg.h"
 #include "ui/shell.h"
+#include "ui/web_links.h"
 #include "ui/widgets.h"
 
 void CMainDlg::OpenHelp(bool maximized, const QString& page)
@@ -37,7 +38,7 @@ void CMainDlg::OnTellAFriend()
 {
     CWaitCursor wait;
     const QString subject = QStringLiteral("Orvellin - very COOL application!!!");
-    const QString body = QStringLiteral("Download from ") + QLatin1String(links::kHomePage);
+    const QString body = QStringLiteral("Download from ") + Links().homePage;
     OpenLink(QStringLiteral("mailto:?subject=") + QString::fromLatin1(QUrl::toPercentEncoding(subject)) +
              QStringLiteral("&body=") + QString::fromLatin1(QUrl::toPercentEncoding(body)));
 }
@@ -45,21 +46,20 @@ void CMainDlg::OnTellAFriend()
 void CMainDlg::OnFeedback()
 {
     CWaitCursor wait;
-    OpenLink(QStringLiteral("mailto:") + QLatin1String(links::kSupportMailbox));
+    OpenLink(QStringLiteral("mailto:") + Links().supportMailbox);
 }
 
 void CMainDlg::OnHomepage()
 {
     CWaitCursor wait;
-    OpenLink(QString::fromLatin1(links::kHomePage));
+    OpenLink(Links().homePage);
 }
 
 void CMainDlg::OnCheckVersion()
 {
     CWaitCursor wait;
     OpenLink(QStringLiteral("%1?Ver=%2&Build=%3")
-                 .arg(QLatin1String(links::kUpdateCheck), QLatin1String(links::kVersion),
-                      QLatin1String(links::kBuild)));
+                 .arg(Links().updateCheck, QLatin1String(links::kVersion), QLatin1String(links::kBuild)));
 }
 
 void CMainDlg::OnAbout()

@@ -133,6 +133,22 @@ void RecordingShell::ShowInFileManager(const std::string& path)
     shown.push_back(path);
 }
 
+WebLinks ExampleLinks()
+{
+    return {QStringLiteral("https://orvellin.example/"), QStringLiteral("https://orvellin.example/update"),
+            QStringLiteral("support@orvellin.example")};
+}
+
+ScopedLinks::ScopedLinks(const WebLinks& links) : m_links(links)
+{
+    SetLinks(&m_links);
+}
+
+ScopedLinks::~ScopedLinks()
+{
+    SetLinks(nullptr);
+}
+
 std::string MakeMovie(const std::string& path, int sounds, uint16_t frames, uint8_t rate, uint32_t samples)
 {
     SwfBuilder movie;

@@ -14,6 +14,7 @@
 
 #include "support/temp_dir.h"
 #include "ui/hooks.h"
+#include "ui/web_links.h"
 #include "ui/window_services.h"
 
 class CMainDlg;
@@ -85,6 +86,23 @@ public:
     bool playerFound = true;
 };
 
+// Addresses as a packager would set them.
+WebLinks ExampleLinks();
+
+// Puts addresses in place of the build's while it lives, so that a window
+// made meanwhile offers the commands of those that are set.
+class ScopedLinks {
+public:
+    explicit ScopedLinks(const WebLinks& links = ExampleLinks());
+    ~ScopedLinks();
+    ScopedLinks(const ScopedLinks&) = delete;
+    ScopedLinks& operator=(const ScopedLinks&) = delete;
+    const WebLinks& Get() const { return m_links; }
+
+private:
+    WebLinks m_links;
+};
+
 // A movie with the given number of 16-bit mono PCM event sounds at 11025 Hz.
 std::string MakeMovie(const std::string& path, int sounds, uint16_t frames = 24, uint8_t rate = 12,
                       uint32_t samples = 2205);
@@ -92,6 +110,7 @@ std::string MakeMovie(const std::string& path, int sounds, uint16_t frames = 24,
 struct WindowFixture {
     WindowFixture();
     ~WindowFixture();
+    ScopedLinks links;  // whatever the build set
     TempDir temp;
     ScratchSettings settings;
     MessageRecorder messages;

@@ -21,6 +21,7 @@
 #include "ui/command_ids.h"
 #include "ui/help_window.h"
 #include "ui/links.h"
+#include "ui/about_dlg.h"
 #include "ui/main_dlg.h"
 #include "ui/progress_dlg.h"
 #include "ui/sort_list.h"
@@ -114,7 +115,7 @@ private Q_SLOTS:
             {cmd::ConvertAllMp3, "Convert to &MP3", {15, 195, 108, 26}, "Convert all SWF files to MP3 files"},
             {cmd::ConvertAllWav, "Convert to &WAV", {15, 241, 108, 26}, "Convert all SWF files to WAV files"},
             {cmd::Merge, "Mer&ge MP3", {15, 286, 108, 26}, "Merge multiple converted MP3 files into single one"},
-            {cmd::Homepage, links::kHomePageText, {14, 497, 113, 20}, "Visit Orvellin Homepage"},
+            {cmd::Homepage, "orvellin.example", {14, 497, 113, 20}, "Visit Orvellin Homepage"},
             {cmd::HelpMenu, "", {545, 5, 21, 21}, "Help"},
             {cmd::Minimize, "", {569, 5, 21, 21}, "Minimize"},
             {cmd::Close, "", {593, 5, 21, 21}, "Close"},
@@ -535,17 +536,61 @@ private Q_SLOTS:
         FindAction(w.Menu(2), cmd::Feedback)->trigger();
         FindAction(w.Menu(2), cmd::TellAFriend)->trigger();
         QCOMPARE(f.shell.opened.size(), size_t(5));
-        QCOMPARE(f.shell.opened[0].toString(), QString::fromLatin1(links::kHomePage));
+        QCOMPARE(f.shell.opened[0].toString(), Links().homePage);
         QCOMPARE(f.shell.opened[1], f.shell.opened[0]);
         QCOMPARE(f.shell.opened[2].query(), QStringLiteral("Ver=2.3&Build=149"));
-        QVERIFY(f.shell.opened[2].toString().startsWith(QLatin1String(links::kUpdateCheck)));
-        QCOMPARE(f.shell.opened[3].toString(), QStringLiteral("mailto:") + QLatin1String(links::kSupportMailbox));
+        QVERIFY(f.shell.opened[2].toString().startsWith(Links().updateCheck));
+        QCOMPARE(f.shell.opened[3].toString(), QStringLiteral("mailto:") + Links().supportMailbox);
         const QUrl tell = f.shell.opened[4];
         QCOMPARE(tell.scheme(), QStringLiteral("mailto"));
         QVERIFY(tell.path().isEmpty());
         const QString query = tell.query(QUrl::FullyDecoded);
         QVERIFY(query.contains(QStringLiteral("subject=Orvellin - very COOL application!!!")));
-        QVERIFY(query.contains(QStringLiteral("body=Download from ") + QLatin1String(links::kHomePage)));
+        QVERIFY(query.contains(QStringLiteral("body=Download from ") + Links().homePage));
+    }
+
+    void commandsOfAddressesLeftUnsetAreNotOffered()
+    {
+        WindowFixture f;
+        struct Case {
+            WebLinks links;
+            QStringList help;  // the help menu's visible items
+        } cases[] = {
+            {{}, {"&Help Topics\tF1", "-", "&About"}},
+            {{QStringLiteral("https://example.org/o/"), {}, {}},
+             {"&Help Topics\tF1", "-", "&Tell A Friend", "Home&page", "-", "&About"}},
+            {{{}, QStringLiteral("https://example.org/new"), QStringLiteral("o@example.org")},
+             {"&Help Topics\tF1", "-", "&Feedback and Support", "&Check Latest Version", "-", "&About"}},
+        };
+        for (const Case& c : cases) {
+            ScopedLinks links(c.links);
+            CMainDlg w(f.settings.Services());
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            w.Menu(2)->popup(QPoint(10, 10));
+            QStringList visible;
+            for (QAction* action : w.Menu(2)->actions()) {
+                // Qt draws no separator twice in a row.
+                const bool repeated = action->isSeparator() && !visible.isEmpty() && visible.last() == "-";
+                if (action->isVisible() && !repeated)
+                    visible << (action->isSeparator() ? QStringLiteral("-") : action->text());
+            }
+            w.Menu(2)->hide();
+            QCOMPARE(visible, c.help);
+            QCOMPARE(w.Button(cmd::Homepage)->isVisible(), !c.links.homePage.isEmpty());
+            // Nor do their commands open anything when asked for by id.
+            for (int id : {cmd::Homepage, cmd::TellAFriend, cmd::Feedback, cmd::CheckVersion})
+                w.OnCommand(id);
+            const size_t expected = (c.links.homePage.isEmpty() ? 0 : 2) + (c.links.updateCheck.isEmpty() ? 0 : 1) +
+                                    (c.links.supportMailbox.isEmpty() ? 0 : 1);
+            QCOMPARE(f.shell.opened.size(), expected);
+            f.shell.opened.clear();
+            CAboutDlg about(&w);
+            QCOMPARE(about.findChild<QAbstractButton*>(QStringLiteral("homepage")) != nullptr,
+                     !c.links.homePage.isEmpty());
+            QCOMPARE(about.findChild<QAbstractButton*>(QStringLiteral("feedback")) != nullptr,
+                     !c.links.supportMailbox.isEmpty());
+        }
     }
 
     void helpWindowOneAtATime()
@@ -633,7 +678,7 @@ private Q_SLOTS:
         QCOMPARE(title, QStringLiteral("About Orvellin"));
         QVERIFY(fixed);
         QCOMPARE(version, QStringLiteral("Version 2.3 (Build 149)"));
-        QCOMPARE(f.shell.opened.back().toString(), QString::fromLatin1(links::kHomePage));
+        QCOMPARE(f.shell.opened.back().toString(), Links().homePage);
     }
 
     void theDesktopsMessageBoxIsAFixedDialog()
