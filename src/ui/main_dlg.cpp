@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QShortcut>
@@ -103,7 +104,7 @@ struct ButtonDef {
     ButtonKind kind;
     const char* text;
     const char* tooltip;
-    QRect rect;
+    QRect rect;  // in the window's first size: corner buttons keep to the right, the link to the bottom
     int corner;  // image of a corner button
 };
 
@@ -146,6 +147,29 @@ struct ColumnDef {
 // The Path column comes last and gives up what the others need beyond their
 // widths, down to this.
 constexpr int kMinPathWidth = 80;
+// The lists' width in the window's first size. As the window grows or
+// shrinks, the File columns take or give the difference, down to a minimum.
+constexpr int kListWidth = 480;
+constexpr int kMinFileWidth = 60;
+constexpr int kFileColumn = 1;
+
+// Column widths as they are kept in the settings: "35 125 70 ...". Empty when
+// the text is no such list for count columns.
+std::vector<int> ParseWidths(const std::string& text, int count)
+{
+    std::vector<int> widths;
+    const QStringList parts = QString::fromStdString(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (parts.size() != count)
+        return {};
+    for (const QString& part : parts) {
+        bool ok = false;
+        const int width = part.toInt(&ok);
+        if (!ok || width < 4 || width > 4000)
+            return {};
+        widths.push_back(width);
+    }
+    return widths;
+}
 
 const ColumnDef kSwfColumns[] = {
     {"No.", 35, Qt::AlignLeft, "9999"},
@@ -265,14 +289,13 @@ CMainDlg::CMainDlg(const WindowServices& services, QWidget* parent)
     setWindowIcon(art::AppIcon());
     setWindowTitle(QStringLiteral("Orvellin"));
     setFont(WindowFont());
-    m_background = art::Background();
-
     CreateControls();
     CreateMenus();
     CreateShortcuts();
     ApplyLayout();
+    RestoreLayout();
     setAcceptDrops(true);
-    new CWindowDragger(this);
+    new CWindowDragger(this, true);
 }
 
 CMainDlg::~CMainDlg()
@@ -297,6 +320,16 @@ void CMainDlg::CreateControls()
     m_outputList->setObjectName(QStringLiteral("outputList"));
     m_outputList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     AddColumns(m_outputList, kOutputColumns);
+    for (int i = 0; i < 2; ++i) {
+        CSortListCtrl* list = i == 0 ? m_swfList : m_outputList;
+        m_fileBase[i] = list->columnWidth(kFileColumn);
+        // The width a user gives the File column is the one it has at the
+        // first size; what the window grew by comes on top.
+        connect(list->header(), &QHeaderView::sectionResized, this, [this, list, i](int column, int, int width) {
+            if (column == kFileColumn && !m_fittingColumns)
+                m_fileBase[i] = width - (list->width() - kListWidth);
+        });
+    }
 
     connect(m_swfList, &QTreeWidget::itemSelectionChanged, this, &CMainDlg::ShowSounds);
     for (CSortListCtrl* list : {m_swfList, m_outputList}) {
@@ -390,20 +423,92 @@ void CMainDlg::CreateShortcuts()
 
 void CMainDlg::ApplyLayout()
 {
-    setFixedSize(art::kWindowWidth, art::kWindowHeight);
-    for (const ButtonDef& def : kButtons) {
-        QAbstractButton* button = m_buttons[def.id];
-        if (def.kind == ButtonKind::Command)
-            button->setGeometry(QRect(def.rect.topLeft(), QSize(art::kFaceWidth, art::kFaceHeight)));
-        else
-            button->setGeometry(def.rect);
-    }
-    m_swfList->setGeometry(138, 57, 480, 226);
-    m_outputList->setGeometry(138, 291, 480, 226);
+    setMinimumSize(art::kMinWindowWidth, art::kMinWindowHeight);
+    resize(art::kWindowWidth, art::kWindowHeight);
+    LayOut();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - QPoint(art::kWindowWidth / 2, art::kWindowHeight / 2));
-    m_width = art::kWindowWidth;
-    m_height = art::kWindowHeight;
+}
+
+void CMainDlg::LayOut()
+{
+    const int width = this->width();
+    const int height = this->height();
+    // The controls keep their places of the first size relative to the
+    // corner they belong to; the lists share what lies between.
+    const int grownX = width - art::kWindowWidth;
+    const int grownY = height - art::kWindowHeight;
+    for (const ButtonDef& def : kButtons) {
+        QAbstractButton* button = m_buttons[def.id];
+        switch (def.kind) {
+        case ButtonKind::Command:
+            button->setGeometry(QRect(def.rect.topLeft(), QSize(art::kFaceWidth, art::kFaceHeight)));
+            break;
+        case ButtonKind::Corner:
+            button->setGeometry(def.rect.translated(grownX, 0));
+            break;
+        case ButtonKind::Link:
+            button->setGeometry(def.rect.translated(0, grownY));
+            break;
+        }
+    }
+    constexpr int kListsLeft = 138, kListsTop = 57, kRightMargin = 9, kBottomMargin = 8, kGap = 8;
+    const int listWidth = width - kListsLeft - kRightMargin;
+    const int upperHeight = (height - kListsTop - kBottomMargin - kGap) / 2;
+    const int lowerTop = kListsTop + upperHeight + kGap;
+    m_swfList->setGeometry(kListsLeft, kListsTop, listWidth, upperHeight);
+    m_outputList->setGeometry(kListsLeft, lowerTop, listWidth, height - kBottomMargin - lowerTop);
+    FitFileColumns();
+    m_background = art::Background(size(), m_swfList->geometry(), m_outputList->geometry());
+    update();
+}
+
+void CMainDlg::FitFileColumns()
+{
+    m_fittingColumns = true;
+    for (int i = 0; i < 2; ++i) {
+        CSortListCtrl* list = i == 0 ? m_swfList : m_outputList;
+        list->setColumnWidth(kFileColumn, std::max(kMinFileWidth, m_fileBase[i] + list->width() - kListWidth));
+    }
+    m_fittingColumns = false;
+}
+
+void CMainDlg::RestoreLayout()
+{
+    if (!m_services.loadLayout)
+        return;
+    const QByteArray geometry = QByteArray::fromBase64(QByteArray::fromStdString(m_services.loadLayout("Geometry")));
+    // Qt checks the record and keeps the window on a screen that is there now.
+    if (!geometry.isEmpty())
+        restoreGeometry(geometry);
+    const char* const names[2] = {"SwfColumns", "OutputColumns"};
+    for (int i = 0; i < 2; ++i) {
+        CSortListCtrl* list = i == 0 ? m_swfList : m_outputList;
+        const std::vector<int> widths = ParseWidths(m_services.loadLayout(names[i]), list->columnCount());
+        if (widths.empty())
+            continue;
+        m_fittingColumns = true;
+        for (int column = 0; column < list->columnCount(); ++column)
+            list->setColumnWidth(column, widths[static_cast<size_t>(column)]);
+        m_fittingColumns = false;
+        m_fileBase[i] = widths[kFileColumn];
+    }
+    LayOut();
+}
+
+void CMainDlg::SaveLayout()
+{
+    if (!m_services.saveLayout)
+        return;
+    m_services.saveLayout("Geometry", saveGeometry().toBase64().toStdString());
+    const char* const names[2] = {"SwfColumns", "OutputColumns"};
+    for (int i = 0; i < 2; ++i) {
+        CSortListCtrl* list = i == 0 ? m_swfList : m_outputList;
+        QStringList widths;
+        for (int column = 0; column < list->columnCount(); ++column)
+            widths << QString::number(column == kFileColumn ? m_fileBase[i] : list->columnWidth(column));
+        m_services.saveLayout(names[i], widths.join(QLatin1Char(' ')).toStdString());
+    }
 }
 
 CHelpWindow* CMainDlg::HelpWindow() const
@@ -631,7 +736,27 @@ void CMainDlg::OnBrowseSwfFolder()
 void CMainDlg::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    p.drawPixmap(QRect(0, 0, m_width, m_height), m_background);
+    p.drawPixmap(0, 0, m_background);
+}
+
+void CMainDlg::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    LayOut();
+}
+
+void CMainDlg::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    // The title band does what a title bar does.
+    if (event->button() == Qt::LeftButton && event->position().y() < art::kTitleBandHeight) {
+        if (isMaximized())
+            showNormal();
+        else
+            showMaximized();
+        event->accept();
+        return;
+    }
+    QWidget::mouseDoubleClickEvent(event);
 }
 
 void CMainDlg::keyPressEvent(QKeyEvent* event)
@@ -669,6 +794,7 @@ void CMainDlg::closeEvent(QCloseEvent* event)
     }
     if (m_help)
         m_help->close();
+    SaveLayout();
     ClearOutputList();
     m_swfList->DeleteAllItems();
     FreeEntries();

@@ -94,6 +94,8 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -107,7 +109,15 @@ private:
     void CreateControls();
     void CreateMenus();
     void CreateShortcuts();
+    // The first size, centred on the screen.
     void ApplyLayout();
+    // Places the controls for the window's size.
+    void LayOut();
+    // Gives the File columns what the lists are wider than at first.
+    void FitFileColumns();
+    // The size, place and column widths the window had when last closed.
+    void RestoreLayout();
+    void SaveLayout();
     void PrepareMenu(QMenu* menu);
     void ShowListMenu(int index, const QPoint& globalPos);
 
@@ -176,9 +186,10 @@ private:
     std::string m_openFolder;  // of the movies last chosen in the open dialog
     int m_mp3Count = 0;
     CSwfEntry* m_shownEntry = nullptr;
-    QPixmap m_background;
-    int m_width = 0;
-    int m_height = 0;
+    QPixmap m_background;  // of the window's size
+    // The File columns' widths at the first size, of the SWF and output lists.
+    int m_fileBase[2] = {};
+    bool m_fittingColumns = false;
     QMenu* m_popup = nullptr;
     QMenu* m_menus[3] = {};
     std::map<int, QAbstractButton*> m_buttons;

@@ -32,6 +32,12 @@ WindowServices ScratchSettings::Services()
         ++helpOpenings;
         openHelp();
     };
+    services.loadLayout = [this](const std::string& name) {
+        return m_settings.value(QStringLiteral("Window/") + QString::fromStdString(name)).toString().toStdString();
+    };
+    services.saveLayout = [this](const std::string& name, const std::string& value) {
+        m_settings.setValue(QStringLiteral("Window/") + QString::fromStdString(name), QString::fromStdString(value));
+    };
     return services;
 }
 

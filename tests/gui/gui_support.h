@@ -20,7 +20,8 @@
 class CMainDlg;
 
 // Settings kept in an INI file of a scratch folder, handed to the window the
-// way the application does: group Options, keys "Folder" and "FirstRun".
+// way the application does: group Options, keys "Folder" and "FirstRun", and
+// the window's layout in group Window.
 class ScratchSettings {
 public:
     explicit ScratchSettings(const std::string& folder);

@@ -92,6 +92,9 @@ private Q_SLOTS:
         QVERIFY(!w.windowIcon().isNull());
         QCOMPARE(w.SwfList()->geometry(), QRect(138, 57, 480, 226));
         QCOMPARE(w.OutputList()->geometry(), QRect(138, 291, 480, 226));
+        // It may grow, and shrink as far as its buttons allow.
+        QCOMPARE(w.minimumSize(), QSize(560, 470));
+        QVERIFY(w.maximumWidth() > 2000 && w.maximumHeight() > 2000);
         // The background covers the whole window.
         const QImage shot = w.grab().toImage();
         QCOMPARE(shot.size(), QSize(627, 525));
@@ -160,6 +163,95 @@ private Q_SLOTS:
         QVERIFY(!add->IsHot());
         QCOMPARE(link->CurrentColor(), QColor(150, 150, 150));
         w.setEnabled(true);
+    }
+
+    void theWindowGrowsAndKeepsItsLayout()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        const int swfFile = w.SwfList()->columnWidth(1);
+        const int outFile = w.OutputList()->columnWidth(1);
+        const int outPath = w.OutputList()->columnWidth(7);
+        w.resize(760, 580);
+        // The lists share the new room; the corner buttons and the link keep to their corners.
+        QCOMPARE(w.SwfList()->geometry(), QRect(138, 57, 613, 253));
+        QCOMPARE(w.OutputList()->geometry(), QRect(138, 318, 613, 254));
+        QCOMPARE(w.Button(cmd::Close)->geometry(), QRect(726, 5, 21, 21));
+        QCOMPARE(w.Button(cmd::HelpMenu)->geometry(), QRect(678, 5, 21, 21));
+        QCOMPARE(w.Button(cmd::Homepage)->geometry(), QRect(14, 552, 113, 20));
+        QCOMPARE(w.Button(cmd::AddSwf)->geometry(), QRect(15, 59, 108, 26));
+        // The File columns take the room; the others keep their widths.
+        QCOMPARE(w.SwfList()->columnWidth(1), swfFile + 133);
+        QCOMPARE(w.OutputList()->columnWidth(1), outFile + 133);
+        QCOMPARE(w.OutputList()->columnWidth(7), outPath);
+        // The face is painted at the new size: the title band runs to the right edge.
+        const QImage shot = w.grab().toImage();
+        QCOMPARE(shot.size(), QSize(760, 580));
+        QCOMPARE(shot.pixelColor(740, 40), shot.pixelColor(5, 40));
+        // Shrunk below its first size, a File column stops at its minimum.
+        w.resize(560, 470);
+        QCOMPARE(w.OutputList()->columnWidth(1), std::max(60, outFile - 67));
+
+        // Sized and arranged by the user, it comes back so the next time.
+        w.resize(700, 560);
+        w.move(30, 20);
+        w.OutputList()->setColumnWidth(7, 333);
+        w.OutputList()->setColumnWidth(1, 250);
+        const QRect geometry = w.geometry();
+        w.close();
+        {
+            CMainDlg again(f.settings.Services());
+            again.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&again));
+            QCOMPARE(again.geometry(), geometry);
+            QCOMPARE(again.OutputList()->columnWidth(7), 333);
+            QCOMPARE(again.OutputList()->columnWidth(1), 250);
+            // The File column the user set is the one that then grows.
+            again.resize(800, 560);
+            QCOMPARE(again.OutputList()->columnWidth(1), 350);
+            again.close();
+        }
+        // Settings that are no layout of this window leave the first one.
+        f.settings.Settings().setValue(QStringLiteral("Window/Geometry"), QStringLiteral("not base64 at all"));
+        f.settings.Settings().setValue(QStringLiteral("Window/OutputColumns"), QStringLiteral("35 120 -5 1 2 3 4 5"));
+        f.settings.Settings().setValue(QStringLiteral("Window/SwfColumns"), QStringLiteral("35 120"));
+        CMainDlg fresh(f.settings.Services());
+        QCOMPARE(fresh.size(), QSize(627, 525));
+        QCOMPARE(fresh.OutputList()->columnWidth(1), outFile);
+        QCOMPARE(fresh.SwfList()->columnWidth(1), swfFile);
+    }
+
+    void draggingAnEdgeResizesTheWindow()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        const QRect start = w.geometry();
+        const auto drag = [&w](const QPoint& grab, const QPoint& by) {
+            const QPoint global = w.mapToGlobal(grab);
+            QMouseEvent press(QEvent::MouseButtonPress, grab, global, Qt::LeftButton, Qt::LeftButton, {});
+            QCoreApplication::sendEvent(&w, &press);
+            QMouseEvent move(QEvent::MouseMove, grab + by, global + by, Qt::NoButton, Qt::LeftButton, {});
+            QCoreApplication::sendEvent(&w, &move);
+            QMouseEvent release(QEvent::MouseButtonRelease, grab + by, global + by, Qt::LeftButton, Qt::NoButton, {});
+            QCoreApplication::sendEvent(&w, &release);
+        };
+        // The lower right corner: both sizes.
+        drag(QPoint(w.width() - 2, w.height() - 2), QPoint(60, 40));
+        QCOMPARE(w.geometry(), QRect(start.topLeft(), start.size() + QSize(60, 40)));
+        // The left edge: the right one stays put; never below the minimum.
+        drag(QPoint(1, 200), QPoint(400, 0));
+        QCOMPARE(w.width(), 560);
+        QCOMPARE(w.geometry().right(), start.right() + 60);
+        // A hover over an edge shows which way it goes.
+        QMouseEvent hover(QEvent::MouseMove, QPoint(w.width() - 2, 200), w.mapToGlobal(QPoint(w.width() - 2, 200)),
+                          Qt::NoButton, Qt::NoButton, {});
+        QCoreApplication::sendEvent(&w, &hover);
+        QCOMPARE(w.cursor().shape(), Qt::SizeHorCursor);
+        // A double click on the title band fills the screen, and a second one undoes it.
+        QTest::mouseDClick(&w, Qt::LeftButton, {}, QPoint(300, 20));
+        QTRY_VERIFY(w.isMaximized());
+        QTest::mouseDClick(&w, Qt::LeftButton, {}, QPoint(300, 20));
+        QTRY_VERIFY(!w.isMaximized());
     }
 
     void listColumns()
