@@ -70,16 +70,27 @@ public:
         if (!filters.isEmpty())
             dialog.selectNameFilter(filters.first());
         dialog.setDefaultSuffix(defaultSuffix);
-        // A proposed name that isn't UTF-8 is shown with its odd bytes
-        // replaced; kept, it makes a new file of that visible name.
         const size_t slash = initialPath.find_last_of('/');
         if (slash != std::string::npos)
             dialog.setDirectory(ReachableFolder(initialPath.substr(0, std::max<size_t>(slash, 1))));
-        dialog.selectFile(FromPath(slash == std::string::npos ? initialPath : initialPath.substr(slash + 1)));
+        // The dialog holds text: a name that isn't UTF-8 would show, and be
+        // kept, with its odd bytes replaced, a new name that only looks like
+        // the old one. It is proposed with those bytes escaped instead, and
+        // that proposal kept as it stands is the file's own name again.
+        const std::string name = slash == std::string::npos ? initialPath : initialPath.substr(slash + 1);
+        const bool text = ToPath(FromPath(name)) == name;
+        const QString proposed = text ? FromPath(name) : EscapedName(name);
+        dialog.selectFile(proposed);
         if (dialog.exec() != QDialog::Accepted)
             return {};
         std::vector<std::string> chosen = ChosenPaths(dialog);
-        return chosen.empty() ? std::string() : chosen.front();
+        if (chosen.empty())
+            return {};
+        std::string path = std::move(chosen.front());
+        const size_t cut = path.find_last_of('/') + 1;
+        if (!text && path.compare(cut, std::string::npos, ToPath(proposed)) == 0)
+            path = path.substr(0, cut) + name;
+        return path;
     }
 
     std::string ChooseFolder(QWidget* owner, const QString& title, const std::string& start) override

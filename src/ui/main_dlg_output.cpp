@@ -1,5 +1,7 @@
 // The output list's commands: playing a sound, showing it in its folder,
 // saving a copy, deleting files, and the merge window.
+#include <algorithm>
+
 #include "platform/file.h"
 #include "platform/pending_file.h"
 #include "ui/hooks.h"
@@ -38,10 +40,18 @@ void CMainDlg::OnSaveAs()
     if (!sound)
         return;
     std::string target = sound->path;
-    if (!PromptSaveFileName(this,
-                            {QStringLiteral("MP3 File (*.mp3)"), QStringLiteral("WAV File (*.wav)"),
-                             QStringLiteral("FLAC File (*.flac)"), QStringLiteral("All Files (*)")},
-                            target))
+    // The file's own type comes first, so the dialog lists files of it and
+    // gives a name typed without an extension the one of the data.
+    const QString type = QString::fromLatin1(FileTypeOf(*sound));
+    QStringList filters = {QStringLiteral("MP3 File (*.mp3)"), QStringLiteral("WAV File (*.wav)"),
+                           QStringLiteral("FLAC File (*.flac)")};
+    const auto own = std::find_if(filters.begin(), filters.end(), [&type](const QString& filter) {
+        return filter.endsWith(QStringLiteral("(*.") + type + QLatin1Char(')'));
+    });
+    if (own != filters.end())
+        std::rotate(filters.begin(), own, own + 1);
+    filters << QStringLiteral("All Files (*)");
+    if (!PromptSaveFileName(this, filters, target, type))
         return;
     // The file itself under any name (a link, or another letter case where
     // the file system ignores case) is refused: copying onto it would read and

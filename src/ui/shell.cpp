@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "ui/hooks.h"
+#include "util/paths.h"
 
 namespace fs = std::filesystem;
 
@@ -17,6 +18,27 @@ std::string ToPath(const QString& path)
 QString FromPath(const std::string& path)
 {
     return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+QString EscapedName(const std::string& name)
+{
+    QString text;
+    size_t i = 0;
+    while (i < name.size()) {
+        const auto lead = static_cast<unsigned char>(name[i]);
+        const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+        const std::string character = length ? name.substr(i, length) : std::string();
+        // A character is what decodes and encodes back to the same bytes.
+        const QString decoded = QString::fromUtf8(character.data(), static_cast<qsizetype>(character.size()));
+        if (length && character.size() == length && decoded.toUtf8().toStdString() == character) {
+            text += decoded;
+            i += length;
+        } else {
+            text += QString::asprintf("\\x%02X", lead);
+            ++i;
+        }
+    }
+    return text;
 }
 
 QUrl PathToUrl(const std::string& path)
@@ -67,6 +89,18 @@ bool PromptSaveFileName(QWidget* owner, const QStringList& filters, std::string&
     std::string chosen = Dialogs().SaveFile(owner, path, filters, defaultSuffix);
     if (chosen.empty())
         return false;
+    // Not every desktop's dialog adds the suffix; one that did not asked
+    // before replacing a file of the name without it, not of this one.
+    if (!defaultSuffix.isEmpty() && FileExtension(chosen).empty()) {
+        chosen += '.' + defaultSuffix.toStdString();
+        std::error_code ec;
+        if (fs::exists(fs::symlink_status(chosen, ec)) &&
+            ShowMessage(owner,
+                        QStringLiteral("%1 already exists.\nDo you want to replace it?")
+                            .arg(FromPath(std::string(FileNamePart(chosen)))),
+                        MsgIcon::Question, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+            return false;
+    }
     path = std::move(chosen);
     return true;
 }

@@ -17,6 +17,9 @@ class QUrl;
 // U+FFFD), ToPath for a name typed or chosen as text.
 std::string ToPath(const QString& path);
 QString FromPath(const std::string& path);
+// A file name as text that reads like it and can be typed back: bytes that
+// are no UTF-8 are written as \xNN.
+QString EscapedName(const std::string& name);
 // A file: URL that carries the path's exact bytes, percent-encoded, and back;
 // "" for a URL that is not a local file.
 QUrl PathToUrl(const std::string& path);
@@ -36,7 +39,9 @@ void PlayMovie(QWidget* owner, const std::string& path);
 // startFolder; empty when cancelled.
 std::vector<std::string> PromptOpenFileNames(QWidget* owner, const QString& filter, const std::string& startFolder);
 // A save dialog starting at the name in path; true and the chosen name in path
-// when the user chose one.
+// when the user chose one. A name chosen without an extension gets
+// defaultSuffix, and when that names a file already there, the user is asked
+// before it is replaced.
 bool PromptSaveFileName(QWidget* owner, const QStringList& filters, std::string& path,
                         const QString& defaultSuffix = QString());
 

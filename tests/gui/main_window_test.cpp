@@ -556,12 +556,12 @@ private Q_SLOTS:
         f.dialogs.saveAnswers.push_back(a);
         QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(f.dialogs.asked.last(), QString::fromStdString("save " + a) +
-                                             QStringLiteral("|MP3 File (*.mp3);WAV File (*.wav);FLAC File (*.flac);All Files (*)"));
+                                             QStringLiteral("|WAV File (*.wav);MP3 File (*.mp3);FLAC File (*.flac);All Files (*)"));
         QCOMPARE(f.messages.messages.back().text, QStringLiteral("You should choose a different file name."));
         QCOMPARE(f.messages.messages.back().icon, MsgIcon::Exclamation);
         f.dialogs.saveAnswers.push_back(f.temp / "copy");
         QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
-        QCOMPARE(ReadFileBytes(f.temp / "copy"), ReadFileBytes(a));
+        QCOMPARE(ReadFileBytes(f.temp / "copy.wav"), ReadFileBytes(a));
 
         // Shift+Del: deletes the selected sound files after asking.
         w.OutputList()->selectAll();

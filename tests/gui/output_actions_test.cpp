@@ -139,13 +139,26 @@ private Q_SLOTS:
         QCOMPARE(f.dialogs.asked.size(), 1);
         QCOMPARE(f.dialogs.asked.last(), QStringLiteral("save ") + Q(source) +
                                              QStringLiteral("|MP3 File (*.mp3);WAV File (*.wav);FLAC File (*.flac);All Files (*)"));
-        QCOMPARE(f.dialogs.saveSuffixes.last(), QString());
+        QCOMPARE(f.dialogs.saveSuffixes.last(), QStringLiteral("mp3"));
         QVERIFY(f.messages.messages.empty());
 
-        // A name without extension stays without one.
+        // A name typed without an extension gets the file's.
         f.dialogs.saveAnswers.push_back(f.temp / "plain");
         QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
-        QCOMPARE(ReadFileBytes(f.temp / "plain"), bytes);
+        QCOMPARE(ReadFileBytes(f.temp / "plain.mp3"), bytes);
+        QVERIFY(!fs::exists(f.temp / "plain"));
+        // Where that names a file already there, the user is asked first.
+        f.dialogs.saveAnswers.push_back(f.temp / "plain");
+        f.messages.answers.push_back(QMessageBox::No);
+        WriteFileBytes(f.temp / "plain.mp3", "mine");
+        QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(f.messages.messages.back().text, QStringLiteral("plain.mp3 already exists.\nDo you want to replace it?"));
+        QCOMPARE(f.messages.messages.back().icon, MsgIcon::Question);
+        QCOMPARE(ReadFileBytes(f.temp / "plain.mp3"), std::string("mine"));
+        f.dialogs.saveAnswers.push_back(f.temp / "plain");
+        QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(ReadFileBytes(f.temp / "plain.mp3"), bytes);
+        f.messages.messages.clear();
 
         // An existing file is replaced (the dialog asked first).
         WriteFileBytes(f.temp / "old.mp3", "older and longer content");
@@ -197,6 +210,34 @@ private Q_SLOTS:
             QVERIFY2(name.find(".part") == std::string::npos, name.c_str());
         // The row still names its own file.
         QCOMPARE(w.OutputList()->GetItemText(0, 7), Q(source));
+    }
+
+    void saveAsOffersTheFilesOwnType()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        LoadWithSounds(f, {{"a.wav", false}, {"b.flac", false}, {"c.mp3", true}});
+        static_cast<CSoundElement*>(w.OutputList()->GetItemData(1))->isFlac = true;
+        const struct {
+            int row;
+            const char* filters;
+            const char* suffix;
+        } cases[] = {
+            {0, "WAV File (*.wav);MP3 File (*.mp3);FLAC File (*.flac);All Files (*)", "wav"},
+            {1, "FLAC File (*.flac);MP3 File (*.mp3);WAV File (*.wav);All Files (*)", "flac"},
+            {2, "MP3 File (*.mp3);WAV File (*.wav);FLAC File (*.flac);All Files (*)", "mp3"},
+        };
+        for (const auto& c : cases) {
+            w.OutputList()->clearSelection();
+            w.OutputList()->SelectRow(c.row, true);
+            f.dialogs.saveAnswers.push_back(f.temp / ("mycopy" + std::to_string(c.row)));
+            w.OnCommand(cmd::SaveAs);
+            QVERIFY(f.dialogs.asked.last().endsWith(QLatin1Char('|') + QLatin1String(c.filters)));
+            QCOMPARE(f.dialogs.saveSuffixes.last(), QString::fromLatin1(c.suffix));
+            const std::string copy = f.temp / ("mycopy" + std::to_string(c.row) + "." + c.suffix);
+            QCOMPARE(ReadFileBytes(copy), ReadFileBytes(static_cast<CSoundElement*>(w.OutputList()->GetItemData(c.row))->path));
+        }
+        QVERIFY(f.messages.messages.empty());
     }
 
     void withoutASelectionNothingHappens()
