@@ -6,11 +6,13 @@
 #include <QDBusMessage>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QMimeDatabase>
 #include <algorithm>
 
 #include "ui/desktop_apps.h"
 #include "ui/shell.h"
 #include "ui/widgets.h"
+#include "util/paths.h"
 
 namespace {
 
@@ -110,24 +112,32 @@ class DesktopShell final : public IShell {
 public:
     bool OpenUrl(const QUrl& url) override { return QDesktopServices::openUrl(url); }
 
-    // Qt hands a file: URL to the desktop in its encoded form, so the bytes
-    // of the name arrive whole.
-    bool OpenFile(const std::string& path) override { return QDesktopServices::openUrl(PathToUrl(path)); }
+    // Asked of the desktop's entries directly: handed a file no program
+    // takes, the desktop's opener fails where nobody sees it.
+    bool OpenFile(const std::string& path) override
+    {
+        // The types of the files the program makes, by every name entries
+        // use for them: known even where the desktop's type database is not.
+        const std::string_view extension = FileExtension(path);
+        if (EqualsIgnoreCase(extension, ".mp3"))
+            return StartFirst({"audio/mpeg", "audio/mp3", "audio/x-mp3", "audio/x-mpeg"}, path);
+        if (EqualsIgnoreCase(extension, ".wav"))
+            return StartFirst({"audio/x-wav", "audio/wav", "audio/vnd.wave"}, path);
+        if (EqualsIgnoreCase(extension, ".flac"))
+            return StartFirst({"audio/flac", "audio/x-flac"}, path);
+        const QMimeType type = QMimeDatabase().mimeTypeForFile(FromPath(std::string(FileNamePart(path))),
+                                                               QMimeDatabase::MatchExtension);
+        return type.isValid() && StartFirst(QStringList{type.name()} + type.aliases(), path);
+    }
 
     bool PlayMovie(const std::string& path) override
     {
-        // This program's own entry claims the movie types, so that the file
-        // manager offers it: it is passed over, or Play would start it again.
-        for (const char* type : {"application/x-shockwave-flash", "application/vnd.adobe.flash.movie"}) {
-            for (const desktop::Application& app : desktop::ApplicationsFor(type)) {
-                if (!desktop::IsThisProgram(app) && desktop::StartDetached(desktop::CommandLine(app, path)))
-                    return true;
-            }
-        }
-        return false;
+        return StartFirst({QStringLiteral("application/x-shockwave-flash"),
+                           QStringLiteral("application/vnd.adobe.flash.movie")},
+                          path);
     }
 
-    void ShowInFileManager(const std::string& path) override
+    bool ShowInFileManager(const std::string& path) override
     {
         const QString uri = QString::fromLatin1(PathToUrl(path).toEncoded());
         QDBusConnection bus = QDBusConnection::sessionBus();
@@ -139,11 +149,28 @@ public:
             call << QStringList{uri} << QString();
             const QDBusMessage reply = bus.call(call, QDBus::Block, 3000);
             if (reply.type() == QDBusMessage::ReplyMessage)
-                return;
+                return true;
         }
         // No file manager that can select a file: open the folder.
         const size_t slash = path.find_last_of('/');
-        QDesktopServices::openUrl(PathToUrl(slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1)));
+        return StartFirst({QStringLiteral("inode/directory")},
+                          slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1));
+    }
+
+private:
+    // Starts the first program the desktop has for one of the types on the
+    // file, its name passed as its exact bytes. This program's own entry
+    // claims the movie types, so that the file manager offers it: it is
+    // passed over, or Play would start it again.
+    static bool StartFirst(const QStringList& types, const std::string& path)
+    {
+        for (const QString& type : types) {
+            for (const desktop::Application& app : desktop::ApplicationsFor(type.toStdString())) {
+                if (!desktop::IsThisProgram(app) && desktop::StartDetached(desktop::CommandLine(app, path)))
+                    return true;
+            }
+        }
+        return false;
     }
 };
 

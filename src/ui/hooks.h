@@ -49,13 +49,15 @@ public:
     virtual ~IShell() = default;
     // Opens a web page or a mail link with the desktop's default program.
     virtual bool OpenUrl(const QUrl& url) = 0;
-    // Opens a local file with the desktop's default program for its type.
+    // Opens a local file with the desktop's default program for its type;
+    // false when there is none or it could not start.
     virtual bool OpenFile(const std::string& path) = 0;
     // Starts a program the desktop has for Flash movies, never this one, on
     // the movie; false when there is none or it could not start.
     virtual bool PlayMovie(const std::string& path) = 0;
-    // Shows the file selected in a file-manager window.
-    virtual void ShowInFileManager(const std::string& path) = 0;
+    // Shows the file selected in a file-manager window, or at least its
+    // folder; false when there is no file manager.
+    virtual bool ShowInFileManager(const std::string& path) = 0;
 };
 
 IDialogs& Dialogs();

@@ -727,7 +727,7 @@ void CMainDlg::OnBrowseSwfFolder()
     CWaitCursor wait;
     const CSwfEntry* entry = EntryAt(row);
     if (entry && FileExists(entry->path))
-        SelectInExplorer(entry->path);
+        SelectInExplorer(this, entry->path);
 }
 
 // ---------------------------------------------------------------------------

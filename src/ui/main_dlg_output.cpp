@@ -18,7 +18,7 @@ void CMainDlg::OnPlay()
         return;
     CWaitCursor wait;
     if (const auto* sound = static_cast<const CSoundElement*>(m_outputList->GetItemData(row)))
-        OpenFile(sound->path);
+        PlaySound(this, sound->path);
 }
 
 void CMainDlg::OnBrowseFolder()
@@ -28,7 +28,7 @@ void CMainDlg::OnBrowseFolder()
         return;
     CWaitCursor wait;
     if (const auto* sound = static_cast<const CSoundElement*>(m_outputList->GetItemData(row)))
-        SelectInExplorer(sound->path);
+        SelectInExplorer(this, sound->path);
 }
 
 void CMainDlg::OnSaveAs()

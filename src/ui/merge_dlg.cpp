@@ -358,7 +358,7 @@ void CMergeDlg::OnPlayMp3()
         return;
     CWaitCursor wait;
     if (const CSoundElement* sound = SoundAt(row))
-        OpenFile(sound->path);
+        PlaySound(this, sound->path);
 }
 
 void CMergeDlg::OnPlaySwf()
@@ -446,7 +446,7 @@ void CMergeDlg::OnMerge()
                         .arg(name, name),
                     MsgIcon::Information, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes) {
         CWaitCursor wait;
-        OpenFile(output);
+        PlaySound(this, output);
     }
 }
 

@@ -55,9 +55,10 @@ std::string UrlToPath(const QUrl& url)
     return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
 }
 
-void SelectInExplorer(const std::string& path)
+void SelectInExplorer(QWidget* owner, const std::string& path)
 {
-    Shell().ShowInFileManager(path);
+    if (!Shell().ShowInFileManager(path))
+        ShowMessage(owner, QStringLiteral("No file manager was found."), MsgIcon::Exclamation);
 }
 
 bool OpenLink(const QString& target)
@@ -65,9 +66,10 @@ bool OpenLink(const QString& target)
     return Shell().OpenUrl(QUrl(target));
 }
 
-bool OpenFile(const std::string& path)
+void PlaySound(QWidget* owner, const std::string& path)
 {
-    return Shell().OpenFile(path);
+    if (!Shell().OpenFile(path))
+        ShowMessage(owner, QStringLiteral("No program to play sound files was found."), MsgIcon::Exclamation);
 }
 
 void PlayMovie(QWidget* owner, const std::string& path)

@@ -25,12 +25,14 @@ QString EscapedName(const std::string& name);
 QUrl PathToUrl(const std::string& path);
 std::string UrlToPath(const QUrl& url);
 
-// Shows the file selected in a file-manager window.
-void SelectInExplorer(const std::string& path);
+// Shows the file selected in a file-manager window; says so in a message box
+// owned by owner when there is no file manager.
+void SelectInExplorer(QWidget* owner, const std::string& path);
 // Opens a web page or a mail link with the desktop's default program.
 bool OpenLink(const QString& target);
-// Opens a local file with the program the desktop associates with its type.
-bool OpenFile(const std::string& path);
+// Plays a sound file with the program the desktop has for its type; says so
+// in a message box owned by owner when there is none.
+void PlaySound(QWidget* owner, const std::string& path);
 // Opens a movie with a program for Flash movies other than this one; says so
 // in a message box owned by owner when there is none.
 void PlayMovie(QWidget* owner, const std::string& path);

@@ -125,7 +125,7 @@ bool RecordingShell::OpenUrl(const QUrl& url)
 bool RecordingShell::OpenFile(const std::string& path)
 {
     files.push_back(path);
-    return true;
+    return soundPlayerFound;
 }
 
 bool RecordingShell::PlayMovie(const std::string& path)
@@ -134,9 +134,10 @@ bool RecordingShell::PlayMovie(const std::string& path)
     return playerFound;
 }
 
-void RecordingShell::ShowInFileManager(const std::string& path)
+bool RecordingShell::ShowInFileManager(const std::string& path)
 {
     shown.push_back(path);
+    return fileManagerFound;
 }
 
 WebLinks ExampleLinks()

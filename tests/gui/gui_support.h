@@ -78,13 +78,15 @@ public:
     bool OpenUrl(const QUrl& url) override;
     bool OpenFile(const std::string& path) override;
     bool PlayMovie(const std::string& path) override;
-    void ShowInFileManager(const std::string& path) override;
+    bool ShowInFileManager(const std::string& path) override;
 
     std::vector<QUrl> opened;             // web pages and mail links
     std::vector<std::string> files;       // files opened with their program
     std::vector<std::string> played;      // movies a player was asked to play
     std::vector<std::string> shown;
-    bool playerFound = true;
+    bool playerFound = true;       // a Flash player
+    bool soundPlayerFound = true;  // a program for sound files
+    bool fileManagerFound = true;
 };
 
 // Addresses as a packager would set them.

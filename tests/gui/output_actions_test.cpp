@@ -276,6 +276,21 @@ private Q_SLOTS:
         QCOMPARE(f.messages.messages[0].text, QStringLiteral("No program to play Flash movies was found."));
         QCOMPARE(f.messages.messages[0].icon, MsgIcon::Exclamation);
         QCOMPARE(f.shell.files.size(), size_t(1));
+
+        // Nor does a sound without a program for it, or a folder without a file manager, pass in silence.
+        f.shell.soundPlayerFound = false;
+        f.shell.fileManagerFound = false;
+        w.OnCommand(cmd::Play);
+        w.OnCommand(cmd::BrowseFolder);
+        w.OnCommand(cmd::BrowseSwfFolder);
+        QCOMPARE(f.shell.files.size(), size_t(2));
+        QCOMPARE(f.shell.shown.size(), size_t(3));
+        QCOMPARE(f.messages.messages.size(), size_t(4));
+        QCOMPARE(f.messages.messages[1].text, QStringLiteral("No program to play sound files was found."));
+        QCOMPARE(f.messages.messages[2].text, QStringLiteral("No file manager was found."));
+        QCOMPARE(f.messages.messages[3].text, QStringLiteral("No file manager was found."));
+        for (const RecordedMessage& m : f.messages.messages)
+            QCOMPARE(m.icon, MsgIcon::Exclamation);
     }
 
     void mergeButtonOpensTheMergeWindow()
