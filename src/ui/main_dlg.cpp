@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QShortcut>
+#include <QStyle>
 #include <QTimer>
 
 #include "ui/artwork.h"
@@ -142,6 +143,7 @@ struct ColumnDef {
     int width;
     Qt::Alignment alignment;
     const char* widest;  // the longest text it must show whole, nullptr: none
+    bool icon = false;   // with a warning sign before it
 };
 
 // The Path column comes last and gives up what the others need beyond their
@@ -174,7 +176,7 @@ std::vector<int> ParseWidths(const std::string& text, int count)
 const ColumnDef kSwfColumns[] = {
     {"No.", 35, Qt::AlignLeft, "9999"},
     {"File", 125, Qt::AlignLeft, nullptr},
-    {"Status", 70, Qt::AlignRight, "10 of 12 Sound(s)"},
+    {"Status", 70, Qt::AlignRight, "10 of 12 Sound(s)", true},
     {"Ver", 35, Qt::AlignRight, "99"},
     {"Dimension", 65, Qt::AlignLeft, "8191 x 8191"},
     {"Length", 50, Qt::AlignRight, "1092:15"},
@@ -219,10 +221,27 @@ void AddColumns(CSortListCtrl* list, const ColumnDef (&columns)[N])
     for (int i = 0; i < static_cast<int>(N); ++i) {
         list->InsertColumn(i, QString::fromLatin1(columns[i].title), columns[i].width, columns[i].alignment);
         if (columns[i].widest)
-            grown += list->FitColumn(i, QString::fromLatin1(columns[i].widest));
+            grown += list->FitColumn(i, QString::fromLatin1(columns[i].widest), columns[i].icon);
     }
     const int path = static_cast<int>(N) - 1;
     list->setColumnWidth(path, std::max(columns[path].width - grown, kMinPathWidth));
+}
+
+// Marks a row whose sound did not come out as asked: a warning sign by its
+// name and why on every cell. A lost sound has no file to act on: its row is
+// greyed and can't be selected.
+void MarkRow(CSortListCtrl* list, int row, const QString& note, bool lost)
+{
+    QTreeWidgetItem* item = list->topLevelItem(row);
+    if (!item)
+        return;
+    list->SetItemNote(row, -1, note);
+    item->setIcon(1, list->style()->standardIcon(QStyle::SP_MessageBoxWarning));
+    if (!lost)
+        return;
+    item->setFlags(Qt::ItemIsEnabled);
+    for (int column = 0; column < list->columnCount(); ++column)
+        item->setForeground(column, list->palette().brush(QPalette::Disabled, QPalette::Text));
 }
 
 QString Duration(uint32_t count, uint32_t perSecond)
@@ -647,6 +666,25 @@ void CMainDlg::InsertSoundRow(CSoundElement* sound)
     m_outputList->InsertItem(texts, sound);
 }
 
+void CMainDlg::InsertLostRow(const CLostSound& lost)
+{
+    const int n = m_outputList->GetItemCount();
+    const char* format = SoundFormatName(lost.format);
+    const float kilohertz = static_cast<float>(lost.rate) * 0.001f;
+    const QStringList texts = {
+        QString::number(n + 1),
+        QStringLiteral("Sound %1 (lost)").arg(lost.number),
+        *format ? QString::fromUtf8(format) : QStringLiteral("format %1").arg(lost.format),
+        Duration(lost.samples, lost.rate),
+        QString::number(lost.bits),
+        QString::asprintf("%.1f kHz", static_cast<double>(kilohertz)),
+        lost.channels == 1 ? QStringLiteral("Mono") : QStringLiteral("Stereo"),
+        QString::fromStdString(lost.reason),
+    };
+    const int row = m_outputList->InsertItem(texts, nullptr);
+    MarkRow(m_outputList, row, QString::fromStdString(lost.reason), true);
+}
+
 void CMainDlg::ShowSounds()
 {
     const int row = m_swfList->GetFirstSelected();
@@ -654,11 +692,22 @@ void CMainDlg::ShowSounds()
         return;
     CSwfEntry* entry = EntryAt(row);
     ClearOutputList();
+    FillOutputList(entry);
+}
+
+void CMainDlg::FillOutputList(CSwfEntry* entry)
+{
     m_shownEntry = entry;
     if (!entry)
         return;
-    for (CSoundElement& sound : entry->sounds)
+    for (CSoundElement& sound : entry->sounds) {
         InsertSoundRow(&sound);
+        const auto note = entry->notes.find(&sound);
+        if (note != entry->notes.end())
+            MarkRow(m_outputList, m_outputList->GetItemCount() - 1, QString::fromStdString(note->second), false);
+    }
+    for (const CLostSound& lost : entry->lost)
+        InsertLostRow(lost);
 }
 
 void CMainDlg::ClearOutputList()

@@ -51,6 +51,8 @@ public:
 
     void InsertSwfRow(const std::string& path, const SwfHeaderInfo& info, CSwfEntry* entry);
     void InsertSoundRow(CSoundElement* sound);
+    // A row for a sound the movie holds and has no file of; it can't be selected.
+    void InsertLostRow(const CLostSound& lost);
     void ShowSounds();
 
     // Adding movies.
@@ -128,6 +130,8 @@ private:
     // looked at.
     static std::string FileKey(const std::string& path);
     void ClearOutputList();
+    // Lists the entry's files, marking those that did not come out whole, then its lost sounds.
+    void FillOutputList(CSwfEntry* entry);
     void FreeEntries();
     CProgressDlg* NewProgress();
     void ShowProgress(CProgressDlg* progress);

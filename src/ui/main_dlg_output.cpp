@@ -94,6 +94,7 @@ void CMainDlg::OnDelete()
         if (sound->isMp3 == 1)
             --m_mp3Count;
         if (m_shownEntry) {
+            m_shownEntry->notes.erase(sound);
             m_shownEntry->sounds.remove_if([sound](const CSoundElement& s) { return &s == sound; });
         }
     }
