@@ -96,7 +96,7 @@ bool PromptSaveFileName(QWidget* owner, const QStringList& filters, std::string&
     if (!defaultSuffix.isEmpty() && FileExtension(chosen).empty()) {
         chosen += '.' + defaultSuffix.toStdString();
         std::error_code ec;
-        if (fs::exists(fs::symlink_status(chosen, ec)) &&
+        if (fs::symlink_status(chosen, ec).type() != fs::file_type::not_found &&
             ShowMessage(owner,
                         QStringLiteral("%1 already exists.\nDo you want to replace it?")
                             .arg(FromPath(std::string(FileNamePart(chosen)))),
