@@ -379,12 +379,14 @@ void CMainDlg::CreateControls()
                 icon->SetTextColor(QColor(53, 53, 53));
             } else {
                 icon->SetFaces(art::CornerIcon(def.corner, false), art::CornerIcon(def.corner, true));
-                icon->setFocusPolicy(Qt::NoFocus);
+                // Reached with Tab like the others, so the help menu needs no mouse.
+                icon->SetFocusColor(Qt::white);
             }
             button = icon;
         }
         button->setObjectName(QStringLiteral("button%1").arg(def.id));
         button->setToolTip(QString::fromLatin1(def.tooltip));
+        button->setAccessibleName(QString::fromLatin1(def.tooltip));
         button->setStyle(m_tipStyle);
         const int id = def.id;
         connect(button, &QAbstractButton::clicked, this, [this, id] { OnCommand(id); });

@@ -63,7 +63,7 @@ void CIconButton::paintEvent(QPaintEvent*)
         p.drawText(area, Qt::AlignCenter | Qt::TextShowMnemonic, text());
     }
     if (hasFocus()) {
-        p.setPen(QPen(QColor(53, 53, 53), 1, Qt::DotLine));
+        p.setPen(QPen(m_focusColor, 1, Qt::DotLine));
         p.drawRect(rect().adjusted(3, 3, -4, -4));
     }
 }

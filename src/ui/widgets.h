@@ -16,6 +16,8 @@ public:
 
     void SetFaces(const QPixmap& normal, const QPixmap& hot);
     void SetTextColor(const QColor& color) { m_textColor = color; update(); }
+    // The dotted frame that shows the keyboard focus.
+    void SetFocusColor(const QColor& color) { m_focusColor = color; update(); }
     QColor TextColor() const { return m_textColor; }
     // True while the second image is shown; never while disabled.
     bool IsHot() const { return isEnabled() && (m_hover || isDown()); }
@@ -33,6 +35,7 @@ private:
     QPixmap m_normal;
     QPixmap m_hot;
     QColor m_textColor;
+    QColor m_focusColor{53, 53, 53};
     bool m_hover = false;
 };
 

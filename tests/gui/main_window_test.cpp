@@ -15,6 +15,7 @@
 #include <QTextBrowser>
 #include <QTimer>
 #include <filesystem>
+#include <set>
 
 #include "gui_support.h"
 #include "support/swf_builder.h"
@@ -813,6 +814,39 @@ private Q_SLOTS:
                  QMessageBox::Yes);
         QCOMPARE(helps, 2);
         QVERIFY(stayed);
+    }
+
+    void everyButtonIsReachedWithTab()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        w.Button(cmd::AddSwf)->setFocus();
+        QTRY_VERIFY(w.Button(cmd::AddSwf)->hasFocus());
+        std::set<int> reached;
+        for (int step = 0; step < 20; ++step) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            for (const auto& [id, button] : {std::pair{cmd::HelpMenu, w.Button(cmd::HelpMenu)},
+                                             std::pair{cmd::Minimize, w.Button(cmd::Minimize)},
+                                             std::pair{cmd::Close, w.Button(cmd::Close)}}) {
+                if (button->hasFocus())
+                    reached.insert(id);
+            }
+        }
+        QCOMPARE(reached, (std::set<int>{cmd::HelpMenu, cmd::Minimize, cmd::Close}));
+        // Space on the help button opens its menu, which the keys then work.
+        w.Button(cmd::HelpMenu)->setFocus();
+        QTest::keyClick(w.Button(cmd::HelpMenu), Qt::Key_Space);
+        QTRY_VERIFY(w.Menu(2)->isVisible());
+        QTest::keyClick(w.Menu(2), Qt::Key_H);  // Help Topics
+        QTRY_VERIFY(w.HelpWindow());
+        QVERIFY(!w.Menu(2)->isVisible());
+        w.HelpWindow()->close();
+        // And on the minimise button, it minimises.
+        w.activateWindow();
+        QTRY_VERIFY(w.isActiveWindow());
+        w.Button(cmd::Minimize)->setFocus();
+        QTest::keyClick(w.Button(cmd::Minimize), Qt::Key_Space);
+        QTRY_VERIFY(w.isMinimized());
     }
 
     void cornerButtonsMinimiseAndClose()
