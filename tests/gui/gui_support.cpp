@@ -156,6 +156,20 @@ ScopedLinks::~ScopedLinks()
     SetLinks(nullptr);
 }
 
+ScopedEnv::ScopedEnv(const char* name, const std::string& value)
+    : m_name(name), m_old(qgetenv(name)), m_had(qEnvironmentVariableIsSet(name))
+{
+    qputenv(name, QByteArray::fromStdString(value));
+}
+
+ScopedEnv::~ScopedEnv()
+{
+    if (m_had)
+        qputenv(m_name, m_old);
+    else
+        qunsetenv(m_name);
+}
+
 std::string MakeMovie(const std::string& path, int sounds, uint16_t frames, uint8_t rate, uint32_t samples)
 {
     SwfBuilder movie;

@@ -106,6 +106,20 @@ private:
     WebLinks m_links;
 };
 
+// Sets an environment variable while it lives, then puts back what was there.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* m_name;
+    QByteArray m_old;
+    bool m_had;
+};
+
 // A movie with the given number of 16-bit mono PCM event sounds at 11025 Hz.
 std::string MakeMovie(const std::string& path, int sounds, uint16_t frames = 24, uint8_t rate = 12,
                       uint32_t samples = 2205);
@@ -115,6 +129,9 @@ struct WindowFixture {
     ~WindowFixture();
     ScopedLinks links;  // whatever the build set
     TempDir temp;
+    // A home of its own, whose Trash takes what the window deletes.
+    ScopedEnv home{"HOME", temp.Path()};
+    ScopedEnv data{"XDG_DATA_HOME", temp / "data"};
     ScratchSettings settings;
     MessageRecorder messages;
     ScriptedDialogs dialogs;

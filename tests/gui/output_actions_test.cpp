@@ -85,8 +85,13 @@ private Q_SLOTS:
         QCOMPARE(list->GetItemCount(), 2);
         QCOMPARE(ColumnTexts(list, 1), (QStringList{"m_002.wav", "m_004.mp3"}));
         QCOMPARE(ColumnTexts(list, 0), (QStringList{"1", "2"}));
-        for (const char* gone : {"m_001.mp3", "m_003.mp3", "m_005.wav"})
+        // In the Trash, where the user can take them back; made in the
+        // user's data folder, which did not exist yet.
+        for (const char* gone : {"m_001.mp3", "m_003.mp3", "m_005.wav"}) {
             QVERIFY2(!fs::exists(f.temp / gone), gone);
+            QCOMPARE(ReadFileBytes(f.temp / (std::string("data/Trash/files/") + gone)), std::string("bytes of ") + gone);
+            QVERIFY2(fs::exists(f.temp / (std::string("data/Trash/info/") + gone + ".trashinfo")), gone);
+        }
         for (const char* kept : {"m_002.wav", "m_004.mp3"})
             QVERIFY2(fs::exists(f.temp / kept), kept);
         QCOMPARE(entry->sounds.size(), size_t(2));
@@ -100,6 +105,37 @@ private Q_SLOTS:
         w.SwfList()->clearSelection();
         w.SwfList()->SelectRow(0, true);
         QCOMPARE(ColumnTexts(list, 1), (QStringList{"m_002.wav", "m_004.mp3"}));
+    }
+
+    void whatTheTrashCantTakeIsDeletedForGoodOnlyWhenAsked()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        // A name that isn't UTF-8 can't be handed to the Trash whole.
+        LoadWithSounds(f, {{"caf\xe9_001.mp3", true}, {"ok_002.mp3", true}, {"caf\xe9_003.wav", false}});
+        CSortListCtrl* list = w.OutputList();
+        list->selectAll();
+        f.messages.answers = {QMessageBox::Yes, QMessageBox::No};
+        QTest::keyClick(&w, Qt::Key_Delete, Qt::ShiftModifier);
+        QCOMPARE(f.messages.messages.size(), size_t(2));
+        QCOMPARE(f.messages.messages[1].text,
+                 QStringLiteral("The Trash can't take 2 of the selected files.\n\nDelete them for good?"));
+        QCOMPARE(f.messages.messages[1].icon, MsgIcon::Question);
+        QCOMPARE(f.messages.messages[1].buttons, QMessageBox::Yes | QMessageBox::No);
+        // No: those stay, files and rows; the other went to the Trash.
+        QCOMPARE(list->GetItemCount(), 2);
+        QVERIFY(fs::exists(f.temp / "caf\xe9_001.mp3"));
+        QVERIFY(fs::exists(f.temp / "caf\xe9_003.wav"));
+        QVERIFY(fs::exists(f.temp / "data/Trash/files/ok_002.mp3"));
+        QCOMPARE(ColumnTexts(list, 0), (QStringList{"1", "2"}));
+        QCOMPARE(w.Mp3Count(), 1);
+        // Yes: gone for good.
+        list->selectAll();
+        QTest::keyClick(&w, Qt::Key_Delete, Qt::ShiftModifier);
+        QCOMPARE(list->GetItemCount(), 0);
+        QVERIFY(!fs::exists(f.temp / "caf\xe9_001.mp3"));
+        QVERIFY(!fs::exists(f.temp / "caf\xe9_003.wav"));
+        QCOMPARE(w.Mp3Count(), 0);
     }
 
     void deletingTheMp3RowsDisablesMerge()
