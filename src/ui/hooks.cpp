@@ -5,7 +5,15 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QScreen>
+#include <QStyle>
+#include <QVBoxLayout>
 #include <QMimeDatabase>
 #include <algorithm>
 
@@ -214,6 +222,59 @@ QMessageBox::StandardButton ShowMessage(QWidget* owner, const QString& text, Msg
         QObject::connect(help, &QAbstractButton::clicked, &box, onHelp);
     }
     return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+void ShowListMessage(QWidget* owner, const QString& text, const QStringList& items, MsgIcon icon)
+{
+    if (Handler()) {
+        QString whole = text + QStringLiteral("\n\n");
+        for (const QString& item : items)
+            whole += item + QLatin1Char('\n');
+        Handler()(whole, icon, QMessageBox::Ok);
+        return;
+    }
+    QDialog box(owner);
+    box.setObjectName(QStringLiteral("listMessage"));
+    box.setWindowTitle(QStringLiteral("Orvellin"));
+    UseFixedDialogFrame(&box);
+    const QStyle::StandardPixmap kind = icon == MsgIcon::Exclamation ? QStyle::SP_MessageBoxWarning
+                                        : icon == MsgIcon::Question  ? QStyle::SP_MessageBoxQuestion
+                                                                     : QStyle::SP_MessageBoxInformation;
+    auto* sign = new QLabel(&box);
+    const int signSize = box.style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, &box);
+    sign->setPixmap(box.style()->standardIcon(kind, nullptr, &box).pixmap(signSize, signSize));
+    auto* label = new QLabel(text, &box);
+    label->setWordWrap(true);
+    auto* list = new QListWidget(&box);
+    list->setObjectName(QStringLiteral("items"));
+    list->setTextElideMode(Qt::ElideMiddle);
+    list->setUniformItemSizes(true);
+    list->setSelectionMode(QAbstractItemView::NoSelection);
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    for (const QString& item : items) {
+        auto* row = new QListWidgetItem(item, list);
+        row->setToolTip(item);
+    }
+    // A dozen rows at most; the rest scroll.
+    constexpr int kRows = 12;
+    const int rowHeight = std::max(list->sizeHintForRow(0), list->fontMetrics().height());
+    list->setFixedHeight(rowHeight * std::min<int>(kRows, std::max<int>(1, static_cast<int>(items.size()))) +
+                         2 * list->frameWidth() + 2);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &box);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(sign, 0, Qt::AlignTop);
+    top->addWidget(label, 1);
+    auto* layout = new QVBoxLayout(&box);
+    layout->addLayout(top);
+    layout->addWidget(list);
+    layout->addWidget(buttons);
+    // As wide as most of a screen allows, for the ends of long names.
+    const QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
+    const int width = std::min(560, screen ? screen->availableGeometry().width() * 3 / 4 : 560);
+    box.setFixedSize(width, box.sizeHint().height());
+    box.exec();
 }
 
 void SetMessageHandler(MessageHandler handler)

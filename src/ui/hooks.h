@@ -23,6 +23,12 @@ QMessageBox::StandardButton ShowMessage(QWidget* owner, const QString& text, Msg
                                         QMessageBox::StandardButtons buttons = QMessageBox::Ok,
                                         const std::function<void()>& onHelp = {});
 
+// A message with a list under its text, such as the paths that failed: the
+// list scrolls inside the box, however long, and a long item is cut in the
+// middle, so its end shows. A message handler receives the text, an empty
+// line and each item on a line of its own.
+void ShowListMessage(QWidget* owner, const QString& text, const QStringList& items, MsgIcon icon);
+
 using MessageHandler = std::function<QMessageBox::StandardButton(
     const QString& text, MsgIcon icon, QMessageBox::StandardButtons buttons)>;
 // Replaces the message boxes; an empty handler brings them back.

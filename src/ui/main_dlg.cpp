@@ -829,10 +829,11 @@ void CMainDlg::showEvent(QShowEvent* event)
     if (!m_firstShow)
         return;
     m_firstShow = false;
-    // After the window is up, so that help opened on a first start lies above it.
+    // After the window is up, so that help opened on a first start lies
+    // above it, at its own size rather than over the whole screen.
     QTimer::singleShot(0, this, [this] {
         if (m_services.firstRunStep)
-            m_services.firstRunStep([this] { OpenHelp(true); });
+            m_services.firstRunStep([this] { OpenHelp(); });
     });
 }
 

@@ -21,7 +21,6 @@
 #include "ui/window_services.h"
 
 class QAbstractButton;
-class QScreen;
 class QProxyStyle;
 class CSortListCtrl;
 class CProgressDlg;
@@ -70,8 +69,6 @@ public:
     static bool SearchFolder(std::vector<std::string>& candidates, const std::string& folder,
                              FolderSearch* control = nullptr);
     void AddDroppedPaths(const std::vector<std::string>& paths);
-    // The message listing paths that failed to load, sized for screen.
-    static QString FailureText(const std::vector<std::string>& paths, const QScreen* screen);
 
     // Converting movies.
     void ConvertSelected(OutputType type);
@@ -145,10 +142,15 @@ private:
     void EndLongOperation(CProgressDlg* progress);
     bool RunJob(CSwfMovie& movie, const std::string& path, OutputType type);
     // Shows the help window (one at a time), on page when one is named.
-    void OpenHelp(bool maximized, const QString& page = QString());
+    void OpenHelp(const QString& page = QString());
     // Where the open dialog starts: where movies were last chosen in it, else
-    // the folder last added, else the documents folder.
+    // the folder last added, else the documents folder where there is one,
+    // else the home folder.
     std::string OpenDialogStart() const;
+    // Where the folder dialog starts: the folder last added, else where
+    // movies were last chosen, else the home folder.
+    std::string FolderDialogStart() const;
+    static std::string HomeFolder();
 
     // Command handlers.
     void OnAddSwf();
@@ -170,7 +172,7 @@ private:
     void OnSaveAs();
     void OnBrowseFolder();
     void OnMerge();
-    void OnHelp() { OpenHelp(false); }
+    void OnHelp() { OpenHelp(); }
     void OnTellAFriend();
     void OnFeedback();
     void OnHomepage();

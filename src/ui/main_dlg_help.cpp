@@ -9,7 +9,7 @@
 #include "ui/web_links.h"
 #include "ui/widgets.h"
 
-void CMainDlg::OpenHelp(bool maximized, const QString& page)
+void CMainDlg::OpenHelp(const QString& page)
 {
     if (m_help) {
         if (!page.isEmpty())
@@ -24,10 +24,7 @@ void CMainDlg::OpenHelp(bool maximized, const QString& page)
     m_help = new CHelpWindow(nullptr);
     if (!page.isEmpty())
         m_help->ShowPage(page);
-    if (maximized)
-        m_help->showMaximized();
-    else
-        m_help->show();
+    m_help->show();
     // Asked for from a dialog, a new window would open behind the dialog
     // that still has the focus.
     m_help->raise();

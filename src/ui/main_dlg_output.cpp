@@ -175,7 +175,7 @@ void CMainDlg::OnMerge()
     // The merge window's help is the page about merging.
     connect(&merge, &CMergeDlg::helpRequested, this, [this] {
         if (!m_busy)
-            OpenHelp(false, QStringLiteral("merging.html"));
+            OpenHelp(QStringLiteral("merging.html"));
     });
     merge.exec();
 }

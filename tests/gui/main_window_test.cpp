@@ -729,6 +729,8 @@ private Q_SLOTS:
             window.show();
             QTRY_VERIFY(window.HelpWindow());
             QCOMPARE(settings.helpOpenings, 1);
+            // At its own size, not over the whole screen.
+            QVERIFY(!window.HelpWindow()->isMaximized());
             QCOMPARE(settings.Settings().value(QStringLiteral("Options/FirstRun")).toInt(), 0);
             QVERIFY(settings.Settings().contains(QStringLiteral("Options/FirstRun")));
             window.close();
