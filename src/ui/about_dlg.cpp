@@ -29,7 +29,9 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
                                    .arg(QLatin1String(links::kVersion), QLatin1String(links::kBuild)),
                                this);
     version->setObjectName(QStringLiteral("version"));
-    auto* blurb = new QLabel(QStringLiteral("Extracts the sounds of Flash movies (SWF) as MP3 or WAV files."), this);
+    auto* blurb = new QLabel(QStringLiteral("Extracts the sounds of Flash movies (SWF) as MP3, WAV or FLAC files, "
+                                            "or keeps them as the movie stores them."),
+                             this);
     blurb->setWordWrap(true);
 
     // Only the addresses the build has.

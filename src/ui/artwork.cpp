@@ -37,7 +37,7 @@ void DrawSpeaker(QPainter& p, const QRectF& box, const QColor& body, const QColo
 
 }  // namespace
 
-QPixmap Background(const QSize& size, const QRect& upperList, const QRect& lowerList)
+QPixmap Background(const QSize& size, const QRect& upperList, const QRect& lowerList, bool withLink)
 {
     const int width = size.width();
     const int height = size.height();
@@ -69,11 +69,11 @@ QPixmap Background(const QSize& size, const QRect& upperList, const QRect& lower
     p.setFont(sub);
     p.setPen(QColor(200, 214, 234));
     p.drawText(QRect(55, 28, 360, 16), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("Sounds out of Flash movies, as MP3 or WAV"));
+               QStringLiteral("Sounds out of Flash movies, as MP3, WAV or FLAC, or as stored"));
 
     // The panel behind the command buttons.
     QPainterPath panel;
-    panel.addRoundedRect(QRectF(7.5, 54.5, 123, 268), 6, 6);
+    panel.addRoundedRect(QRectF(7.5, 54.5, 123, 358), 6, 6);
     p.setPen(QColor(140, 160, 190));
     p.setBrush(QColor(236, 241, 248));
     p.drawPath(panel);
@@ -83,9 +83,9 @@ QPixmap Background(const QSize& size, const QRect& upperList, const QRect& lower
     note.setPixelSize(11);
     p.setFont(note);
     p.setPen(QColor(70, 86, 112));
-    const QString noteText = QStringLiteral("Drop SWF files or folders on this window to add them. "
+    const QString noteText = QStringLiteral("Drop movies or folders here to add them. "
                                             "Right-click a list for more commands.");
-    const QRect noteRoom(14, 334, 112, height - 40 - 334);
+    const QRect noteRoom(14, 420, 114, height - 38 - 420);
     const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
     if (p.boundingRect(QRect(noteRoom.topLeft(), QSize(noteRoom.width(), 1000)), flags, noteText).height() <=
         noteRoom.height())
@@ -98,8 +98,10 @@ QPixmap Background(const QSize& size, const QRect& upperList, const QRect& lower
         p.drawRect(QRectF(list).adjusted(-1.5, -1.5, 1.5, 1.5));
 
     // Bottom rule above the link.
-    p.setPen(QColor(140, 160, 190));
-    p.drawLine(QPointF(10, height - 34.5), QPointF(130, height - 34.5));
+    if (withLink) {
+        p.setPen(QColor(140, 160, 190));
+        p.drawLine(QPointF(10, height - 34.5), QPointF(130, height - 34.5));
+    }
     return pixmap;
 }
 

@@ -22,8 +22,9 @@ inline constexpr int kMenuImageWidth = 16;
 inline constexpr int kMenuImageHeight = 15;
 inline constexpr int kMenuImageCount = 15;
 
-// The window's face at its size, with frames around the two lists.
-QPixmap Background(const QSize& size, const QRect& upperList, const QRect& lowerList);
+// The window's face at its size, with frames around the two lists and a rule
+// above the link where there is one.
+QPixmap Background(const QSize& size, const QRect& upperList, const QRect& lowerList, bool withLink);
 // The command buttons' face, and the one shown under the mouse.
 QPixmap ButtonFace(bool hot);
 // The corner buttons: 0 help, 1 minimise, 2 close.

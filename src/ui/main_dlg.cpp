@@ -120,6 +120,11 @@ const ButtonDef kButtons[] = {
      {15, 241, 109, 27}, 0},
     {cmd::Merge, ButtonKind::Command, "Mer&ge MP3", "Merge multiple converted MP3 files into single one",
      {15, 286, 109, 27}, 0},
+    // The other types a conversion gives, where a user looks first for them.
+    {cmd::ConvertAllFlac, ButtonKind::Command, "Convert to F&LAC", "Convert all SWF files to FLAC files",
+     {15, 331, 109, 27}, 0},
+    {cmd::ConvertAllKeep, ButtonKind::Command, "&Keep as Stored",
+     "Keep the sounds of all SWF files as the movies store them", {15, 376, 109, 27}, 0},
     {cmd::Homepage, ButtonKind::Link, nullptr, "Visit Orvellin Homepage", {14, 497, 113, 20}, 0},
     {cmd::HelpMenu, ButtonKind::Corner, nullptr, "Help", {545, 5, 21, 21}, 0},
     {cmd::Minimize, ButtonKind::Corner, nullptr, "Minimize", {569, 5, 21, 21}, 1},
@@ -480,7 +485,8 @@ void CMainDlg::LayOut()
     m_swfList->setGeometry(kListsLeft, kListsTop, listWidth, upperHeight);
     m_outputList->setGeometry(kListsLeft, lowerTop, listWidth, height - kBottomMargin - lowerTop);
     FitFileColumns();
-    m_background = art::Background(size(), m_swfList->geometry(), m_outputList->geometry());
+    m_background = art::Background(size(), m_swfList->geometry(), m_outputList->geometry(),
+                                   HasItsAddress(cmd::Homepage));
     update();
 }
 

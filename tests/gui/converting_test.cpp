@@ -227,7 +227,8 @@ private Q_SLOTS:
             .End();
         w.AddSwfFiles({movie.WriteTo(f.temp / "m.swf")}, nullptr);
         w.SwfList()->SelectRow(0, true);
-        w.OnCommand(cmd::ConvertAllFlac);
+        // The buttons offer every type, not only the menus.
+        QTest::mouseClick(w.Button(cmd::ConvertAllFlac), Qt::LeftButton);
         QCOMPARE(ColumnTexts(w.SwfList(), 2), (QStringList{"3 Sound(s)"}));
         QCOMPARE(ColumnTexts(w.OutputList(), 2), (QStringList{"FLAC", "FLAC (Nellymoser)", "FLAC"}));
         QCOMPARE(ColumnTexts(w.OutputList(), 1), (QStringList{"m_001.flac", "m_002.flac", "m_003.flac"}));
@@ -235,7 +236,7 @@ private Q_SLOTS:
         QCOMPARE(w.Mp3Count(), 0);
 
         // Kept as stored, the embedded MP3 is an MP3 again and the FLAC files go.
-        w.OnCommand(cmd::ConvertKeep);
+        QTest::mouseClick(w.Button(cmd::ConvertAllKeep), Qt::LeftButton);
         QCOMPARE(ColumnTexts(w.OutputList(), 2), (QStringList{"WAV", "WAV (Nellymoser)", "MP3"}));
         QCOMPARE(ColumnTexts(w.OutputList(), 1), (QStringList{"m_001.wav", "m_002.wav", "m_003.mp3"}));
         QCOMPARE(w.Mp3Count(), 1);

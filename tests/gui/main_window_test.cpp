@@ -119,6 +119,9 @@ private Q_SLOTS:
             {cmd::ConvertAllMp3, "Convert to &MP3", {15, 195, 108, 26}, "Convert all SWF files to MP3 files"},
             {cmd::ConvertAllWav, "Convert to &WAV", {15, 241, 108, 26}, "Convert all SWF files to WAV files"},
             {cmd::Merge, "Mer&ge MP3", {15, 286, 108, 26}, "Merge multiple converted MP3 files into single one"},
+            {cmd::ConvertAllFlac, "Convert to F&LAC", {15, 331, 108, 26}, "Convert all SWF files to FLAC files"},
+            {cmd::ConvertAllKeep, "&Keep as Stored", {15, 376, 108, 26},
+             "Keep the sounds of all SWF files as the movies store them"},
             {cmd::Homepage, "orvellin.example", {14, 497, 113, 20}, "Visit Orvellin Homepage"},
             {cmd::HelpMenu, "", {545, 5, 21, 21}, "Help"},
             {cmd::Minimize, "", {569, 5, 21, 21}, "Minimize"},
@@ -405,7 +408,8 @@ private Q_SLOTS:
         for (const auto& [id, enabled] : help)
             QVERIFY(enabled);
         // The buttons are never disabled.
-        for (int id : {cmd::AddSwf, cmd::AddFolder, cmd::RemoveAll, cmd::ConvertAllMp3, cmd::ConvertAllWav, cmd::Merge})
+        for (int id : {cmd::AddSwf, cmd::AddFolder, cmd::RemoveAll, cmd::ConvertAllMp3, cmd::ConvertAllWav, cmd::Merge,
+                       cmd::ConvertAllFlac, cmd::ConvertAllKeep})
             QVERIFY(w.Button(id)->isEnabled());
     }
 
