@@ -11,6 +11,7 @@
 
 #include "platform/file.h"
 #include "platform/owned_files.h"
+#include "swf/outcome_words.h"
 #include "swf/swf_movie.h"
 #include "util/sha256.h"
 
@@ -38,6 +39,16 @@ const char* TypeName(OutputType type)
     return "mp3";
 }
 
+const char* OutcomeName(MovieOutcome outcome)
+{
+    switch (outcome) {
+    case MovieOutcome::Converted: return "converted";
+    case MovieOutcome::Partial: return "partial";
+    case MovieOutcome::Failed: break;
+    }
+    return "failed";
+}
+
 const char* SignatureName(char signature)
 {
     switch (signature) {
@@ -48,44 +59,11 @@ const char* SignatureName(char signature)
     }
 }
 
-std::string LoadFailureWords(LoadFailure failure)
-{
-    switch (failure) {
-    case LoadFailure::NotReadable: return "not a regular file that can be read";
-    case LoadFailure::NoSignature: return "not a movie: no FWS, CWS or ZWS header";
-    case LoadFailure::BadLength: return "the header declares a length too short for a movie";
-    case LoadFailure::Bomb: return "the compressed body would inflate far beyond what movies do";
-    case LoadFailure::NoMemory: return "not enough memory for the body";
-    case LoadFailure::Damaged: return "the body is damaged or cut short";
-    case LoadFailure::Changed: return "the file shrank while it was being read";
-    case LoadFailure::None: break;
-    }
-    return "the movie could not be read";
-}
-
-std::string LossWords(SoundLoss loss, const CSoundFinding& f)
-{
-    switch (loss) {
-    case SoundLoss::NoFolder: return "lost: no folder took new files";
-    case SoundLoss::NotWritten: return "lost: its file could not be written (disk full or not writable)";
-    case SoundLoss::UnknownFormat: return "lost: format " + std::to_string(f.format) + " is no known sound format";
-    case SoundLoss::NoDecoder: return std::string("lost: this build has no ") + SoundFormatName(f.format) + " decoder";
-    case SoundLoss::NothingDecoded: return "lost: its data decodes to no sound";
-    case SoundLoss::Cut: return "cut at 4 GiB, the most a WAV file can describe";
-    case SoundLoss::TooMany:
-        return "lost: the movie has more than " + std::to_string(kMaxSoundsPerMovie) + " sounds, the most one movie may make files of";
-    case SoundLoss::TooLarge: return "lost: the movie's outputs would pass 64 GiB, the most one movie may write";
-    case SoundLoss::NotConverted: return "lost: its file could not be converted to the chosen type";
-    case SoundLoss::None: break;
-    }
-    return {};
-}
-
 Json Warnings(const CSoundFinding& f, const CSoundElement* file, OutputType type)
 {
     Json w = Json::array();
     if (f.loss != SoundLoss::None)
-        w.push_back(LossWords(f.loss, f));
+        w.push_back(SoundLossWords(f));
     if (f.format == 2 && f.framesRate != 0 && f.framesRate != f.rate)
         w.push_back("its MP3 frames are at " + std::to_string(f.framesRate) + " Hz, its tag says " +
                     std::to_string(f.rate) + " Hz");
@@ -402,9 +380,10 @@ std::string MovieRecord(const std::string& path, const CSwfMovie& movie, bool lo
 {
     try {
         Json r = Base(path, type, digests && !loaded);
+        const MovieVerdict verdict = JudgeMovie(movie, loaded);
         if (!loaded) {
             r["outcome"] = "failed";
-            r["reason"] = LoadFailureWords(movie.LastLoadFailure());
+            r["reason"] = verdict.reason;
             return Text(r);
         }
         // The movie as the walk read it, not as its path names it now.
@@ -423,21 +402,8 @@ std::string MovieRecord(const std::string& path, const CSwfMovie& movie, bool lo
         r["frame_count"] = info.frameCount;
         const uint32_t found = movie.FoundCount();
         const uint32_t extracted = movie.ExtractedCount();
-        if (!movie.WroteAnything()) {
-            r["outcome"] = "failed";
-            r["reason"] = "none of its sounds could be written";
-        } else if (movie.CutShort()) {
-            // The sounds after the cut are lost too, though none can be counted.
-            r["outcome"] = "partial";
-            r["reason"] = "cut short: " + std::to_string(movie.BodyLength()) + " of " +
-                          std::to_string(movie.DeclaredLength()) + " bytes";
-        } else if (extracted < found) {
-            r["outcome"] = "partial";
-            r["reason"] = std::to_string(found - extracted) + " of " + std::to_string(found) + " sounds lost";
-        } else {
-            r["outcome"] = "converted";
-            r["reason"] = "";
-        }
+        r["outcome"] = OutcomeName(verdict.outcome);
+        r["reason"] = verdict.reason;
         Json warnings = Json::array();
         if (movie.DeclaresMoreThanItHolds() && !movie.CutShort())
             warnings.push_back("its header declares " + std::to_string(movie.DeclaredLength()) + " bytes, the file holds " +

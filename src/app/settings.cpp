@@ -11,6 +11,7 @@ constexpr const char* kOrganization = "Tessaline";
 constexpr const char* kApplication = "Orvellin";
 constexpr const char* kFolderKey = "Options/Folder";
 constexpr const char* kFirstRunKey = "Options/FirstRun";
+constexpr const char* kWindowGroup = "Window/";
 
 }  // namespace
 
@@ -38,6 +39,18 @@ void FirstRunStep(const std::function<void()>& openHelp)
         if (openHelp)
             openHelp();
     }
+}
+
+std::string LoadWindowValue(const std::string& name)
+{
+    QSettings store(kOrganization, kApplication);
+    return store.value(QLatin1String(kWindowGroup) + QString::fromStdString(name)).toString().toStdString();
+}
+
+void SaveWindowValue(const std::string& name, const std::string& value)
+{
+    QSettings store(kOrganization, kApplication);
+    store.setValue(QLatin1String(kWindowGroup) + QString::fromStdString(name), QString::fromStdString(value));
 }
 
 }  // namespace settings

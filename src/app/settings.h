@@ -1,4 +1,5 @@
-// Per-user settings: QSettings("Tessaline", "Orvellin"), group "Options".
+// Per-user settings: QSettings("Tessaline", "Orvellin"), group "Options", and
+// what the window keeps of its layout in group "Window".
 #pragma once
 
 #include <functional>
@@ -13,5 +14,9 @@ void SaveFolder(const std::string& folder);
 // Opens help through openHelp when "FirstRun" is missing or non-zero, and sets
 // it to 0 first. A store that can't be read counts as a first run.
 void FirstRunStep(const std::function<void()>& openHelp);
+
+// A value the window keeps under name in group "Window"; "" when none.
+std::string LoadWindowValue(const std::string& name);
+void SaveWindowValue(const std::string& name, const std::string& value);
 
 }  // namespace settings

@@ -21,6 +21,8 @@ int OrvellinRunWindow1(char* program, const char* const* open, size_t openCount,
         services.loadFolder = settings::LoadFolder;
         services.saveFolder = settings::SaveFolder;
         services.firstRunStep = settings::FirstRunStep;
+        services.loadLayout = settings::LoadWindowValue;
+        services.saveLayout = settings::SaveWindowValue;
         // Qt reads options out of its arguments: the movies are not its business.
         int argc = 1;
         char* argv[] = {program, nullptr};

@@ -45,7 +45,7 @@ enum class LoadFailure : uint8_t {
     Bomb,         // a compressed body that would inflate far beyond what movies do
     NoMemory,     // no memory for the body
     Damaged,      // a compressed body that is damaged or cut short
-    Changed,      // the file shrank while it was being read
+    Changed,      // the file changed (shrank, was written or renamed over) while it was being read
 };
 
 // Why a sound found in a movie has no whole file.

@@ -9,6 +9,7 @@
 #include "ui/artwork.h"
 #include "ui/links.h"
 #include "ui/shell.h"
+#include "ui/web_links.h"
 #include "ui/widgets.h"
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
@@ -28,20 +29,30 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
                                    .arg(QLatin1String(links::kVersion), QLatin1String(links::kBuild)),
                                this);
     version->setObjectName(QStringLiteral("version"));
-    auto* blurb = new QLabel(QStringLiteral("Extracts the sounds of Flash movies (SWF) as MP3 or WAV files."), this);
+    auto* blurb = new QLabel(QStringLiteral("Extracts the sounds of Flash movies (SWF) as MP3, WAV or FLAC files, "
+                                            "or keeps them as the movie stores them."),
+                             this);
     blurb->setWordWrap(true);
 
-    auto* home = new CLinkButton(this);
-    home->setObjectName(QStringLiteral("homepage"));
-    home->setText(QStringLiteral("Homepage"));
-    home->setFixedSize(home->sizeHint());
-    connect(home, &QAbstractButton::clicked, this, [] { OpenLink(QString::fromLatin1(links::kHomePage)); });
-    auto* support = new CLinkButton(this);
-    support->setObjectName(QStringLiteral("feedback"));
-    support->setText(QStringLiteral("Feedback and Support"));
-    support->setFixedSize(support->sizeHint());
-    connect(support, &QAbstractButton::clicked, this,
-            [] { OpenLink(QStringLiteral("mailto:") + QLatin1String(links::kSupportMailbox)); });
+    // Only the addresses the build has.
+    const WebLinks links = Links();
+    CLinkButton* home = nullptr;
+    if (!links.homePage.isEmpty()) {
+        home = new CLinkButton(this);
+        home->setObjectName(QStringLiteral("homepage"));
+        home->setText(QStringLiteral("Homepage"));
+        home->setFixedSize(home->sizeHint());
+        connect(home, &QAbstractButton::clicked, this, [url = links.homePage] { OpenLink(url); });
+    }
+    CLinkButton* support = nullptr;
+    if (!links.supportMailbox.isEmpty()) {
+        support = new CLinkButton(this);
+        support->setObjectName(QStringLiteral("feedback"));
+        support->setText(QStringLiteral("Feedback and Support"));
+        support->setFixedSize(support->sizeHint());
+        connect(support, &QAbstractButton::clicked, this,
+                [mail = links.supportMailbox] { OpenLink(QStringLiteral("mailto:") + mail); });
+    }
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -50,10 +61,13 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     text->addWidget(name);
     text->addWidget(version);
     text->addWidget(blurb);
-    text->addSpacing(6);
     // Aligned, the fixed-size links leave the column free to take the width.
-    text->addWidget(home, 0, Qt::AlignLeft);
-    text->addWidget(support, 0, Qt::AlignLeft);
+    if (home || support)
+        text->addSpacing(6);
+    for (CLinkButton* link : {home, support}) {
+        if (link)
+            text->addWidget(link, 0, Qt::AlignLeft);
+    }
     auto* top = new QHBoxLayout;
     top->setSpacing(14);
     top->addWidget(icon, 0, Qt::AlignTop);

@@ -37,23 +37,25 @@ void DrawSpeaker(QPainter& p, const QRectF& box, const QColor& body, const QColo
 
 }  // namespace
 
-QPixmap Background()
+QPixmap Background(const QSize& size, const QRect& upperList, const QRect& lowerList, bool withLink)
 {
-    QPixmap pixmap(kWindowWidth, kWindowHeight);
+    const int width = size.width();
+    const int height = size.height();
+    QPixmap pixmap(size);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
 
-    QLinearGradient face(0, 0, 0, kWindowHeight);
+    QLinearGradient face(0, 0, 0, height);
     face.setColorAt(0.0, QColor(214, 224, 238));
     face.setColorAt(1.0, QColor(178, 194, 218));
     p.fillRect(pixmap.rect(), face);
 
     // Title band, where the corner buttons stand.
-    QLinearGradient band(0, 0, 0, 48);
+    QLinearGradient band(0, 0, 0, kTitleBandHeight);
     band.setColorAt(0.0, QColor(58, 86, 128));
     band.setColorAt(1.0, kInk);
-    p.fillRect(QRect(0, 0, kWindowWidth, 48), band);
-    p.fillRect(QRect(0, 48, kWindowWidth, 3), kAccent);
+    p.fillRect(QRect(0, 0, width, kTitleBandHeight), band);
+    p.fillRect(QRect(0, kTitleBandHeight, width, 3), kAccent);
 
     DrawSpeaker(p, QRectF(12, 7, 34, 34), QColor(250, 250, 250), kAccent);
     QFont title(QStringLiteral("Tahoma"));
@@ -66,34 +68,40 @@ QPixmap Background()
     sub.setPixelSize(11);
     p.setFont(sub);
     p.setPen(QColor(200, 214, 234));
-    p.drawText(QRect(55, 28, 300, 16), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("Sounds out of Flash movies, as MP3 or WAV"));
+    p.drawText(QRect(55, 28, 360, 16), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral("Sounds out of Flash movies, as MP3, WAV or FLAC, or as stored"));
 
     // The panel behind the command buttons.
     QPainterPath panel;
-    panel.addRoundedRect(QRectF(7.5, 54.5, 123, 268), 6, 6);
+    panel.addRoundedRect(QRectF(7.5, 54.5, 123, 358), 6, 6);
     p.setPen(QColor(140, 160, 190));
     p.setBrush(QColor(236, 241, 248));
     p.drawPath(panel);
 
-    // A note under the panel.
+    // A note under the panel, where there is room for it above the link.
     QFont note(QStringLiteral("Tahoma"));
     note.setPixelSize(11);
     p.setFont(note);
     p.setPen(QColor(70, 86, 112));
-    p.drawText(QRect(14, 334, 112, 120), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
-               QStringLiteral("Drop SWF files or folders on this window to add them. "
-                              "Right-click a list for more commands."));
+    const QString noteText = QStringLiteral("Drop movies or folders here to add them. "
+                                            "Right-click a list for more commands.");
+    const QRect noteRoom(14, 420, 114, height - 38 - 420);
+    const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
+    if (p.boundingRect(QRect(noteRoom.topLeft(), QSize(noteRoom.width(), 1000)), flags, noteText).height() <=
+        noteRoom.height())
+        p.drawText(noteRoom, flags, noteText);
 
     // Frames around the two lists.
     p.setBrush(Qt::NoBrush);
     p.setPen(QColor(120, 140, 172));
-    p.drawRect(QRectF(136.5, 55.5, 483, 229));
-    p.drawRect(QRectF(136.5, 289.5, 483, 229));
+    for (const QRect& list : {upperList, lowerList})
+        p.drawRect(QRectF(list).adjusted(-1.5, -1.5, 1.5, 1.5));
 
     // Bottom rule above the link.
-    p.setPen(QColor(140, 160, 190));
-    p.drawLine(QPointF(10, 490.5), QPointF(130, 490.5));
+    if (withLink) {
+        p.setPen(QColor(140, 160, 190));
+        p.drawLine(QPointF(10, height - 34.5), QPointF(130, height - 34.5));
+    }
     return pixmap;
 }
 

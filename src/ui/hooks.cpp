@@ -5,12 +5,22 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QScreen>
+#include <QStyle>
+#include <QVBoxLayout>
+#include <QMimeDatabase>
 #include <algorithm>
 
 #include "ui/desktop_apps.h"
 #include "ui/shell.h"
 #include "ui/widgets.h"
+#include "util/paths.h"
 
 namespace {
 
@@ -70,16 +80,27 @@ public:
         if (!filters.isEmpty())
             dialog.selectNameFilter(filters.first());
         dialog.setDefaultSuffix(defaultSuffix);
-        // A proposed name that isn't UTF-8 is shown with its odd bytes
-        // replaced; kept, it makes a new file of that visible name.
         const size_t slash = initialPath.find_last_of('/');
         if (slash != std::string::npos)
             dialog.setDirectory(ReachableFolder(initialPath.substr(0, std::max<size_t>(slash, 1))));
-        dialog.selectFile(FromPath(slash == std::string::npos ? initialPath : initialPath.substr(slash + 1)));
+        // The dialog holds text: a name that isn't UTF-8 would show, and be
+        // kept, with its odd bytes replaced, a new name that only looks like
+        // the old one. It is proposed with those bytes escaped instead, and
+        // that proposal kept as it stands is the file's own name again.
+        const std::string name = slash == std::string::npos ? initialPath : initialPath.substr(slash + 1);
+        const bool text = ToPath(FromPath(name)) == name;
+        const QString proposed = text ? FromPath(name) : EscapedName(name);
+        dialog.selectFile(proposed);
         if (dialog.exec() != QDialog::Accepted)
             return {};
         std::vector<std::string> chosen = ChosenPaths(dialog);
-        return chosen.empty() ? std::string() : chosen.front();
+        if (chosen.empty())
+            return {};
+        std::string path = std::move(chosen.front());
+        const size_t cut = path.find_last_of('/') + 1;
+        if (!text && path.compare(cut, std::string::npos, ToPath(proposed)) == 0)
+            path = path.substr(0, cut) + name;
+        return path;
     }
 
     std::string ChooseFolder(QWidget* owner, const QString& title, const std::string& start) override
@@ -99,24 +120,32 @@ class DesktopShell final : public IShell {
 public:
     bool OpenUrl(const QUrl& url) override { return QDesktopServices::openUrl(url); }
 
-    // Qt hands a file: URL to the desktop in its encoded form, so the bytes
-    // of the name arrive whole.
-    bool OpenFile(const std::string& path) override { return QDesktopServices::openUrl(PathToUrl(path)); }
+    // Asked of the desktop's entries directly: handed a file no program
+    // takes, the desktop's opener fails where nobody sees it.
+    bool OpenFile(const std::string& path) override
+    {
+        // The types of the files the program makes, by every name entries
+        // use for them: known even where the desktop's type database is not.
+        const std::string_view extension = FileExtension(path);
+        if (EqualsIgnoreCase(extension, ".mp3"))
+            return StartFirst({"audio/mpeg", "audio/mp3", "audio/x-mp3", "audio/x-mpeg"}, path);
+        if (EqualsIgnoreCase(extension, ".wav"))
+            return StartFirst({"audio/x-wav", "audio/wav", "audio/vnd.wave"}, path);
+        if (EqualsIgnoreCase(extension, ".flac"))
+            return StartFirst({"audio/flac", "audio/x-flac"}, path);
+        const QMimeType type = QMimeDatabase().mimeTypeForFile(FromPath(std::string(FileNamePart(path))),
+                                                               QMimeDatabase::MatchExtension);
+        return type.isValid() && StartFirst(QStringList{type.name()} + type.aliases(), path);
+    }
 
     bool PlayMovie(const std::string& path) override
     {
-        // This program's own entry claims the movie types, so that the file
-        // manager offers it: it is passed over, or Play would start it again.
-        for (const char* type : {"application/x-shockwave-flash", "application/vnd.adobe.flash.movie"}) {
-            for (const desktop::Application& app : desktop::ApplicationsFor(type)) {
-                if (!desktop::IsThisProgram(app) && desktop::StartDetached(desktop::CommandLine(app, path)))
-                    return true;
-            }
-        }
-        return false;
+        return StartFirst({QStringLiteral("application/x-shockwave-flash"),
+                           QStringLiteral("application/vnd.adobe.flash.movie")},
+                          path);
     }
 
-    void ShowInFileManager(const std::string& path) override
+    bool ShowInFileManager(const std::string& path) override
     {
         const QString uri = QString::fromLatin1(PathToUrl(path).toEncoded());
         QDBusConnection bus = QDBusConnection::sessionBus();
@@ -128,11 +157,28 @@ public:
             call << QStringList{uri} << QString();
             const QDBusMessage reply = bus.call(call, QDBus::Block, 3000);
             if (reply.type() == QDBusMessage::ReplyMessage)
-                return;
+                return true;
         }
         // No file manager that can select a file: open the folder.
         const size_t slash = path.find_last_of('/');
-        QDesktopServices::openUrl(PathToUrl(slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1)));
+        return StartFirst({QStringLiteral("inode/directory")},
+                          slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1));
+    }
+
+private:
+    // Starts the first program the desktop has for one of the types on the
+    // file, its name passed as its exact bytes. This program's own entry
+    // claims the movie types, so that the file manager offers it: it is
+    // passed over, or Play would start it again.
+    static bool StartFirst(const QStringList& types, const std::string& path)
+    {
+        for (const QString& type : types) {
+            for (const desktop::Application& app : desktop::ApplicationsFor(type.toStdString())) {
+                if (!desktop::IsThisProgram(app) && desktop::StartDetached(desktop::CommandLine(app, path)))
+                    return true;
+            }
+        }
+        return false;
     }
 };
 
@@ -176,6 +222,59 @@ QMessageBox::StandardButton ShowMessage(QWidget* owner, const QString& text, Msg
         QObject::connect(help, &QAbstractButton::clicked, &box, onHelp);
     }
     return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+void ShowListMessage(QWidget* owner, const QString& text, const QStringList& items, MsgIcon icon)
+{
+    if (Handler()) {
+        QString whole = text + QStringLiteral("\n\n");
+        for (const QString& item : items)
+            whole += item + QLatin1Char('\n');
+        Handler()(whole, icon, QMessageBox::Ok);
+        return;
+    }
+    QDialog box(owner);
+    box.setObjectName(QStringLiteral("listMessage"));
+    box.setWindowTitle(QStringLiteral("Orvellin"));
+    UseFixedDialogFrame(&box);
+    const QStyle::StandardPixmap kind = icon == MsgIcon::Exclamation ? QStyle::SP_MessageBoxWarning
+                                        : icon == MsgIcon::Question  ? QStyle::SP_MessageBoxQuestion
+                                                                     : QStyle::SP_MessageBoxInformation;
+    auto* sign = new QLabel(&box);
+    const int signSize = box.style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, &box);
+    sign->setPixmap(box.style()->standardIcon(kind, nullptr, &box).pixmap(signSize, signSize));
+    auto* label = new QLabel(text, &box);
+    label->setWordWrap(true);
+    auto* list = new QListWidget(&box);
+    list->setObjectName(QStringLiteral("items"));
+    list->setTextElideMode(Qt::ElideMiddle);
+    list->setUniformItemSizes(true);
+    list->setSelectionMode(QAbstractItemView::NoSelection);
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    for (const QString& item : items) {
+        auto* row = new QListWidgetItem(item, list);
+        row->setToolTip(item);
+    }
+    // A dozen rows at most; the rest scroll.
+    constexpr int kRows = 12;
+    const int rowHeight = std::max(list->sizeHintForRow(0), list->fontMetrics().height());
+    list->setFixedHeight(rowHeight * std::min<int>(kRows, std::max<int>(1, static_cast<int>(items.size()))) +
+                         2 * list->frameWidth() + 2);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &box);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(sign, 0, Qt::AlignTop);
+    top->addWidget(label, 1);
+    auto* layout = new QVBoxLayout(&box);
+    layout->addLayout(top);
+    layout->addWidget(list);
+    layout->addWidget(buttons);
+    // As wide as most of a screen allows, for the ends of long names.
+    const QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
+    const int width = std::min(560, screen ? screen->availableGeometry().width() * 3 / 4 : 560);
+    box.setFixedSize(width, box.sizeHint().height());
+    box.exec();
 }
 
 void SetMessageHandler(MessageHandler handler)

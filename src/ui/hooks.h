@@ -23,6 +23,12 @@ QMessageBox::StandardButton ShowMessage(QWidget* owner, const QString& text, Msg
                                         QMessageBox::StandardButtons buttons = QMessageBox::Ok,
                                         const std::function<void()>& onHelp = {});
 
+// A message with a list under its text, such as the paths that failed: the
+// list scrolls inside the box, however long, and a long item is cut in the
+// middle, so its end shows. A message handler receives the text, an empty
+// line and each item on a line of its own.
+void ShowListMessage(QWidget* owner, const QString& text, const QStringList& items, MsgIcon icon);
+
 using MessageHandler = std::function<QMessageBox::StandardButton(
     const QString& text, MsgIcon icon, QMessageBox::StandardButtons buttons)>;
 // Replaces the message boxes; an empty handler brings them back.
@@ -49,13 +55,15 @@ public:
     virtual ~IShell() = default;
     // Opens a web page or a mail link with the desktop's default program.
     virtual bool OpenUrl(const QUrl& url) = 0;
-    // Opens a local file with the desktop's default program for its type.
+    // Opens a local file with the desktop's default program for its type;
+    // false when there is none or it could not start.
     virtual bool OpenFile(const std::string& path) = 0;
     // Starts a program the desktop has for Flash movies, never this one, on
     // the movie; false when there is none or it could not start.
     virtual bool PlayMovie(const std::string& path) = 0;
-    // Shows the file selected in a file-manager window.
-    virtual void ShowInFileManager(const std::string& path) = 0;
+    // Shows the file selected in a file-manager window, or at least its
+    // folder; false when there is no file manager.
+    virtual bool ShowInFileManager(const std::string& path) = 0;
 };
 
 IDialogs& Dialogs();

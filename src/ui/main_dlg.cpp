@@ -6,19 +6,21 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QShortcut>
+#include <QStyle>
 #include <QTimer>
 
 #include "ui/artwork.h"
 #include "ui/command_ids.h"
 #include "ui/help_window.h"
 #include "ui/hooks.h"
-#include "ui/links.h"
 #include "ui/progress_dlg.h"
 #include "ui/shell.h"
 #include "ui/sort_list.h"
+#include "ui/web_links.h"
 #include "ui/widgets.h"
 #include "util/paths.h"
 
@@ -103,7 +105,7 @@ struct ButtonDef {
     ButtonKind kind;
     const char* text;
     const char* tooltip;
-    QRect rect;
+    QRect rect;  // in the window's first size: corner buttons keep to the right, the link to the bottom
     int corner;  // image of a corner button
 };
 
@@ -118,6 +120,11 @@ const ButtonDef kButtons[] = {
      {15, 241, 109, 27}, 0},
     {cmd::Merge, ButtonKind::Command, "Mer&ge MP3", "Merge multiple converted MP3 files into single one",
      {15, 286, 109, 27}, 0},
+    // The other types a conversion gives, where a user looks first for them.
+    {cmd::ConvertAllFlac, ButtonKind::Command, "Convert to F&LAC", "Convert all SWF files to FLAC files",
+     {15, 331, 109, 27}, 0},
+    {cmd::ConvertAllKeep, ButtonKind::Command, "&Keep as Stored",
+     "Keep the sounds of all SWF files as the movies store them", {15, 376, 109, 27}, 0},
     {cmd::Homepage, ButtonKind::Link, nullptr, "Visit Orvellin Homepage", {14, 497, 113, 20}, 0},
     {cmd::HelpMenu, ButtonKind::Corner, nullptr, "Help", {545, 5, 21, 21}, 0},
     {cmd::Minimize, ButtonKind::Corner, nullptr, "Minimize", {569, 5, 21, 21}, 1},
@@ -141,16 +148,40 @@ struct ColumnDef {
     int width;
     Qt::Alignment alignment;
     const char* widest;  // the longest text it must show whole, nullptr: none
+    bool icon = false;   // with a warning sign before it
 };
 
 // The Path column comes last and gives up what the others need beyond their
 // widths, down to this.
 constexpr int kMinPathWidth = 80;
+// The lists' width in the window's first size. As the window grows or
+// shrinks, the File columns take or give the difference, down to a minimum.
+constexpr int kListWidth = 480;
+constexpr int kMinFileWidth = 60;
+constexpr int kFileColumn = 1;
+
+// Column widths as they are kept in the settings: "35 125 70 ...". Empty when
+// the text is no such list for count columns.
+std::vector<int> ParseWidths(const std::string& text, int count)
+{
+    std::vector<int> widths;
+    const QStringList parts = QString::fromStdString(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (parts.size() != count)
+        return {};
+    for (const QString& part : parts) {
+        bool ok = false;
+        const int width = part.toInt(&ok);
+        if (!ok || width < 4 || width > 4000)
+            return {};
+        widths.push_back(width);
+    }
+    return widths;
+}
 
 const ColumnDef kSwfColumns[] = {
     {"No.", 35, Qt::AlignLeft, "9999"},
     {"File", 125, Qt::AlignLeft, nullptr},
-    {"Status", 70, Qt::AlignRight, "10 of 12 Sound(s)"},
+    {"Status", 70, Qt::AlignRight, "10 of 12 Sound(s)", true},
     {"Ver", 35, Qt::AlignRight, "99"},
     {"Dimension", 65, Qt::AlignLeft, "8191 x 8191"},
     {"Length", 50, Qt::AlignRight, "1092:15"},
@@ -170,6 +201,24 @@ const ColumnDef kOutputColumns[] = {
     {"Path", 200, Qt::AlignLeft, nullptr},
 };
 
+// Commands that open an address the build may leave unset are offered only
+// where it is set.
+bool HasItsAddress(int id)
+{
+    const WebLinks& links = Links();
+    switch (id) {
+    case cmd::Homepage:
+    case cmd::TellAFriend:
+        return !links.homePage.isEmpty();
+    case cmd::CheckVersion:
+        return !links.updateCheck.isEmpty();
+    case cmd::Feedback:
+        return !links.supportMailbox.isEmpty();
+    default:
+        return true;
+    }
+}
+
 template <size_t N>
 void AddColumns(CSortListCtrl* list, const ColumnDef (&columns)[N])
 {
@@ -177,10 +226,27 @@ void AddColumns(CSortListCtrl* list, const ColumnDef (&columns)[N])
     for (int i = 0; i < static_cast<int>(N); ++i) {
         list->InsertColumn(i, QString::fromLatin1(columns[i].title), columns[i].width, columns[i].alignment);
         if (columns[i].widest)
-            grown += list->FitColumn(i, QString::fromLatin1(columns[i].widest));
+            grown += list->FitColumn(i, QString::fromLatin1(columns[i].widest), columns[i].icon);
     }
     const int path = static_cast<int>(N) - 1;
     list->setColumnWidth(path, std::max(columns[path].width - grown, kMinPathWidth));
+}
+
+// Marks a row whose sound did not come out as asked: a warning sign by its
+// name and why on every cell. A lost sound has no file to act on: its row is
+// greyed and can't be selected.
+void MarkRow(CSortListCtrl* list, int row, const QString& note, bool lost)
+{
+    QTreeWidgetItem* item = list->topLevelItem(row);
+    if (!item)
+        return;
+    list->SetItemNote(row, -1, note);
+    item->setIcon(1, list->style()->standardIcon(QStyle::SP_MessageBoxWarning));
+    if (!lost)
+        return;
+    item->setFlags(Qt::ItemIsEnabled);
+    for (int column = 0; column < list->columnCount(); ++column)
+        item->setForeground(column, list->palette().brush(QPalette::Disabled, QPalette::Text));
 }
 
 QString Duration(uint32_t count, uint32_t perSecond)
@@ -247,14 +313,13 @@ CMainDlg::CMainDlg(const WindowServices& services, QWidget* parent)
     setWindowIcon(art::AppIcon());
     setWindowTitle(QStringLiteral("Orvellin"));
     setFont(WindowFont());
-    m_background = art::Background();
-
     CreateControls();
     CreateMenus();
     CreateShortcuts();
     ApplyLayout();
+    RestoreLayout();
     setAcceptDrops(true);
-    new CWindowDragger(this);
+    new CWindowDragger(this, true);
 }
 
 CMainDlg::~CMainDlg()
@@ -279,6 +344,16 @@ void CMainDlg::CreateControls()
     m_outputList->setObjectName(QStringLiteral("outputList"));
     m_outputList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     AddColumns(m_outputList, kOutputColumns);
+    for (int i = 0; i < 2; ++i) {
+        CSortListCtrl* list = i == 0 ? m_swfList : m_outputList;
+        m_fileBase[i] = list->columnWidth(kFileColumn);
+        // The width a user gives the File column is the one it has at the
+        // first size; what the window grew by comes on top.
+        connect(list->header(), &QHeaderView::sectionResized, this, [this, list, i](int column, int, int width) {
+            if (column == kFileColumn && !m_fittingColumns)
+                m_fileBase[i] = width - (list->width() - kListWidth);
+        });
+    }
 
     connect(m_swfList, &QTreeWidget::itemSelectionChanged, this, &CMainDlg::ShowSounds);
     for (CSortListCtrl* list : {m_swfList, m_outputList}) {
@@ -297,8 +372,9 @@ void CMainDlg::CreateControls()
         QAbstractButton* button = nullptr;
         if (def.kind == ButtonKind::Link) {
             auto* link = new CLinkButton(this);
-            link->setText(QString::fromLatin1(links::kHomePageText));
+            link->setText(Links().HomePageHost());
             link->SetColors(QColor(0, 0, 255), QColor(255, 0, 0));
+            link->setVisible(HasItsAddress(def.id));
             button = link;
         } else {
             auto* icon = new CIconButton(this);
@@ -308,12 +384,14 @@ void CMainDlg::CreateControls()
                 icon->SetTextColor(QColor(53, 53, 53));
             } else {
                 icon->SetFaces(art::CornerIcon(def.corner, false), art::CornerIcon(def.corner, true));
-                icon->setFocusPolicy(Qt::NoFocus);
+                // Reached with Tab like the others, so the help menu needs no mouse.
+                icon->SetFocusColor(Qt::white);
             }
             button = icon;
         }
         button->setObjectName(QStringLiteral("button%1").arg(def.id));
         button->setToolTip(QString::fromLatin1(def.tooltip));
+        button->setAccessibleName(QString::fromLatin1(def.tooltip));
         button->setStyle(m_tipStyle);
         const int id = def.id;
         connect(button, &QAbstractButton::clicked, this, [this, id] { OnCommand(id); });
@@ -343,6 +421,7 @@ void CMainDlg::CreateMenus()
             }
             QAction* action = menu->addAction(QString::fromLatin1(item.text));
             action->setData(item.id);
+            action->setVisible(HasItsAddress(item.id));
             const int* image = std::find(std::begin(kMenuImages), std::end(kMenuImages), item.id);
             if (image != std::end(kMenuImages))
                 action->setIcon(QIcon(art::MenuImage(static_cast<int>(image - std::begin(kMenuImages)))));
@@ -370,20 +449,93 @@ void CMainDlg::CreateShortcuts()
 
 void CMainDlg::ApplyLayout()
 {
-    setFixedSize(art::kWindowWidth, art::kWindowHeight);
-    for (const ButtonDef& def : kButtons) {
-        QAbstractButton* button = m_buttons[def.id];
-        if (def.kind == ButtonKind::Command)
-            button->setGeometry(QRect(def.rect.topLeft(), QSize(art::kFaceWidth, art::kFaceHeight)));
-        else
-            button->setGeometry(def.rect);
-    }
-    m_swfList->setGeometry(138, 57, 480, 226);
-    m_outputList->setGeometry(138, 291, 480, 226);
+    setMinimumSize(art::kMinWindowWidth, art::kMinWindowHeight);
+    resize(art::kWindowWidth, art::kWindowHeight);
+    LayOut();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - QPoint(art::kWindowWidth / 2, art::kWindowHeight / 2));
-    m_width = art::kWindowWidth;
-    m_height = art::kWindowHeight;
+}
+
+void CMainDlg::LayOut()
+{
+    const int width = this->width();
+    const int height = this->height();
+    // The controls keep their places of the first size relative to the
+    // corner they belong to; the lists share what lies between.
+    const int grownX = width - art::kWindowWidth;
+    const int grownY = height - art::kWindowHeight;
+    for (const ButtonDef& def : kButtons) {
+        QAbstractButton* button = m_buttons[def.id];
+        switch (def.kind) {
+        case ButtonKind::Command:
+            button->setGeometry(QRect(def.rect.topLeft(), QSize(art::kFaceWidth, art::kFaceHeight)));
+            break;
+        case ButtonKind::Corner:
+            button->setGeometry(def.rect.translated(grownX, 0));
+            break;
+        case ButtonKind::Link:
+            button->setGeometry(def.rect.translated(0, grownY));
+            break;
+        }
+    }
+    constexpr int kListsLeft = 138, kListsTop = 57, kRightMargin = 9, kBottomMargin = 8, kGap = 8;
+    const int listWidth = width - kListsLeft - kRightMargin;
+    const int upperHeight = (height - kListsTop - kBottomMargin - kGap) / 2;
+    const int lowerTop = kListsTop + upperHeight + kGap;
+    m_swfList->setGeometry(kListsLeft, kListsTop, listWidth, upperHeight);
+    m_outputList->setGeometry(kListsLeft, lowerTop, listWidth, height - kBottomMargin - lowerTop);
+    FitFileColumns();
+    m_background = art::Background(size(), m_swfList->geometry(), m_outputList->geometry(),
+                                   HasItsAddress(cmd::Homepage));
+    update();
+}
+
+void CMainDlg::FitFileColumns()
+{
+    m_fittingColumns = true;
+    for (int i = 0; i < 2; ++i) {
+        CSortListCtrl* list = i == 0 ? m_swfList : m_outputList;
+        list->setColumnWidth(kFileColumn, std::max(kMinFileWidth, m_fileBase[i] + list->width() - kListWidth));
+    }
+    m_fittingColumns = false;
+}
+
+void CMainDlg::RestoreLayout()
+{
+    if (!m_services.loadLayout)
+        return;
+    const QByteArray geometry = QByteArray::fromBase64(QByteArray::fromStdString(m_services.loadLayout("Geometry")));
+    // Qt checks the record and keeps the window on a screen that is there now.
+    if (!geometry.isEmpty())
+        restoreGeometry(geometry);
+    const char* const names[2] = {"SwfColumns", "OutputColumns"};
+    for (int i = 0; i < 2; ++i) {
+        CSortListCtrl* list = i == 0 ? m_swfList : m_outputList;
+        const std::vector<int> widths = ParseWidths(m_services.loadLayout(names[i]), list->columnCount());
+        if (widths.empty())
+            continue;
+        m_fittingColumns = true;
+        for (int column = 0; column < list->columnCount(); ++column)
+            list->setColumnWidth(column, widths[static_cast<size_t>(column)]);
+        m_fittingColumns = false;
+        m_fileBase[i] = widths[kFileColumn];
+    }
+    LayOut();
+}
+
+void CMainDlg::SaveLayout()
+{
+    if (!m_services.saveLayout)
+        return;
+    m_services.saveLayout("Geometry", saveGeometry().toBase64().toStdString());
+    const char* const names[2] = {"SwfColumns", "OutputColumns"};
+    for (int i = 0; i < 2; ++i) {
+        CSortListCtrl* list = i == 0 ? m_swfList : m_outputList;
+        QStringList widths;
+        for (int column = 0; column < list->columnCount(); ++column)
+            widths << QString::number(column == kFileColumn ? m_fileBase[i] : list->columnWidth(column));
+        m_services.saveLayout(names[i], widths.join(QLatin1Char(' ')).toStdString());
+    }
 }
 
 CHelpWindow* CMainDlg::HelpWindow() const
@@ -402,7 +554,7 @@ QAbstractButton* CMainDlg::Button(int id) const
 
 void CMainDlg::OnCommand(int id)
 {
-    if (m_busy)
+    if (m_busy || !HasItsAddress(id))
         return;
     if (const Command* command = FindCommand(id))
         (this->*command->handler)();
@@ -522,6 +674,26 @@ void CMainDlg::InsertSoundRow(CSoundElement* sound)
     m_outputList->InsertItem(texts, sound);
 }
 
+void CMainDlg::InsertLostRow(const CLostSound& lost)
+{
+    const int n = m_outputList->GetItemCount();
+    const char* format = SoundFormatName(lost.format);
+    const float kilohertz = static_cast<float>(lost.rate) * 0.001f;
+    const QStringList texts = {
+        QString::number(n + 1),
+        lost.embeddedMovie >= 0 ? QStringLiteral("Embedded movie %1 (lost)").arg(lost.embeddedMovie)
+                                : QStringLiteral("Sound %1 (lost)").arg(lost.number),
+        lost.embeddedMovie >= 0 ? QString() : *format ? QString::fromUtf8(format) : QStringLiteral("format %1").arg(lost.format),
+        lost.embeddedMovie >= 0 ? QString() : Duration(lost.samples, lost.rate),
+        lost.embeddedMovie >= 0 ? QString() : QString::number(lost.bits),
+        lost.embeddedMovie >= 0 ? QString() : QString::asprintf("%.1f kHz", static_cast<double>(kilohertz)),
+        lost.embeddedMovie >= 0 ? QString() : lost.channels == 1 ? QStringLiteral("Mono") : QStringLiteral("Stereo"),
+        QString::fromStdString(lost.reason),
+    };
+    const int row = m_outputList->InsertItem(texts, nullptr);
+    MarkRow(m_outputList, row, QString::fromStdString(lost.reason), true);
+}
+
 void CMainDlg::ShowSounds()
 {
     const int row = m_swfList->GetFirstSelected();
@@ -529,11 +701,22 @@ void CMainDlg::ShowSounds()
         return;
     CSwfEntry* entry = EntryAt(row);
     ClearOutputList();
+    FillOutputList(entry);
+}
+
+void CMainDlg::FillOutputList(CSwfEntry* entry)
+{
     m_shownEntry = entry;
     if (!entry)
         return;
-    for (CSoundElement& sound : entry->sounds)
+    for (CSoundElement& sound : entry->sounds) {
         InsertSoundRow(&sound);
+        const auto note = entry->notes.find(&sound);
+        if (note != entry->notes.end())
+            MarkRow(m_outputList, m_outputList->GetItemCount() - 1, QString::fromStdString(note->second), false);
+    }
+    for (const CLostSound& lost : entry->lost)
+        InsertLostRow(lost);
 }
 
 void CMainDlg::ClearOutputList()
@@ -602,7 +785,7 @@ void CMainDlg::OnBrowseSwfFolder()
     CWaitCursor wait;
     const CSwfEntry* entry = EntryAt(row);
     if (entry && FileExists(entry->path))
-        SelectInExplorer(entry->path);
+        SelectInExplorer(this, entry->path);
 }
 
 // ---------------------------------------------------------------------------
@@ -611,7 +794,27 @@ void CMainDlg::OnBrowseSwfFolder()
 void CMainDlg::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    p.drawPixmap(QRect(0, 0, m_width, m_height), m_background);
+    p.drawPixmap(0, 0, m_background);
+}
+
+void CMainDlg::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    LayOut();
+}
+
+void CMainDlg::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    // The title band does what a title bar does.
+    if (event->button() == Qt::LeftButton && event->position().y() < art::kTitleBandHeight) {
+        if (isMaximized())
+            showNormal();
+        else
+            showMaximized();
+        event->accept();
+        return;
+    }
+    QWidget::mouseDoubleClickEvent(event);
 }
 
 void CMainDlg::keyPressEvent(QKeyEvent* event)
@@ -633,10 +836,11 @@ void CMainDlg::showEvent(QShowEvent* event)
     if (!m_firstShow)
         return;
     m_firstShow = false;
-    // After the window is up, so that help opened on a first start lies above it.
+    // After the window is up, so that help opened on a first start lies
+    // above it, at its own size rather than over the whole screen.
     QTimer::singleShot(0, this, [this] {
         if (m_services.firstRunStep)
-            m_services.firstRunStep([this] { OpenHelp(true); });
+            m_services.firstRunStep([this] { OpenHelp(); });
     });
 }
 
@@ -649,6 +853,7 @@ void CMainDlg::closeEvent(QCloseEvent* event)
     }
     if (m_help)
         m_help->close();
+    SaveLayout();
     ClearOutputList();
     m_swfList->DeleteAllItems();
     FreeEntries();

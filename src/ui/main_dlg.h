@@ -21,7 +21,6 @@
 #include "ui/window_services.h"
 
 class QAbstractButton;
-class QScreen;
 class QProxyStyle;
 class CSortListCtrl;
 class CProgressDlg;
@@ -51,6 +50,8 @@ public:
 
     void InsertSwfRow(const std::string& path, const SwfHeaderInfo& info, CSwfEntry* entry);
     void InsertSoundRow(CSoundElement* sound);
+    // A row for a sound the movie holds and has no file of; it can't be selected.
+    void InsertLostRow(const CLostSound& lost);
     void ShowSounds();
 
     // Adding movies.
@@ -68,8 +69,6 @@ public:
     static bool SearchFolder(std::vector<std::string>& candidates, const std::string& folder,
                              FolderSearch* control = nullptr);
     void AddDroppedPaths(const std::vector<std::string>& paths);
-    // The message listing paths that failed to load, sized for screen.
-    static QString FailureText(const std::vector<std::string>& paths, const QScreen* screen);
 
     // Converting movies.
     void ConvertSelected(OutputType type);
@@ -94,6 +93,8 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -107,7 +108,15 @@ private:
     void CreateControls();
     void CreateMenus();
     void CreateShortcuts();
+    // The first size, centred on the screen.
     void ApplyLayout();
+    // Places the controls for the window's size.
+    void LayOut();
+    // Gives the File columns what the lists are wider than at first.
+    void FitFileColumns();
+    // The size, place and column widths the window had when last closed.
+    void RestoreLayout();
+    void SaveLayout();
     void PrepareMenu(QMenu* menu);
     void ShowListMenu(int index, const QPoint& globalPos);
 
@@ -118,6 +127,8 @@ private:
     // looked at.
     static std::string FileKey(const std::string& path);
     void ClearOutputList();
+    // Lists the entry's files, marking those that did not come out whole, then its lost sounds.
+    void FillOutputList(CSwfEntry* entry);
     void FreeEntries();
     CProgressDlg* NewProgress();
     void ShowProgress(CProgressDlg* progress);
@@ -131,10 +142,15 @@ private:
     void EndLongOperation(CProgressDlg* progress);
     bool RunJob(CSwfMovie& movie, const std::string& path, OutputType type);
     // Shows the help window (one at a time), on page when one is named.
-    void OpenHelp(bool maximized, const QString& page = QString());
+    void OpenHelp(const QString& page = QString());
     // Where the open dialog starts: where movies were last chosen in it, else
-    // the folder last added, else the documents folder.
+    // the folder last added, else the documents folder where there is one,
+    // else the home folder.
     std::string OpenDialogStart() const;
+    // Where the folder dialog starts: the folder last added, else where
+    // movies were last chosen, else the home folder.
+    std::string FolderDialogStart() const;
+    static std::string HomeFolder();
 
     // Command handlers.
     void OnAddSwf();
@@ -156,7 +172,7 @@ private:
     void OnSaveAs();
     void OnBrowseFolder();
     void OnMerge();
-    void OnHelp() { OpenHelp(false); }
+    void OnHelp() { OpenHelp(); }
     void OnTellAFriend();
     void OnFeedback();
     void OnHomepage();
@@ -176,9 +192,10 @@ private:
     std::string m_openFolder;  // of the movies last chosen in the open dialog
     int m_mp3Count = 0;
     CSwfEntry* m_shownEntry = nullptr;
-    QPixmap m_background;
-    int m_width = 0;
-    int m_height = 0;
+    QPixmap m_background;  // of the window's size
+    // The File columns' widths at the first size, of the SWF and output lists.
+    int m_fileBase[2] = {};
+    bool m_fittingColumns = false;
     QMenu* m_popup = nullptr;
     QMenu* m_menus[3] = {};
     std::map<int, QAbstractButton*> m_buttons;

@@ -2,11 +2,10 @@
 // in AddSwfFiles.
 #include <sys/stat.h>
 
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QApplication>
 #include <QElapsedTimer>
-#include <QScreen>
 #include <QEventLoop>
 #include <QTimer>
 #include <QMimeData>
@@ -54,6 +53,25 @@ std::vector<fs::directory_entry> ListFolder(const std::string& folder)
     return entries;
 }
 
+// The header read takes the most bytes a movie header can hold, which a
+// tiny movie does not have: such a movie is read whole, as a conversion
+// reads it. Only files this small: the header read is there so that adding
+// a large movie reads little of it.
+bool ReadTinyMovieHeader(const std::string& path, SwfHeaderInfo& info)
+{
+    constexpr std::uintmax_t kTinyMovie = 1024;
+    std::error_code ec;
+    const std::uintmax_t size = fs::file_size(path, ec);
+    if (ec || size > kTinyMovie)
+        return false;
+    // A movie whose header itself is cut short has no values to show.
+    CSwfMovie movie;
+    if (!movie.List(path) || movie.FirstTag() > movie.BodyLength())
+        return false;
+    info = movie.HeaderInfo();
+    return true;
+}
+
 // The movie a link leads to, or "" when it leads to anything else.
 std::string MovieBehindLink(const std::string& link)
 {
@@ -65,23 +83,6 @@ std::string MovieBehindLink(const std::string& link)
 }
 
 }  // namespace
-
-QString CMainDlg::FailureText(const std::vector<std::string>& paths, const QScreen* screen)
-{
-    // A message box can't scroll: as many names as the screen has room for
-    // beside the box's first lines and buttons, each no wider than most of it.
-    const QFontMetrics metrics(QApplication::font("QMessageBox"));
-    const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
-    constexpr int kOtherLines = 10;  // title bar, the first line and the gap, the buttons, margins
-    const size_t room = static_cast<size_t>(std::max(area.height() / metrics.lineSpacing() - kOtherLines, 3));
-    const size_t listed = paths.size() <= room ? paths.size() : room - 1;
-    QString text = QStringLiteral("Failed to load the following files.\n\n");
-    for (size_t i = 0; i < listed; ++i)
-        text += metrics.elidedText(FromPath(paths[i]), Qt::ElideMiddle, area.width() * 3 / 4) + QLatin1Char('\n');
-    if (listed < paths.size())
-        text += QStringLiteral("... and %1 more\n").arg(paths.size() - listed);
-    return text;
-}
 
 std::string CMainDlg::FileKey(const std::string& path)
 {
@@ -148,7 +149,7 @@ bool CMainDlg::AddSwfFile(const std::string& path)
     if (m_entryKeys.count(key))
         return true;
     SwfHeaderInfo info;
-    if (!CSwfMovie::GetHeaderInfo(path, &info))
+    if (!CSwfMovie::GetHeaderInfo(path, &info) && !ReadTinyMovieHeader(path, info))
         return false;
     auto entry = std::make_unique<CSwfEntry>();
     entry->path = path;
@@ -192,8 +193,12 @@ void CMainDlg::AddSwfFiles(const std::vector<std::string>& paths, CProgressDlg* 
     }
     EndLongOperation(progress);
 
-    if (!failures.empty())
-        ShowMessage(this, FailureText(failures, screen()), MsgIcon::Exclamation);
+    if (!failures.empty()) {
+        QStringList names;
+        for (const std::string& path : failures)
+            names << FromPath(path);
+        ShowListMessage(this, QStringLiteral("Failed to load the following files."), names, MsgIcon::Exclamation);
+    }
 }
 
 std::string CMainDlg::OpenDialogStart() const
@@ -202,7 +207,23 @@ std::string CMainDlg::OpenDialogStart() const
         if (!folder->empty() && FolderExists(*folder))
             return *folder;
     }
-    return platform::DocumentsFolder();
+    // Looking for movies makes no folder.
+    const std::string documents = platform::DocumentsFolder(false);
+    return !documents.empty() && FolderExists(documents) ? documents : HomeFolder();
+}
+
+std::string CMainDlg::FolderDialogStart() const
+{
+    for (const std::string* folder : {&m_folder, &m_openFolder}) {
+        if (!folder->empty() && FolderExists(*folder))
+            return *folder;
+    }
+    return HomeFolder();
+}
+
+std::string CMainDlg::HomeFolder()
+{
+    return ToPath(QDir::homePath());
 }
 
 void CMainDlg::OnAddSwf()
@@ -220,7 +241,7 @@ void CMainDlg::OnAddSwf()
 
 void CMainDlg::OnAddFolder()
 {
-    std::string start = m_folder;
+    std::string start = FolderDialogStart();
     std::string folder;
     if (!BrowseForFolder(this, QStringLiteral("Please choose a folder:"), start, folder))
         return;
@@ -238,6 +259,8 @@ CProgressDlg* CMainDlg::ShowSearchProgress()
 {
     CProgressDlg* progress = NewProgress();
     progress->SetText(QStringLiteral("Searching SWF files..."));
+    // How many folders there are is not known until the search is done.
+    progress->SetBusy();
     ShowProgress(progress);
     PumpMessages();
     return progress;

@@ -1,9 +1,11 @@
 // The conversion commands and the loop that converts movie after movie.
 #include <QEventLoop>
+#include <QStyle>
 #include <atomic>
 #include <thread>
 
 #include "platform/file.h"
+#include "swf/outcome_words.h"
 #include "ui/hooks.h"
 #include "ui/main_dlg.h"
 #include "ui/progress_dlg.h"
@@ -11,6 +13,49 @@
 #include "ui/sort_list.h"
 #include "ui/widgets.h"
 #include "util/paths.h"
+
+namespace {
+
+// The files of a movie's conversion, with a note on those that did not come
+// out whole or in the type asked for, and the sounds it made no file of.
+void TakeSounds(CSwfEntry& entry, const CSwfMovie& movie)
+{
+    entry.sounds.assign(movie.Sounds().begin(), movie.Sounds().end());
+    std::vector<const CSoundElement*> records;
+    for (const CSoundElement& sound : entry.sounds)
+        records.push_back(&sound);
+    int number = 0;
+    for (const CSoundFinding& f : movie.Findings()) {
+        // An empty sound has nothing to lose, and no place among the sounds found.
+        if (f.empty)
+            continue;
+        ++number;
+        if (f.loss == SoundLoss::None)
+            continue;
+        std::string words = SoundLossWords(f);
+        if (f.record >= 0 && static_cast<size_t>(f.record) < records.size()) {
+            entry.notes[records[static_cast<size_t>(f.record)]] = std::move(words);
+            continue;
+        }
+        CLostSound lost;
+        lost.number = number;
+        lost.format = f.format;
+        lost.rate = f.rate;
+        lost.channels = f.channels;
+        lost.bits = f.bits;
+        lost.samples = f.declaredSamples;
+        lost.reason = std::move(words);
+        entry.lost.push_back(std::move(lost));
+    }
+    for (const CLostSource& source : movie.LostSources()) {
+        CLostSound lost;
+        lost.embeddedMovie = source.id;
+        lost.reason = "lost: " + source.reason;
+        entry.lost.push_back(std::move(lost));
+    }
+}
+
+}  // namespace
 
 CProgressDlg* CMainDlg::NewProgress()
 {
@@ -114,33 +159,37 @@ void CMainDlg::ConvertEntries(const std::vector<CSwfEntry*>& work, OutputType ty
                           FromPath(std::string(FileNamePart(entry->path))) + QStringLiteral("..."));
         progress->StepIt();
 
-        if (!entry->sounds.empty()) {
-            // The output list may show these records; it lets go of them first.
-            if (m_shownEntry == entry)
-                ClearOutputList();
-            for (const CSoundElement& sound : entry->sounds)
-                platform::DeleteFile(sound.path);
-            entry->sounds.clear();
-        }
+        // The output list may show these records; it lets go of them first.
+        if (m_shownEntry == entry)
+            ClearOutputList();
+        for (const CSoundElement& sound : entry->sounds)
+            platform::DeleteFile(sound.path);
+        entry->sounds.clear();
+        entry->notes.clear();
+        entry->lost.clear();
 
         // A movie whose sounds were all lost failed; one that lost some says
-        // how many of how many came out.
-        if (RunJob(movie, entry->path, type) && movie.WroteAnything()) {
-            entry->sounds.assign(movie.Sounds().begin(), movie.Sounds().end());
+        // how many of how many came out. Why, and which, is told as the
+        // command line tells it.
+        const bool ran = RunJob(movie, entry->path, type);
+        entry->outcome = JudgeMovie(movie, ran).reason;
+        if (ran)
+            TakeSounds(*entry, movie);
+        QString status = QStringLiteral("Failure");
+        if (ran && movie.WroteAnything()) {
             const auto extracted = static_cast<qulonglong>(movie.ExtractedCount());
             const auto found = static_cast<qulonglong>(movie.FoundCount());
-            m_swfList->SetItemText(entry->index, 2,
-                                   extracted == found ? QStringLiteral("%1 Sound(s)").arg(found)
-                                                      : QStringLiteral("%1 of %2 Sound(s)").arg(extracted).arg(found));
-            if (entry->index == selected) {
-                // Refilled rather than appended, so the sounds are listed once.
-                ClearOutputList();
-                m_shownEntry = entry;
-                for (CSoundElement& sound : entry->sounds)
-                    InsertSoundRow(&sound);
-            }
-        } else {
-            m_swfList->SetItemText(entry->index, 2, QStringLiteral("Failure"));
+            status = extracted == found ? QStringLiteral("%1 Sound(s)").arg(found)
+                                        : QStringLiteral("%1 of %2 Sound(s)").arg(extracted).arg(found);
+        }
+        m_swfList->SetItemText(entry->index, 2, status);
+        m_swfList->SetItemNote(entry->index, 2, QString::fromStdString(entry->outcome));
+        if (QTreeWidgetItem* item = m_swfList->topLevelItem(entry->index))
+            item->setIcon(2, entry->outcome.empty() ? QIcon() : style()->standardIcon(QStyle::SP_MessageBoxWarning));
+        if (entry->index == selected) {
+            // Refilled rather than appended, so the sounds are listed once.
+            ClearOutputList();
+            FillOutputList(entry);
         }
 
         PumpMessages();

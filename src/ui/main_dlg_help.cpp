@@ -6,9 +6,10 @@
 #include "ui/links.h"
 #include "ui/main_dlg.h"
 #include "ui/shell.h"
+#include "ui/web_links.h"
 #include "ui/widgets.h"
 
-void CMainDlg::OpenHelp(bool maximized, const QString& page)
+void CMainDlg::OpenHelp(const QString& page)
 {
     if (m_help) {
         if (!page.isEmpty())
@@ -23,10 +24,7 @@ void CMainDlg::OpenHelp(bool maximized, const QString& page)
     m_help = new CHelpWindow(nullptr);
     if (!page.isEmpty())
         m_help->ShowPage(page);
-    if (maximized)
-        m_help->showMaximized();
-    else
-        m_help->show();
+    m_help->show();
     // Asked for from a dialog, a new window would open behind the dialog
     // that still has the focus.
     m_help->raise();
@@ -37,7 +35,7 @@ void CMainDlg::OnTellAFriend()
 {
     CWaitCursor wait;
     const QString subject = QStringLiteral("Orvellin - very COOL application!!!");
-    const QString body = QStringLiteral("Download from ") + QLatin1String(links::kHomePage);
+    const QString body = QStringLiteral("Download from ") + Links().homePage;
     OpenLink(QStringLiteral("mailto:?subject=") + QString::fromLatin1(QUrl::toPercentEncoding(subject)) +
              QStringLiteral("&body=") + QString::fromLatin1(QUrl::toPercentEncoding(body)));
 }
@@ -45,21 +43,20 @@ void CMainDlg::OnTellAFriend()
 void CMainDlg::OnFeedback()
 {
     CWaitCursor wait;
-    OpenLink(QStringLiteral("mailto:") + QLatin1String(links::kSupportMailbox));
+    OpenLink(QStringLiteral("mailto:") + Links().supportMailbox);
 }
 
 void CMainDlg::OnHomepage()
 {
     CWaitCursor wait;
-    OpenLink(QString::fromLatin1(links::kHomePage));
+    OpenLink(Links().homePage);
 }
 
 void CMainDlg::OnCheckVersion()
 {
     CWaitCursor wait;
     OpenLink(QStringLiteral("%1?Ver=%2&Build=%3")
-                 .arg(QLatin1String(links::kUpdateCheck), QLatin1String(links::kVersion),
-                      QLatin1String(links::kBuild)));
+                 .arg(Links().updateCheck, QLatin1String(links::kVersion), QLatin1String(links::kBuild)));
 }
 
 void CMainDlg::OnAbout()

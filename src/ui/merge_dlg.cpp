@@ -3,7 +3,9 @@
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QShortcut>
+#include <filesystem>
 #include <iterator>
+#include <system_error>
 
 #include "merge/merge.h"
 #include "ui/command_ids.h"
@@ -13,6 +15,8 @@
 #include "ui/swf_entry.h"
 #include "ui/widgets.h"
 #include "util/paths.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -92,6 +96,29 @@ CSortListCtrl* NewList(QWidget* parent, const char* name, const ColumnDef* colum
 QString FilePartOf(const std::string& path)
 {
     return FromPath(std::string(FileNamePart(path)));
+}
+
+// A name beside the first input that the checks accept and that replaces
+// nothing: the first input's name without its sound number and with
+// "_merged" ("intro_merged.mp3"), numbered on when that is taken.
+std::string FreeMergeName(const std::string& first, const std::vector<std::string>& inputs)
+{
+    const std::string_view name = FileNamePart(first);
+    const std::string folder = first.substr(0, first.size() - name.size());
+    std::string stem(name.substr(0, name.size() - FileExtension(first).size()));
+    const size_t mark = stem.find_last_of('_');
+    if (mark != std::string::npos && mark + 1 < stem.size() &&
+        stem.find_first_not_of("0123456789", mark + 1) == std::string::npos)
+        stem.resize(mark);
+    constexpr int kTries = 1000;
+    for (int k = 1; k <= kTries; ++k) {
+        const std::string candidate = folder + stem + "_merged" + (k > 1 ? "_" + std::to_string(k) : "") + ".mp3";
+        // Only a name known to be free: one that can't be looked at may be taken.
+        std::error_code ec;
+        if (fs::symlink_status(candidate, ec).type() == fs::file_type::not_found && !IsOneOfInputs(inputs, candidate))
+            return candidate;
+    }
+    return folder + stem + "_merged.mp3";
 }
 
 }  // namespace
@@ -358,7 +385,7 @@ void CMergeDlg::OnPlayMp3()
         return;
     CWaitCursor wait;
     if (const CSoundElement* sound = SoundAt(row))
-        OpenFile(sound->path);
+        PlaySound(this, sound->path);
 }
 
 void CMergeDlg::OnPlaySwf()
@@ -417,7 +444,7 @@ void CMergeDlg::OnMerge()
         break;
     }
 
-    std::string output = sounds.front()->path;
+    std::string output = FreeMergeName(sounds.front()->path, inputs);
     if (!PromptSaveFileName(this, {QStringLiteral("MP3 File (*.mp3)")}, output, QStringLiteral("mp3")))
         return;
     // Also the same file under another name: writing it would destroy an input.
@@ -446,7 +473,7 @@ void CMergeDlg::OnMerge()
                         .arg(name, name),
                     MsgIcon::Information, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes) {
         CWaitCursor wait;
-        OpenFile(output);
+        PlaySound(this, output);
     }
 }
 

@@ -83,6 +83,11 @@ void CProgressDlg::SetRange(int lower, int upper)
     m_progress->setRange(lower, upper > lower ? upper : lower + 1);
 }
 
+void CProgressDlg::SetBusy()
+{
+    m_progress->setRange(0, 0);
+}
+
 void CProgressDlg::SetPos(int pos)
 {
     m_progress->setValue(pos);

@@ -25,6 +25,8 @@ public:
     void SetText(const QString& text);
     QString Text() const { return m_fullText; }
     void SetRange(int lower, int upper);
+    // A bar that moves to and fro, for work whose size isn't known yet.
+    void SetBusy();
     void SetStep(int step) { m_step = step; }
     void SetPos(int pos);
     int Pos() const;

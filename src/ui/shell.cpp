@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "ui/hooks.h"
+#include "util/paths.h"
 
 namespace fs = std::filesystem;
 
@@ -17,6 +18,27 @@ std::string ToPath(const QString& path)
 QString FromPath(const std::string& path)
 {
     return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+QString EscapedName(const std::string& name)
+{
+    QString text;
+    size_t i = 0;
+    while (i < name.size()) {
+        const auto lead = static_cast<unsigned char>(name[i]);
+        const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+        const std::string character = length ? name.substr(i, length) : std::string();
+        // A character is what decodes and encodes back to the same bytes.
+        const QString decoded = QString::fromUtf8(character.data(), static_cast<qsizetype>(character.size()));
+        if (length && character.size() == length && decoded.toUtf8().toStdString() == character) {
+            text += decoded;
+            i += length;
+        } else {
+            text += QString::asprintf("\\x%02X", lead);
+            ++i;
+        }
+    }
+    return text;
 }
 
 QUrl PathToUrl(const std::string& path)
@@ -33,9 +55,10 @@ std::string UrlToPath(const QUrl& url)
     return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
 }
 
-void SelectInExplorer(const std::string& path)
+void SelectInExplorer(QWidget* owner, const std::string& path)
 {
-    Shell().ShowInFileManager(path);
+    if (!Shell().ShowInFileManager(path))
+        ShowMessage(owner, QStringLiteral("No file manager was found."), MsgIcon::Exclamation);
 }
 
 bool OpenLink(const QString& target)
@@ -43,9 +66,10 @@ bool OpenLink(const QString& target)
     return Shell().OpenUrl(QUrl(target));
 }
 
-bool OpenFile(const std::string& path)
+void PlaySound(QWidget* owner, const std::string& path)
 {
-    return Shell().OpenFile(path);
+    if (!Shell().OpenFile(path))
+        ShowMessage(owner, QStringLiteral("No program to play sound files was found."), MsgIcon::Exclamation);
 }
 
 void PlayMovie(QWidget* owner, const std::string& path)
@@ -67,6 +91,18 @@ bool PromptSaveFileName(QWidget* owner, const QStringList& filters, std::string&
     std::string chosen = Dialogs().SaveFile(owner, path, filters, defaultSuffix);
     if (chosen.empty())
         return false;
+    // Not every desktop's dialog adds the suffix; one that did not asked
+    // before replacing a file of the name without it, not of this one.
+    if (!defaultSuffix.isEmpty() && FileExtension(chosen).empty()) {
+        chosen += '.' + defaultSuffix.toStdString();
+        std::error_code ec;
+        if (fs::symlink_status(chosen, ec).type() != fs::file_type::not_found &&
+            ShowMessage(owner,
+                        QStringLiteral("%1 already exists.\nDo you want to replace it?")
+                            .arg(FromPath(std::string(FileNamePart(chosen)))),
+                        MsgIcon::Question, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+            return false;
+    }
     path = std::move(chosen);
     return true;
 }

@@ -11,6 +11,7 @@
 namespace {
 
 constexpr int kDataRole = Qt::UserRole + 1;
+constexpr int kNoteRole = Qt::UserRole + 2;
 // Only this many characters of a cell take part in a comparison.
 constexpr int kCompareLength = 259;
 
@@ -172,14 +173,30 @@ int CSortListCtrl::CellWidth(const QString& text) const
     return fontMetrics().horizontalAdvance(text) + 2 * margin + 2;
 }
 
-int CSortListCtrl::FitColumn(int column, const QString& text)
+int CSortListCtrl::IconRoom() const
+{
+    return style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this) + 4;
+}
+
+int CSortListCtrl::FitColumn(int column, const QString& text, bool withIcon)
 {
     const int title = header()->fontMetrics().horizontalAdvance(headerItem()->text(column)) + 2 * 4 + kArrowRoom;
-    const int needed = std::max(CellWidth(text), title);
+    const int needed = std::max(CellWidth(text) + (withIcon ? IconRoom() : 0), title);
     const int grown = std::max(needed - columnWidth(column), 0);
     if (grown > 0)
         setColumnWidth(column, columnWidth(column) + grown);
     return grown;
+}
+
+void CSortListCtrl::SetItemNote(int row, int column, const QString& note)
+{
+    QTreeWidgetItem* item = topLevelItem(row);
+    if (!item)
+        return;
+    for (int c = 0; c < columnCount(); ++c) {
+        if (column < 0 || c == column)
+            item->setData(c, kNoteRole, note);
+    }
 }
 
 QString CSortListCtrl::CellToolTip(int row, int column) const
@@ -188,7 +205,12 @@ QString CSortListCtrl::CellToolTip(int row, int column) const
     if (!item || column < 0 || column >= columnCount())
         return {};
     const QString text = item->text(column);
-    return CellWidth(text) > columnWidth(column) ? text : QString();
+    const QString note = item->data(column, kNoteRole).toString();
+    const int iconRoom = item->icon(column).isNull() ? 0 : IconRoom();
+    const QString whole = CellWidth(text) + iconRoom > columnWidth(column) ? text : QString();
+    if (whole.isEmpty() || note.isEmpty())
+        return whole + note;
+    return whole + QLatin1Char('\n') + note;
 }
 
 bool CSortListCtrl::viewportEvent(QEvent* event)

@@ -38,10 +38,13 @@ public:
     // Selects the row (in a single-selection list, only it) and optionally makes it current.
     void SelectRow(int row, bool makeCurrent);
 
-    // Widens the column, if needed, so that text and the title with its sort
-    // arrow fit; returns how many pixels it grew.
-    int FitColumn(int column, const QString& text);
-    // The cell's whole text when the column cuts it off, else "".
+    // Widens the column, if needed, so that text (after a small icon, with
+    // withIcon) and the title with its sort arrow fit; returns how many pixels it grew.
+    int FitColumn(int column, const QString& text, bool withIcon = false);
+    // A note on a cell, for the mouse resting on it; column -1: on every cell of the row.
+    void SetItemNote(int row, int column, const QString& note);
+    // What the mouse resting on a cell shows: its whole text when the column
+    // cuts it off, and its note; "" when neither.
     QString CellToolTip(int row, int column) const;
 
     // What a click on the column's header does.
@@ -64,6 +67,8 @@ private:
     int RowOf(const QTreeWidgetItem* item) const { return indexOfTopLevelItem(const_cast<QTreeWidgetItem*>(item)); }
     // The width a cell needs to show text whole.
     int CellWidth(const QString& text) const;
+    // What a small icon before a cell's text takes of its width.
+    int IconRoom() const;
 
     int m_sortColumn = -1;
     bool m_sortAscending = true;

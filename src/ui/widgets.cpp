@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWindow>
+#include <algorithm>
 
 QFont WindowFont()
 {
@@ -62,7 +63,7 @@ void CIconButton::paintEvent(QPaintEvent*)
         p.drawText(area, Qt::AlignCenter | Qt::TextShowMnemonic, text());
     }
     if (hasFocus()) {
-        p.setPen(QPen(QColor(53, 53, 53), 1, Qt::DotLine));
+        p.setPen(QPen(m_focusColor, 1, Qt::DotLine));
         p.drawRect(rect().adjusted(3, 3, -4, -4));
     }
 }
@@ -171,9 +172,47 @@ CWaitCursor::~CWaitCursor()
     QApplication::restoreOverrideCursor();
 }
 
-CWindowDragger::CWindowDragger(QWidget* window) : QObject(window), m_window(window)
+CWindowDragger::CWindowDragger(QWidget* window, bool resizable)
+    : QObject(window), m_window(window), m_resizable(resizable)
 {
     window->installEventFilter(this);
+    // The cursor tells where an edge can be taken.
+    if (resizable)
+        window->setMouseTracking(true);
+}
+
+Qt::Edges CWindowDragger::EdgesAt(const QPoint& pos) const
+{
+    Qt::Edges edges;
+    if (!m_resizable || m_window->isMaximized() || m_window->isFullScreen())
+        return edges;
+    const QRect area = m_window->rect();
+    if (pos.x() < kEdgeWidth)
+        edges |= Qt::LeftEdge;
+    else if (pos.x() >= area.width() - kEdgeWidth)
+        edges |= Qt::RightEdge;
+    if (pos.y() < kEdgeWidth)
+        edges |= Qt::TopEdge;
+    else if (pos.y() >= area.height() - kEdgeWidth)
+        edges |= Qt::BottomEdge;
+    return edges;
+}
+
+void CWindowDragger::ResizeTo(const QPoint& globalPos)
+{
+    const QPoint moved = globalPos - m_startPos;
+    const QSize least = m_window->minimumSize().expandedTo(QSize(1, 1));
+    const QSize most = m_window->maximumSize();
+    QRect to = m_startGeometry;
+    if (m_resizing & Qt::LeftEdge)
+        to.setLeft(std::clamp(to.left() + moved.x(), to.right() + 1 - most.width(), to.right() + 1 - least.width()));
+    if (m_resizing & Qt::RightEdge)
+        to.setWidth(std::clamp(to.width() + moved.x(), least.width(), most.width()));
+    if (m_resizing & Qt::TopEdge)
+        to.setTop(std::clamp(to.top() + moved.y(), to.bottom() + 1 - most.height(), to.bottom() + 1 - least.height()));
+    if (m_resizing & Qt::BottomEdge)
+        to.setHeight(std::clamp(to.height() + moved.y(), least.height(), most.height()));
+    m_window->setGeometry(to);
 }
 
 bool CWindowDragger::eventFilter(QObject* watched, QEvent* event)
@@ -185,17 +224,49 @@ bool CWindowDragger::eventFilter(QObject* watched, QEvent* event)
         auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() != Qt::LeftButton)
             return false;
-        // The window system moves the window where it can; elsewhere follow the mouse.
-        if (!(m_window->windowHandle() && m_window->windowHandle()->startSystemMove())) {
+        mouse->accept();
+        // The window system moves and resizes the window where it can;
+        // elsewhere follow the mouse.
+        QWindow* handle = m_window->windowHandle();
+        if (const Qt::Edges edges = EdgesAt(mouse->position().toPoint())) {
+            if (!(handle && handle->startSystemResize(edges))) {
+                m_resizing = edges;
+                m_startGeometry = m_window->geometry();
+                m_startPos = mouse->globalPosition().toPoint();
+            }
+            return true;
+        }
+        if (!(handle && handle->startSystemMove())) {
             m_dragging = true;
             m_offset = mouse->globalPosition().toPoint() - m_window->frameGeometry().topLeft();
         }
-        mouse->accept();
         return true;
     }
     case QEvent::MouseMove: {
         auto* mouse = static_cast<QMouseEvent*>(event);
-        if (!m_dragging || !(mouse->buttons() & Qt::LeftButton))
+        if (!(mouse->buttons() & Qt::LeftButton)) {
+            if (m_resizable) {
+                const Qt::Edges edges = EdgesAt(mouse->position().toPoint());
+                const bool diagonal = (edges & (Qt::LeftEdge | Qt::RightEdge)) && (edges & (Qt::TopEdge | Qt::BottomEdge));
+                if (diagonal)
+                    m_window->setCursor(edges == (Qt::LeftEdge | Qt::TopEdge) || edges == (Qt::RightEdge | Qt::BottomEdge)
+                                            ? Qt::SizeFDiagCursor
+                                            : Qt::SizeBDiagCursor);
+                else if (edges & (Qt::LeftEdge | Qt::RightEdge))
+                    m_window->setCursor(Qt::SizeHorCursor);
+                else if (edges)
+                    m_window->setCursor(Qt::SizeVerCursor);
+                else
+                    m_window->unsetCursor();
+            }
+            return false;
+        }
+        if (m_resizing) {
+            ResizeTo(mouse->globalPosition().toPoint());
+            mouse->accept();
+            return true;
+        }
+        if (!m_dragging)
             return false;
         m_window->move(mouse->globalPosition().toPoint() - m_offset);
         mouse->accept();
@@ -203,6 +274,7 @@ bool CWindowDragger::eventFilter(QObject* watched, QEvent* event)
     }
     case QEvent::MouseButtonRelease:
         m_dragging = false;
+        m_resizing = {};
         return false;
     default:
         return false;

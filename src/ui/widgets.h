@@ -16,6 +16,8 @@ public:
 
     void SetFaces(const QPixmap& normal, const QPixmap& hot);
     void SetTextColor(const QColor& color) { m_textColor = color; update(); }
+    // The dotted frame that shows the keyboard focus.
+    void SetFocusColor(const QColor& color) { m_focusColor = color; update(); }
     QColor TextColor() const { return m_textColor; }
     // True while the second image is shown; never while disabled.
     bool IsHot() const { return isEnabled() && (m_hover || isDown()); }
@@ -33,6 +35,7 @@ private:
     QPixmap m_normal;
     QPixmap m_hot;
     QColor m_textColor;
+    QColor m_focusColor{53, 53, 53};
     bool m_hover = false;
 };
 
@@ -93,21 +96,32 @@ public:
     CWaitCursor& operator=(const CWaitCursor&) = delete;
 };
 
-// Moves a window when any free spot of it is dragged, as a title bar would.
-// It watches the window's own mouse events, which include the presses its
-// children let through; the window owns it.
+// Moves a window when any free spot of it is dragged, as a title bar would;
+// for a resizable window without a frame, dragging its edges resizes it, as
+// a frame would. It watches the window's own mouse events, which include the
+// presses its children let through; the window owns it.
 class CWindowDragger : public QObject {
     Q_OBJECT
 
 public:
     // Installs itself on window.
-    explicit CWindowDragger(QWidget* window);
+    explicit CWindowDragger(QWidget* window, bool resizable = false);
+
+    // How near an edge, in pixels, a press resizes rather than moves.
+    static constexpr int kEdgeWidth = 6;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    Qt::Edges EdgesAt(const QPoint& pos) const;
+    void ResizeTo(const QPoint& globalPos);
+
     QWidget* m_window;
+    bool m_resizable;
     bool m_dragging = false;
     QPoint m_offset;
+    Qt::Edges m_resizing;  // the edges being dragged where the window system leaves that to us
+    QRect m_startGeometry;
+    QPoint m_startPos;
 };

@@ -12,4 +12,8 @@ struct WindowServices {
     // The first-run step: opens help through the given function when this is
     // the first start of the window, and records that it has run.
     std::function<void(const std::function<void()>& openHelp)> firstRunStep;
+    // What the window keeps of its layout (size and place, column widths)
+    // under names of its own; "" when nothing was kept under the name.
+    std::function<std::string(const std::string& name)> loadLayout;
+    std::function<void(const std::string& name, const std::string& value)> saveLayout;
 };

@@ -50,3 +50,14 @@ TEST(Settings, FolderRoundTrip)
     EXPECT_EQ(settings::LoadFolder(), "/home/user/Movies/");
     EXPECT_NE(ReadFileBytes(config.File()).find("[Options]"), std::string::npos);
 }
+
+TEST(Settings, WindowValuesRoundTripInTheirOwnGroup)
+{
+    ScratchConfig config;
+    EXPECT_EQ(settings::LoadWindowValue("SwfColumns"), "");
+    settings::SaveWindowValue("SwfColumns", "35 125 70");
+    settings::SaveFolder("/m/");
+    EXPECT_EQ(settings::LoadWindowValue("SwfColumns"), "35 125 70");
+    EXPECT_EQ(settings::LoadWindowValue("Folder"), "");
+    EXPECT_NE(ReadFileBytes(config.File()).find("[Window]"), std::string::npos);
+}

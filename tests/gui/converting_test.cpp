@@ -106,11 +106,31 @@ private Q_SLOTS:
         WindowFixture f;
         CMainDlg& w = *f.window;
         const std::string doomed = MakeMovie(f.temp / "doomed.swf", 1);
-        w.AddSwfFiles({doomed, MakeMovie(f.temp / "fine.swf", 1)}, nullptr);
+        // A compressed movie whose header reads but whose body is cut short.
+        std::string noise(6000, '\0');
+        for (size_t i = 0; i < noise.size(); ++i)
+            noise[i] = static_cast<char>((i * 7919) >> 3 ^ i * 131);
+        const std::string whole = SwfBuilder().Tag(2, noise).End().Build(true);
+        WriteFileBytes(f.temp / "cut.swf", whole.substr(0, whole.size() / 2));
+        w.AddSwfFiles({doomed, MakeMovie(f.temp / "fine.swf", 1), f.temp / "cut.swf"}, nullptr);
+        QCOMPARE(w.SwfList()->GetItemCount(), 3);
         fs::remove(doomed);
         w.OnCommand(cmd::ConvertAllWav);
-        QCOMPARE(ColumnTexts(w.SwfList(), 2), (QStringList{"Failure", "1 Sound(s)"}));
+        QCOMPARE(ColumnTexts(w.SwfList(), 2), (QStringList{"Failure", "1 Sound(s)", "Failure"}));
         QVERIFY(f.messages.messages.empty());
+        // Why, in the words of the command line, where the mouse rests on the status.
+        QCOMPARE(w.SwfList()->CellToolTip(0, 2), QStringLiteral("not a regular file that can be read"));
+        QCOMPARE(w.SwfList()->CellToolTip(1, 2), QString());
+        QCOMPARE(w.SwfList()->CellToolTip(2, 2), QStringLiteral("the body is damaged or cut short"));
+        QVERIFY(!w.SwfList()->topLevelItem(0)->icon(2).isNull());
+        QVERIFY(w.SwfList()->topLevelItem(1)->icon(2).isNull());
+        // A conversion that goes whole afterwards leaves no reason behind.
+        MakeMovie(doomed, 1);
+        w.SwfList()->SelectRow(0, true);
+        w.OnCommand(cmd::ConvertWav);
+        QCOMPARE(w.SwfList()->GetItemText(0, 2), QStringLiteral("1 Sound(s)"));
+        QCOMPARE(w.SwfList()->CellToolTip(0, 2), QString());
+        QVERIFY(w.SwfList()->topLevelItem(0)->icon(2).isNull());
     }
 
     void lostSoundsShowInTheStatusAndCodedFormatsByName()
@@ -133,8 +153,61 @@ private Q_SLOTS:
         w.SwfList()->SelectRow(0, true);
         w.OnCommand(cmd::ConvertAllWav);
         QCOMPARE(ColumnTexts(w.SwfList(), 2), (QStringList{"2 of 3 Sound(s)", "Failure"}));
-        QCOMPARE(ColumnTexts(w.OutputList(), 2), (QStringList{"WAV", "WAV (Nellymoser)"}));
-        QCOMPARE(ColumnTexts(w.OutputList(), 1), (QStringList{"mixed_001.wav", "mixed_002.wav"}));
+        QCOMPARE(w.SwfList()->CellToolTip(0, 2), QStringLiteral("1 of 3 sounds lost"));
+        QCOMPARE(w.SwfList()->CellToolTip(1, 2), QStringLiteral("none of its sounds could be written"));
+        // The lost sound has a row of its own, after the files, that says
+        // which it was and why, and that no command can act on.
+        CSortListCtrl* out = w.OutputList();
+        QCOMPARE(ColumnTexts(out, 2), (QStringList{"WAV", "WAV (Nellymoser)", "format 9"}));
+        QCOMPARE(ColumnTexts(out, 1), (QStringList{"mixed_001.wav", "mixed_002.wav", "Sound 1 (lost)"}));
+        QCOMPARE(ColumnTexts(out, 0), (QStringList{"1", "2", "3"}));
+        const QString why = QStringLiteral("lost: format 9 is no known sound format");
+        QCOMPARE(out->GetItemText(2, 7), why);
+        QCOMPARE(out->CellToolTip(2, 3), why);
+        QVERIFY(!(out->topLevelItem(2)->flags() & Qt::ItemIsSelectable));
+        QVERIFY(!out->topLevelItem(2)->icon(1).isNull());
+        QVERIFY(out->topLevelItem(0)->icon(1).isNull());
+        QCOMPARE(out->GetItemData(2), nullptr);
+        out->selectAll();
+        QCOMPARE(out->GetSelectedRows(), (std::vector<int>{0, 1}));
+        QCOMPARE(w.Mp3Count(), 0);
+        // The movie that lost all its sounds lists them all.
+        w.SwfList()->clearSelection();
+        w.SwfList()->SelectRow(1, true);
+        QCOMPARE(ColumnTexts(out, 1), QStringList{"Sound 1 (lost)"});
+        QCOMPARE(ColumnTexts(out, 2), QStringList{"format 12"});
+    }
+
+    void aSoundLeftInAnotherTypeIsMarked()
+    {
+        // MP3 data that decode to nothing stay MP3 when WAV is asked for.
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        std::string junk = std::string("\0\0", 2) + std::string(400, '\x55');
+        SwfBuilder movie;
+        movie.Tag(kTagDefineSound, DefineSound(1, 2, 2, true, false, 1152, junk))
+            .Tag(kTagDefineSound, DefineSound(2, 0, 1, false, false, 100, std::string(100, '\x80')))
+            .End();
+        w.AddSwfFiles({movie.WriteTo(f.temp / "odd.swf")}, nullptr);
+        w.SwfList()->SelectRow(0, true);
+        w.OnCommand(cmd::ConvertWav);
+        QCOMPARE(w.SwfList()->GetItemText(0, 2), QStringLiteral("1 of 2 Sound(s)"));
+        CSortListCtrl* out = w.OutputList();
+        QCOMPARE(ColumnTexts(out, 2), (QStringList{"MP3", "WAV"}));
+        const QString why = QStringLiteral("lost: its file could not be converted to the chosen type");
+        QCOMPARE(out->CellToolTip(0, 1), why);
+        QVERIFY(!out->topLevelItem(0)->icon(1).isNull());
+        QVERIFY(out->topLevelItem(0)->flags() & Qt::ItemIsSelectable);
+        QCOMPARE(out->CellToolTip(1, 1), QString());
+        // Its mark follows it through a sort and goes with its file.
+        out->SortByColumn(2);
+        QCOMPARE(ColumnTexts(out, 2), (QStringList{"MP3", "WAV"}));
+        out->SortByColumn(2);
+        QCOMPARE(out->CellToolTip(1, 1), why);
+        out->clearSelection();
+        out->SelectRow(1, true);
+        w.OnCommand(cmd::Delete);
+        QVERIFY(EntryOf(w, 0)->notes.empty());
     }
 
     void flacAndKeepListTheirFilesWithEmbeddedMoviesSounds()
@@ -154,7 +227,8 @@ private Q_SLOTS:
             .End();
         w.AddSwfFiles({movie.WriteTo(f.temp / "m.swf")}, nullptr);
         w.SwfList()->SelectRow(0, true);
-        w.OnCommand(cmd::ConvertAllFlac);
+        // The buttons offer every type, not only the menus.
+        QTest::mouseClick(w.Button(cmd::ConvertAllFlac), Qt::LeftButton);
         QCOMPARE(ColumnTexts(w.SwfList(), 2), (QStringList{"3 Sound(s)"}));
         QCOMPARE(ColumnTexts(w.OutputList(), 2), (QStringList{"FLAC", "FLAC (Nellymoser)", "FLAC"}));
         QCOMPARE(ColumnTexts(w.OutputList(), 1), (QStringList{"m_001.flac", "m_002.flac", "m_003.flac"}));
@@ -162,7 +236,7 @@ private Q_SLOTS:
         QCOMPARE(w.Mp3Count(), 0);
 
         // Kept as stored, the embedded MP3 is an MP3 again and the FLAC files go.
-        w.OnCommand(cmd::ConvertKeep);
+        QTest::mouseClick(w.Button(cmd::ConvertAllKeep), Qt::LeftButton);
         QCOMPARE(ColumnTexts(w.OutputList(), 2), (QStringList{"WAV", "WAV (Nellymoser)", "MP3"}));
         QCOMPARE(ColumnTexts(w.OutputList(), 1), (QStringList{"m_001.wav", "m_002.wav", "m_003.mp3"}));
         QCOMPARE(w.Mp3Count(), 1);

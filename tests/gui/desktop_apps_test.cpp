@@ -2,6 +2,7 @@
 // lists and entries, this program passed over, the movie's name passed as its
 // exact bytes.
 #include <QTest>
+#include <QUrl>
 #include <filesystem>
 
 #include "support/temp_dir.h"
@@ -99,6 +100,31 @@ private Q_SLOTS:
         QVERIFY(Shell().PlayMovie(movie));
         QTRY_VERIFY_WITH_TIMEOUT(fs::exists(m_temp / "played"), 10000);
         QCOMPARE(ReadFileBytes(m_temp / "played"), "--title\nMovie Player\n--icon\nplayer\n" + movie + "\n");
+    }
+
+    void soundsAndFoldersOpenWithTheDesktopsPrograms()
+    {
+        // No session bus here: folders go to a program for folders.
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+        const std::string sound = m_temp / "caf\xe9_001.wav";
+        WriteFileBytes(sound, "RIFF");
+        QVERIFY(!Shell().OpenFile(sound));
+        QVERIFY(!Shell().ShowInFileManager(sound));
+        QVERIFY(!fs::exists(m_temp / "played"));
+
+        // Entries may name a type by any of its aliases.
+        WriteFileBytes(m_apps + "/music.desktop",
+                       "[Desktop Entry]\nType=Application\nName=Music\nExec=player %f\nMimeType=audio/wav;\n");
+        QVERIFY(Shell().OpenFile(sound));
+        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(m_temp / "played"), 10000);
+        QCOMPARE(ReadFileBytes(m_temp / "played"), sound + "\n");
+        fs::remove(m_temp / "played");
+
+        WriteFileBytes(m_apps + "/files.desktop",
+                       "[Desktop Entry]\nType=Application\nName=Files\nExec=player %U\nMimeType=inode/directory;\n");
+        QVERIFY(Shell().ShowInFileManager(sound));
+        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(m_temp / "played"), 10000);
+        QCOMPARE(ReadFileBytes(m_temp / "played"), QUrl::fromLocalFile(QString::fromStdString(m_temp.Path())).toString().toStdString() + "/\n");
     }
 
     void withoutAnotherPlayerNothingStarts()

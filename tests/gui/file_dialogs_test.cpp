@@ -103,16 +103,46 @@ private Q_SLOTS:
 
     void saveDialogProposesTheNameAndAddsTheSuffix()
     {
-        // A proposed name that isn't UTF-8 is shown with its odd byte replaced.
+        // A proposed name that isn't UTF-8 is shown with its odd byte escaped,
+        // never as a look-alike; another name typed is that name.
         QString proposed;
         WhenListed(1, [&proposed](QFileDialog& dialog, const QStringList&) {
             proposed = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text();
             Accept(dialog, QStringLiteral("neu"));
         });
-        QCOMPARE(Dialogs().SaveFile(nullptr, m_films + "/caf\xe9.mp3", {QStringLiteral("MP3 File (*.mp3)")},
-                                    QStringLiteral("mp3")),
+        const std::string latin1 = m_films + "/caf\xe9_001.mp3";
+        QCOMPARE(Dialogs().SaveFile(nullptr, latin1, {QStringLiteral("MP3 File (*.mp3)")}, QStringLiteral("mp3")),
                  m_films + "/neu.mp3");
-        QCOMPARE(proposed, QStringLiteral("caf\uFFFD.mp3"));
+        QCOMPARE(proposed, QStringLiteral("caf\\xE9_001.mp3"));
+        // Kept as proposed, it is the file's own name, byte for byte.
+        WhenListed(1, [](QFileDialog& dialog, const QStringList&) { QMetaObject::invokeMethod(&dialog, "accept"); });
+        QCOMPARE(Dialogs().SaveFile(nullptr, latin1, {QStringLiteral("MP3 File (*.mp3)")}, QStringLiteral("mp3")),
+                 latin1);
+        // A UTF-8 name is proposed as it is.
+        WhenListed(1, [&proposed](QFileDialog& dialog, const QStringList&) {
+            proposed = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text();
+            dialog.reject();
+        });
+        QVERIFY(Dialogs().SaveFile(nullptr, m_films + "/d\xc3\xa9j\xc3\xa0.wav", {}, {}).empty());
+        QCOMPARE(proposed, QStringLiteral("déjà.wav"));
+    }
+
+    void escapedNamesReadAsTheirBytes()
+    {
+        const struct {
+            std::string bytes;
+            QString text;
+        } cases[] = {
+            {"plain.mp3", QStringLiteral("plain.mp3")},
+            {"caf\xe9.mp3", QStringLiteral("caf\\xE9.mp3")},
+            {"d\xc3\xa9j\xc3\xa0", QStringLiteral("déjà")},
+            // A lead byte cut short, an overlong form, a lone continuation byte.
+            {"a\xe2\x82", QStringLiteral("a\\xE2\\x82")},
+            {"\xc0\xaf", QStringLiteral("\\xC0\\xAF")},
+            {"\x80z", QStringLiteral("\\x80z")},
+        };
+        for (const auto& c : cases)
+            QCOMPARE(EscapedName(c.bytes), c.text);
     }
 };
 

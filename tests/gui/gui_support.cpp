@@ -32,6 +32,12 @@ WindowServices ScratchSettings::Services()
         ++helpOpenings;
         openHelp();
     };
+    services.loadLayout = [this](const std::string& name) {
+        return m_settings.value(QStringLiteral("Window/") + QString::fromStdString(name)).toString().toStdString();
+    };
+    services.saveLayout = [this](const std::string& name, const std::string& value) {
+        m_settings.setValue(QStringLiteral("Window/") + QString::fromStdString(name), QString::fromStdString(value));
+    };
     return services;
 }
 
@@ -119,7 +125,7 @@ bool RecordingShell::OpenUrl(const QUrl& url)
 bool RecordingShell::OpenFile(const std::string& path)
 {
     files.push_back(path);
-    return true;
+    return soundPlayerFound;
 }
 
 bool RecordingShell::PlayMovie(const std::string& path)
@@ -128,9 +134,40 @@ bool RecordingShell::PlayMovie(const std::string& path)
     return playerFound;
 }
 
-void RecordingShell::ShowInFileManager(const std::string& path)
+bool RecordingShell::ShowInFileManager(const std::string& path)
 {
     shown.push_back(path);
+    return fileManagerFound;
+}
+
+WebLinks ExampleLinks()
+{
+    return {QStringLiteral("https://orvellin.example/"), QStringLiteral("https://orvellin.example/update"),
+            QStringLiteral("support@orvellin.example")};
+}
+
+ScopedLinks::ScopedLinks(const WebLinks& links) : m_links(links)
+{
+    SetLinks(&m_links);
+}
+
+ScopedLinks::~ScopedLinks()
+{
+    SetLinks(nullptr);
+}
+
+ScopedEnv::ScopedEnv(const char* name, const std::string& value)
+    : m_name(name), m_old(qgetenv(name)), m_had(qEnvironmentVariableIsSet(name))
+{
+    qputenv(name, QByteArray::fromStdString(value));
+}
+
+ScopedEnv::~ScopedEnv()
+{
+    if (m_had)
+        qputenv(m_name, m_old);
+    else
+        qunsetenv(m_name);
 }
 
 std::string MakeMovie(const std::string& path, int sounds, uint16_t frames, uint8_t rate, uint32_t samples)

@@ -14,12 +14,14 @@
 
 #include "support/temp_dir.h"
 #include "ui/hooks.h"
+#include "ui/web_links.h"
 #include "ui/window_services.h"
 
 class CMainDlg;
 
 // Settings kept in an INI file of a scratch folder, handed to the window the
-// way the application does: group Options, keys "Folder" and "FirstRun".
+// way the application does: group Options, keys "Folder" and "FirstRun", and
+// the window's layout in group Window.
 class ScratchSettings {
 public:
     explicit ScratchSettings(const std::string& folder);
@@ -76,13 +78,46 @@ public:
     bool OpenUrl(const QUrl& url) override;
     bool OpenFile(const std::string& path) override;
     bool PlayMovie(const std::string& path) override;
-    void ShowInFileManager(const std::string& path) override;
+    bool ShowInFileManager(const std::string& path) override;
 
     std::vector<QUrl> opened;             // web pages and mail links
     std::vector<std::string> files;       // files opened with their program
     std::vector<std::string> played;      // movies a player was asked to play
     std::vector<std::string> shown;
-    bool playerFound = true;
+    bool playerFound = true;       // a Flash player
+    bool soundPlayerFound = true;  // a program for sound files
+    bool fileManagerFound = true;
+};
+
+// Addresses as a packager would set them.
+WebLinks ExampleLinks();
+
+// Puts addresses in place of the build's while it lives, so that a window
+// made meanwhile offers the commands of those that are set.
+class ScopedLinks {
+public:
+    explicit ScopedLinks(const WebLinks& links = ExampleLinks());
+    ~ScopedLinks();
+    ScopedLinks(const ScopedLinks&) = delete;
+    ScopedLinks& operator=(const ScopedLinks&) = delete;
+    const WebLinks& Get() const { return m_links; }
+
+private:
+    WebLinks m_links;
+};
+
+// Sets an environment variable while it lives, then puts back what was there.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* m_name;
+    QByteArray m_old;
+    bool m_had;
 };
 
 // A movie with the given number of 16-bit mono PCM event sounds at 11025 Hz.
@@ -92,7 +127,11 @@ std::string MakeMovie(const std::string& path, int sounds, uint16_t frames = 24,
 struct WindowFixture {
     WindowFixture();
     ~WindowFixture();
+    ScopedLinks links;  // whatever the build set
     TempDir temp;
+    // A home of its own, whose Trash takes what the window deletes.
+    ScopedEnv home{"HOME", temp.Path()};
+    ScopedEnv data{"XDG_DATA_HOME", temp / "data"};
     ScratchSettings settings;
     MessageRecorder messages;
     ScriptedDialogs dialogs;

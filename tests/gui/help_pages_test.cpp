@@ -110,6 +110,23 @@ private Q_SLOTS:
         }
     }
 
+    void everyPictureIsThereAndInside()
+    {
+        Q_INIT_RESOURCE(orvellin);
+        const QRegularExpression picture(QStringLiteral("<img src=\"([^\"]+)\""));
+        int pictures = 0;
+        for (const QString& page : Pages()) {
+            const QString html = QString::fromUtf8(ReadAll(QDir(SourceHelp()).filePath(page)));
+            for (const QRegularExpressionMatch& m : picture.globalMatch(html)) {
+                const QByteArray image = ReadAll(QDir(SourceHelp()).filePath(m.captured(1)));
+                QVERIFY2(!image.isEmpty(), qPrintable(page + " -> " + m.captured(1)));
+                QCOMPARE(ReadAll(QStringLiteral(":/help/") + m.captured(1)), image);
+                ++pictures;
+            }
+        }
+        QVERIFY(pictures > 0);
+    }
+
     void everyLinkLeadsToAPage()
     {
         const QRegularExpression link(QStringLiteral("href=\"([^\"#:]+)(#[^\"]*)?\""));
@@ -139,6 +156,17 @@ private Q_SLOTS:
         const QString merging = PlainText(QStringLiteral("merging.html"));
         for (const char* fact : {"Merge MP3", "Add MP3", "Add All MP3", "Up", "Down", "different encoding"})
             QVERIFY2(merging.contains(QLatin1String(fact)), fact);
+        // Every type a conversion gives, where the window's buttons and lists are described.
+        const QString commands = PlainText(QStringLiteral("commands.html"));
+        for (const char* fact : {"Convert to FLAC", "Keep as Stored", "Convert All to FLAC", "Keep All as Stored"})
+            QVERIFY2(commands.contains(QLatin1String(fact)), fact);
+        QVERIFY(PlainText(QStringLiteral("sounds.html")).contains(QLatin1String("MP3, WAV or FLAC")));
+        for (const char* fact : {"FLAC", "Keep as Stored", "NAME.flac"})
+            QVERIFY2(converting.contains(QLatin1String(fact)), fact);
+        const QString desktopEntry = QString::fromUtf8(ReadAll(QDir(SourceHelp()).filePath(QStringLiteral("../orvellin.desktop"))));
+        QVERIFY(desktopEntry.contains(QLatin1String("MP3, WAV or FLAC")));
+        // And that the window can be made larger.
+        QVERIFY(PlainText(QStringLiteral("index.html")).contains(QLatin1String("Drag its edges")));
         const QString line = PlainText(QStringLiteral("command-line.html"));
         for (const char* fact : {"orvellin [/mp3 | /wav | /keep | /flac] FILE.swf... [/m]", "--jobs=N", "ORVELLIN_JOBS", "--help",
                                  "--version", "orvellin /m", "standard output", "every movie converted",

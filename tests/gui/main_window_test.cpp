@@ -15,12 +15,14 @@
 #include <QTextBrowser>
 #include <QTimer>
 #include <filesystem>
+#include <set>
 
 #include "gui_support.h"
 #include "support/swf_builder.h"
 #include "ui/command_ids.h"
 #include "ui/help_window.h"
 #include "ui/links.h"
+#include "ui/about_dlg.h"
 #include "ui/main_dlg.h"
 #include "ui/progress_dlg.h"
 #include "ui/sort_list.h"
@@ -91,6 +93,9 @@ private Q_SLOTS:
         QVERIFY(!w.windowIcon().isNull());
         QCOMPARE(w.SwfList()->geometry(), QRect(138, 57, 480, 226));
         QCOMPARE(w.OutputList()->geometry(), QRect(138, 291, 480, 226));
+        // It may grow, and shrink as far as its buttons allow.
+        QCOMPARE(w.minimumSize(), QSize(560, 470));
+        QVERIFY(w.maximumWidth() > 2000 && w.maximumHeight() > 2000);
         // The background covers the whole window.
         const QImage shot = w.grab().toImage();
         QCOMPARE(shot.size(), QSize(627, 525));
@@ -114,7 +119,10 @@ private Q_SLOTS:
             {cmd::ConvertAllMp3, "Convert to &MP3", {15, 195, 108, 26}, "Convert all SWF files to MP3 files"},
             {cmd::ConvertAllWav, "Convert to &WAV", {15, 241, 108, 26}, "Convert all SWF files to WAV files"},
             {cmd::Merge, "Mer&ge MP3", {15, 286, 108, 26}, "Merge multiple converted MP3 files into single one"},
-            {cmd::Homepage, links::kHomePageText, {14, 497, 113, 20}, "Visit Orvellin Homepage"},
+            {cmd::ConvertAllFlac, "Convert to F&LAC", {15, 331, 108, 26}, "Convert all SWF files to FLAC files"},
+            {cmd::ConvertAllKeep, "&Keep as Stored", {15, 376, 108, 26},
+             "Keep the sounds of all SWF files as the movies store them"},
+            {cmd::Homepage, "orvellin.example", {14, 497, 113, 20}, "Visit Orvellin Homepage"},
             {cmd::HelpMenu, "", {545, 5, 21, 21}, "Help"},
             {cmd::Minimize, "", {569, 5, 21, 21}, "Minimize"},
             {cmd::Close, "", {593, 5, 21, 21}, "Close"},
@@ -159,6 +167,95 @@ private Q_SLOTS:
         QVERIFY(!add->IsHot());
         QCOMPARE(link->CurrentColor(), QColor(150, 150, 150));
         w.setEnabled(true);
+    }
+
+    void theWindowGrowsAndKeepsItsLayout()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        const int swfFile = w.SwfList()->columnWidth(1);
+        const int outFile = w.OutputList()->columnWidth(1);
+        const int outPath = w.OutputList()->columnWidth(7);
+        w.resize(760, 580);
+        // The lists share the new room; the corner buttons and the link keep to their corners.
+        QCOMPARE(w.SwfList()->geometry(), QRect(138, 57, 613, 253));
+        QCOMPARE(w.OutputList()->geometry(), QRect(138, 318, 613, 254));
+        QCOMPARE(w.Button(cmd::Close)->geometry(), QRect(726, 5, 21, 21));
+        QCOMPARE(w.Button(cmd::HelpMenu)->geometry(), QRect(678, 5, 21, 21));
+        QCOMPARE(w.Button(cmd::Homepage)->geometry(), QRect(14, 552, 113, 20));
+        QCOMPARE(w.Button(cmd::AddSwf)->geometry(), QRect(15, 59, 108, 26));
+        // The File columns take the room; the others keep their widths.
+        QCOMPARE(w.SwfList()->columnWidth(1), swfFile + 133);
+        QCOMPARE(w.OutputList()->columnWidth(1), outFile + 133);
+        QCOMPARE(w.OutputList()->columnWidth(7), outPath);
+        // The face is painted at the new size: the title band runs to the right edge.
+        const QImage shot = w.grab().toImage();
+        QCOMPARE(shot.size(), QSize(760, 580));
+        QCOMPARE(shot.pixelColor(740, 40), shot.pixelColor(5, 40));
+        // Shrunk below its first size, a File column stops at its minimum.
+        w.resize(560, 470);
+        QCOMPARE(w.OutputList()->columnWidth(1), std::max(60, outFile - 67));
+
+        // Sized and arranged by the user, it comes back so the next time.
+        w.resize(700, 560);
+        w.move(30, 20);
+        w.OutputList()->setColumnWidth(7, 333);
+        w.OutputList()->setColumnWidth(1, 250);
+        const QRect geometry = w.geometry();
+        w.close();
+        {
+            CMainDlg again(f.settings.Services());
+            again.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&again));
+            QCOMPARE(again.geometry(), geometry);
+            QCOMPARE(again.OutputList()->columnWidth(7), 333);
+            QCOMPARE(again.OutputList()->columnWidth(1), 250);
+            // The File column the user set is the one that then grows.
+            again.resize(800, 560);
+            QCOMPARE(again.OutputList()->columnWidth(1), 350);
+            again.close();
+        }
+        // Settings that are no layout of this window leave the first one.
+        f.settings.Settings().setValue(QStringLiteral("Window/Geometry"), QStringLiteral("not base64 at all"));
+        f.settings.Settings().setValue(QStringLiteral("Window/OutputColumns"), QStringLiteral("35 120 -5 1 2 3 4 5"));
+        f.settings.Settings().setValue(QStringLiteral("Window/SwfColumns"), QStringLiteral("35 120"));
+        CMainDlg fresh(f.settings.Services());
+        QCOMPARE(fresh.size(), QSize(627, 525));
+        QCOMPARE(fresh.OutputList()->columnWidth(1), outFile);
+        QCOMPARE(fresh.SwfList()->columnWidth(1), swfFile);
+    }
+
+    void draggingAnEdgeResizesTheWindow()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        const QRect start = w.geometry();
+        const auto drag = [&w](const QPoint& grab, const QPoint& by) {
+            const QPoint global = w.mapToGlobal(grab);
+            QMouseEvent press(QEvent::MouseButtonPress, grab, global, Qt::LeftButton, Qt::LeftButton, {});
+            QCoreApplication::sendEvent(&w, &press);
+            QMouseEvent move(QEvent::MouseMove, grab + by, global + by, Qt::NoButton, Qt::LeftButton, {});
+            QCoreApplication::sendEvent(&w, &move);
+            QMouseEvent release(QEvent::MouseButtonRelease, grab + by, global + by, Qt::LeftButton, Qt::NoButton, {});
+            QCoreApplication::sendEvent(&w, &release);
+        };
+        // The lower right corner: both sizes.
+        drag(QPoint(w.width() - 2, w.height() - 2), QPoint(60, 40));
+        QCOMPARE(w.geometry(), QRect(start.topLeft(), start.size() + QSize(60, 40)));
+        // The left edge: the right one stays put; never below the minimum.
+        drag(QPoint(1, 200), QPoint(400, 0));
+        QCOMPARE(w.width(), 560);
+        QCOMPARE(w.geometry().right(), start.right() + 60);
+        // A hover over an edge shows which way it goes.
+        QMouseEvent hover(QEvent::MouseMove, QPoint(w.width() - 2, 200), w.mapToGlobal(QPoint(w.width() - 2, 200)),
+                          Qt::NoButton, Qt::NoButton, {});
+        QCoreApplication::sendEvent(&w, &hover);
+        QCOMPARE(w.cursor().shape(), Qt::SizeHorCursor);
+        // A double click on the title band fills the screen, and a second one undoes it.
+        QTest::mouseDClick(&w, Qt::LeftButton, {}, QPoint(300, 20));
+        QTRY_VERIFY(w.isMaximized());
+        QTest::mouseDClick(&w, Qt::LeftButton, {}, QPoint(300, 20));
+        QTRY_VERIFY(!w.isMaximized());
     }
 
     void listColumns()
@@ -311,7 +408,8 @@ private Q_SLOTS:
         for (const auto& [id, enabled] : help)
             QVERIFY(enabled);
         // The buttons are never disabled.
-        for (int id : {cmd::AddSwf, cmd::AddFolder, cmd::RemoveAll, cmd::ConvertAllMp3, cmd::ConvertAllWav, cmd::Merge})
+        for (int id : {cmd::AddSwf, cmd::AddFolder, cmd::RemoveAll, cmd::ConvertAllMp3, cmd::ConvertAllWav, cmd::Merge,
+                       cmd::ConvertAllFlac, cmd::ConvertAllKeep})
             QVERIFY(w.Button(id)->isEnabled());
     }
 
@@ -463,12 +561,12 @@ private Q_SLOTS:
         f.dialogs.saveAnswers.push_back(a);
         QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(f.dialogs.asked.last(), QString::fromStdString("save " + a) +
-                                             QStringLiteral("|MP3 File (*.mp3);WAV File (*.wav);FLAC File (*.flac);All Files (*)"));
+                                             QStringLiteral("|WAV File (*.wav);MP3 File (*.mp3);FLAC File (*.flac);All Files (*)"));
         QCOMPARE(f.messages.messages.back().text, QStringLiteral("You should choose a different file name."));
         QCOMPARE(f.messages.messages.back().icon, MsgIcon::Exclamation);
         f.dialogs.saveAnswers.push_back(f.temp / "copy");
         QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
-        QCOMPARE(ReadFileBytes(f.temp / "copy"), ReadFileBytes(a));
+        QCOMPARE(ReadFileBytes(f.temp / "copy.wav"), ReadFileBytes(a));
 
         // Shift+Del: deletes the selected sound files after asking.
         w.OutputList()->selectAll();
@@ -535,17 +633,61 @@ private Q_SLOTS:
         FindAction(w.Menu(2), cmd::Feedback)->trigger();
         FindAction(w.Menu(2), cmd::TellAFriend)->trigger();
         QCOMPARE(f.shell.opened.size(), size_t(5));
-        QCOMPARE(f.shell.opened[0].toString(), QString::fromLatin1(links::kHomePage));
+        QCOMPARE(f.shell.opened[0].toString(), Links().homePage);
         QCOMPARE(f.shell.opened[1], f.shell.opened[0]);
         QCOMPARE(f.shell.opened[2].query(), QStringLiteral("Ver=2.3&Build=149"));
-        QVERIFY(f.shell.opened[2].toString().startsWith(QLatin1String(links::kUpdateCheck)));
-        QCOMPARE(f.shell.opened[3].toString(), QStringLiteral("mailto:") + QLatin1String(links::kSupportMailbox));
+        QVERIFY(f.shell.opened[2].toString().startsWith(Links().updateCheck));
+        QCOMPARE(f.shell.opened[3].toString(), QStringLiteral("mailto:") + Links().supportMailbox);
         const QUrl tell = f.shell.opened[4];
         QCOMPARE(tell.scheme(), QStringLiteral("mailto"));
         QVERIFY(tell.path().isEmpty());
         const QString query = tell.query(QUrl::FullyDecoded);
         QVERIFY(query.contains(QStringLiteral("subject=Orvellin - very COOL application!!!")));
-        QVERIFY(query.contains(QStringLiteral("body=Download from ") + QLatin1String(links::kHomePage)));
+        QVERIFY(query.contains(QStringLiteral("body=Download from ") + Links().homePage));
+    }
+
+    void commandsOfAddressesLeftUnsetAreNotOffered()
+    {
+        WindowFixture f;
+        struct Case {
+            WebLinks links;
+            QStringList help;  // the help menu's visible items
+        } cases[] = {
+            {{}, {"&Help Topics\tF1", "-", "&About"}},
+            {{QStringLiteral("https://example.org/o/"), {}, {}},
+             {"&Help Topics\tF1", "-", "&Tell A Friend", "Home&page", "-", "&About"}},
+            {{{}, QStringLiteral("https://example.org/new"), QStringLiteral("o@example.org")},
+             {"&Help Topics\tF1", "-", "&Feedback and Support", "&Check Latest Version", "-", "&About"}},
+        };
+        for (const Case& c : cases) {
+            ScopedLinks links(c.links);
+            CMainDlg w(f.settings.Services());
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            w.Menu(2)->popup(QPoint(10, 10));
+            QStringList visible;
+            for (QAction* action : w.Menu(2)->actions()) {
+                // Qt draws no separator twice in a row.
+                const bool repeated = action->isSeparator() && !visible.isEmpty() && visible.last() == "-";
+                if (action->isVisible() && !repeated)
+                    visible << (action->isSeparator() ? QStringLiteral("-") : action->text());
+            }
+            w.Menu(2)->hide();
+            QCOMPARE(visible, c.help);
+            QCOMPARE(w.Button(cmd::Homepage)->isVisible(), !c.links.homePage.isEmpty());
+            // Nor do their commands open anything when asked for by id.
+            for (int id : {cmd::Homepage, cmd::TellAFriend, cmd::Feedback, cmd::CheckVersion})
+                w.OnCommand(id);
+            const size_t expected = (c.links.homePage.isEmpty() ? 0 : 2) + (c.links.updateCheck.isEmpty() ? 0 : 1) +
+                                    (c.links.supportMailbox.isEmpty() ? 0 : 1);
+            QCOMPARE(f.shell.opened.size(), expected);
+            f.shell.opened.clear();
+            CAboutDlg about(&w);
+            QCOMPARE(about.findChild<QAbstractButton*>(QStringLiteral("homepage")) != nullptr,
+                     !c.links.homePage.isEmpty());
+            QCOMPARE(about.findChild<QAbstractButton*>(QStringLiteral("feedback")) != nullptr,
+                     !c.links.supportMailbox.isEmpty());
+        }
     }
 
     void helpWindowOneAtATime()
@@ -591,6 +733,8 @@ private Q_SLOTS:
             window.show();
             QTRY_VERIFY(window.HelpWindow());
             QCOMPARE(settings.helpOpenings, 1);
+            // At its own size, not over the whole screen.
+            QVERIFY(!window.HelpWindow()->isMaximized());
             QCOMPARE(settings.Settings().value(QStringLiteral("Options/FirstRun")).toInt(), 0);
             QVERIFY(settings.Settings().contains(QStringLiteral("Options/FirstRun")));
             window.close();
@@ -633,7 +777,7 @@ private Q_SLOTS:
         QCOMPARE(title, QStringLiteral("About Orvellin"));
         QVERIFY(fixed);
         QCOMPARE(version, QStringLiteral("Version 2.3 (Build 149)"));
-        QCOMPARE(f.shell.opened.back().toString(), QString::fromLatin1(links::kHomePage));
+        QCOMPARE(f.shell.opened.back().toString(), Links().homePage);
     }
 
     void theDesktopsMessageBoxIsAFixedDialog()
@@ -676,6 +820,39 @@ private Q_SLOTS:
                  QMessageBox::Yes);
         QCOMPARE(helps, 2);
         QVERIFY(stayed);
+    }
+
+    void everyButtonIsReachedWithTab()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        w.Button(cmd::AddSwf)->setFocus();
+        QTRY_VERIFY(w.Button(cmd::AddSwf)->hasFocus());
+        std::set<int> reached;
+        for (int step = 0; step < 20; ++step) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            for (const auto& [id, button] : {std::pair{cmd::HelpMenu, w.Button(cmd::HelpMenu)},
+                                             std::pair{cmd::Minimize, w.Button(cmd::Minimize)},
+                                             std::pair{cmd::Close, w.Button(cmd::Close)}}) {
+                if (button->hasFocus())
+                    reached.insert(id);
+            }
+        }
+        QCOMPARE(reached, (std::set<int>{cmd::HelpMenu, cmd::Minimize, cmd::Close}));
+        // Space on the help button opens its menu, which the keys then work.
+        w.Button(cmd::HelpMenu)->setFocus();
+        QTest::keyClick(w.Button(cmd::HelpMenu), Qt::Key_Space);
+        QTRY_VERIFY(w.Menu(2)->isVisible());
+        QTest::keyClick(w.Menu(2), Qt::Key_H);  // Help Topics
+        QTRY_VERIFY(w.HelpWindow());
+        QVERIFY(!w.Menu(2)->isVisible());
+        w.HelpWindow()->close();
+        // And on the minimise button, it minimises.
+        w.activateWindow();
+        QTRY_VERIFY(w.isActiveWindow());
+        w.Button(cmd::Minimize)->setFocus();
+        QTest::keyClick(w.Button(cmd::Minimize), Qt::Key_Space);
+        QTRY_VERIFY(w.isMinimized());
     }
 
     void cornerButtonsMinimiseAndClose()

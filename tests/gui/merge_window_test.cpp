@@ -468,6 +468,26 @@ private Q_SLOTS:
         QCOMPARE(ColumnTexts(again.SwfList(), 0), (QStringList{"1", "2"}));
     }
 
+    void theProposedNameIsFreeAndPassesTheChecks()
+    {
+        MergeFixture f;
+        CMergeDlg& dlg = OpenWithThree(f);
+        Click(dlg, mergecmd::AddAllMp3);
+        // Taken by a file, or by a link even to nothing, a name is passed over.
+        WriteFileBytes(f.temp / "film_merged.mp3", "mine");
+        fs::create_symlink(f.temp / "nowhere", f.temp / "film_merged_2.mp3");
+        // Kept as proposed, the name merges.
+        std::string proposed;
+        f.dialogs.whileSaving = [&] { proposed = f.dialogs.starts.back(); };
+        f.dialogs.saveAnswers.push_back(f.temp / "film_merged_3.mp3");
+        f.messages.answers.push_back(QMessageBox::No);
+        Click(dlg, mergecmd::Merge);
+        QCOMPARE(QString::fromStdString(proposed), QString::fromStdString(f.temp / "film_merged_3.mp3"));
+        QVERIFY(fs::exists(f.temp / "film_merged_3.mp3"));
+        QCOMPARE(ReadFileBytes(f.temp / "film_merged.mp3"), std::string("mine"));
+        QVERIFY(f.messages.messages.back().text.startsWith(QStringLiteral("Successfully merge")));
+    }
+
     void mergeJoinsTheBytesInDisplayOrder()
     {
         MergeFixture f;
@@ -486,8 +506,9 @@ private Q_SLOTS:
         WriteFileBytes(out, "an older file the user chose to replace");
         f.dialogs.saveAnswers.push_back(out);
         Click(dlg, mergecmd::Merge);
-        // The save dialog starts at the first row's file and adds ".mp3".
-        QCOMPARE(f.dialogs.asked.last(), QStringLiteral("save ") + Q(f.temp / "film_001.mp3") +
+        // The save dialog starts beside the first row's file, at a name the
+        // checks accept, and adds ".mp3".
+        QCOMPARE(f.dialogs.asked.last(), QStringLiteral("save ") + Q(f.temp / "film_merged.mp3") +
                                              QStringLiteral("|MP3 File (*.mp3)"));
         QCOMPARE(f.dialogs.saveSuffixes.last(), QStringLiteral("mp3"));
         // A file listed twice is copied twice and counted twice.

@@ -85,8 +85,13 @@ private Q_SLOTS:
         QCOMPARE(list->GetItemCount(), 2);
         QCOMPARE(ColumnTexts(list, 1), (QStringList{"m_002.wav", "m_004.mp3"}));
         QCOMPARE(ColumnTexts(list, 0), (QStringList{"1", "2"}));
-        for (const char* gone : {"m_001.mp3", "m_003.mp3", "m_005.wav"})
+        // In the Trash, where the user can take them back; made in the
+        // user's data folder, which did not exist yet.
+        for (const char* gone : {"m_001.mp3", "m_003.mp3", "m_005.wav"}) {
             QVERIFY2(!fs::exists(f.temp / gone), gone);
+            QCOMPARE(ReadFileBytes(f.temp / (std::string("data/Trash/files/") + gone)), std::string("bytes of ") + gone);
+            QVERIFY2(fs::exists(f.temp / (std::string("data/Trash/info/") + gone + ".trashinfo")), gone);
+        }
         for (const char* kept : {"m_002.wav", "m_004.mp3"})
             QVERIFY2(fs::exists(f.temp / kept), kept);
         QCOMPARE(entry->sounds.size(), size_t(2));
@@ -100,6 +105,37 @@ private Q_SLOTS:
         w.SwfList()->clearSelection();
         w.SwfList()->SelectRow(0, true);
         QCOMPARE(ColumnTexts(list, 1), (QStringList{"m_002.wav", "m_004.mp3"}));
+    }
+
+    void whatTheTrashCantTakeIsDeletedForGoodOnlyWhenAsked()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        // A name that isn't UTF-8 can't be handed to the Trash whole.
+        LoadWithSounds(f, {{"caf\xe9_001.mp3", true}, {"ok_002.mp3", true}, {"caf\xe9_003.wav", false}});
+        CSortListCtrl* list = w.OutputList();
+        list->selectAll();
+        f.messages.answers = {QMessageBox::Yes, QMessageBox::No};
+        QTest::keyClick(&w, Qt::Key_Delete, Qt::ShiftModifier);
+        QCOMPARE(f.messages.messages.size(), size_t(2));
+        QCOMPARE(f.messages.messages[1].text,
+                 QStringLiteral("The Trash can't take 2 of the selected files.\n\nDelete them for good?"));
+        QCOMPARE(f.messages.messages[1].icon, MsgIcon::Question);
+        QCOMPARE(f.messages.messages[1].buttons, QMessageBox::Yes | QMessageBox::No);
+        // No: those stay, files and rows; the other went to the Trash.
+        QCOMPARE(list->GetItemCount(), 2);
+        QVERIFY(fs::exists(f.temp / "caf\xe9_001.mp3"));
+        QVERIFY(fs::exists(f.temp / "caf\xe9_003.wav"));
+        QVERIFY(fs::exists(f.temp / "data/Trash/files/ok_002.mp3"));
+        QCOMPARE(ColumnTexts(list, 0), (QStringList{"1", "2"}));
+        QCOMPARE(w.Mp3Count(), 1);
+        // Yes: gone for good.
+        list->selectAll();
+        QTest::keyClick(&w, Qt::Key_Delete, Qt::ShiftModifier);
+        QCOMPARE(list->GetItemCount(), 0);
+        QVERIFY(!fs::exists(f.temp / "caf\xe9_001.mp3"));
+        QVERIFY(!fs::exists(f.temp / "caf\xe9_003.wav"));
+        QCOMPARE(w.Mp3Count(), 0);
     }
 
     void deletingTheMp3RowsDisablesMerge()
@@ -139,13 +175,26 @@ private Q_SLOTS:
         QCOMPARE(f.dialogs.asked.size(), 1);
         QCOMPARE(f.dialogs.asked.last(), QStringLiteral("save ") + Q(source) +
                                              QStringLiteral("|MP3 File (*.mp3);WAV File (*.wav);FLAC File (*.flac);All Files (*)"));
-        QCOMPARE(f.dialogs.saveSuffixes.last(), QString());
+        QCOMPARE(f.dialogs.saveSuffixes.last(), QStringLiteral("mp3"));
         QVERIFY(f.messages.messages.empty());
 
-        // A name without extension stays without one.
+        // A name typed without an extension gets the file's.
         f.dialogs.saveAnswers.push_back(f.temp / "plain");
         QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
-        QCOMPARE(ReadFileBytes(f.temp / "plain"), bytes);
+        QCOMPARE(ReadFileBytes(f.temp / "plain.mp3"), bytes);
+        QVERIFY(!fs::exists(f.temp / "plain"));
+        // Where that names a file already there, the user is asked first.
+        f.dialogs.saveAnswers.push_back(f.temp / "plain");
+        f.messages.answers.push_back(QMessageBox::No);
+        WriteFileBytes(f.temp / "plain.mp3", "mine");
+        QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(f.messages.messages.back().text, QStringLiteral("plain.mp3 already exists.\nDo you want to replace it?"));
+        QCOMPARE(f.messages.messages.back().icon, MsgIcon::Question);
+        QCOMPARE(ReadFileBytes(f.temp / "plain.mp3"), std::string("mine"));
+        f.dialogs.saveAnswers.push_back(f.temp / "plain");
+        QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(ReadFileBytes(f.temp / "plain.mp3"), bytes);
+        f.messages.messages.clear();
 
         // An existing file is replaced (the dialog asked first).
         WriteFileBytes(f.temp / "old.mp3", "older and longer content");
@@ -199,6 +248,34 @@ private Q_SLOTS:
         QCOMPARE(w.OutputList()->GetItemText(0, 7), Q(source));
     }
 
+    void saveAsOffersTheFilesOwnType()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        LoadWithSounds(f, {{"a.wav", false}, {"b.flac", false}, {"c.mp3", true}});
+        static_cast<CSoundElement*>(w.OutputList()->GetItemData(1))->isFlac = true;
+        const struct {
+            int row;
+            const char* filters;
+            const char* suffix;
+        } cases[] = {
+            {0, "WAV File (*.wav);MP3 File (*.mp3);FLAC File (*.flac);All Files (*)", "wav"},
+            {1, "FLAC File (*.flac);MP3 File (*.mp3);WAV File (*.wav);All Files (*)", "flac"},
+            {2, "MP3 File (*.mp3);WAV File (*.wav);FLAC File (*.flac);All Files (*)", "mp3"},
+        };
+        for (const auto& c : cases) {
+            w.OutputList()->clearSelection();
+            w.OutputList()->SelectRow(c.row, true);
+            f.dialogs.saveAnswers.push_back(f.temp / ("mycopy" + std::to_string(c.row)));
+            w.OnCommand(cmd::SaveAs);
+            QVERIFY(f.dialogs.asked.last().endsWith(QLatin1Char('|') + QLatin1String(c.filters)));
+            QCOMPARE(f.dialogs.saveSuffixes.last(), QString::fromLatin1(c.suffix));
+            const std::string copy = f.temp / ("mycopy" + std::to_string(c.row) + "." + c.suffix);
+            QCOMPARE(ReadFileBytes(copy), ReadFileBytes(static_cast<CSoundElement*>(w.OutputList()->GetItemData(c.row))->path));
+        }
+        QVERIFY(f.messages.messages.empty());
+    }
+
     void withoutASelectionNothingHappens()
     {
         WindowFixture f;
@@ -235,6 +312,21 @@ private Q_SLOTS:
         QCOMPARE(f.messages.messages[0].text, QStringLiteral("No program to play Flash movies was found."));
         QCOMPARE(f.messages.messages[0].icon, MsgIcon::Exclamation);
         QCOMPARE(f.shell.files.size(), size_t(1));
+
+        // Nor does a sound without a program for it, or a folder without a file manager, pass in silence.
+        f.shell.soundPlayerFound = false;
+        f.shell.fileManagerFound = false;
+        w.OnCommand(cmd::Play);
+        w.OnCommand(cmd::BrowseFolder);
+        w.OnCommand(cmd::BrowseSwfFolder);
+        QCOMPARE(f.shell.files.size(), size_t(2));
+        QCOMPARE(f.shell.shown.size(), size_t(3));
+        QCOMPARE(f.messages.messages.size(), size_t(4));
+        QCOMPARE(f.messages.messages[1].text, QStringLiteral("No program to play sound files was found."));
+        QCOMPARE(f.messages.messages[2].text, QStringLiteral("No file manager was found."));
+        QCOMPARE(f.messages.messages[3].text, QStringLiteral("No file manager was found."));
+        for (const RecordedMessage& m : f.messages.messages)
+            QCOMPARE(m.icon, MsgIcon::Exclamation);
     }
 
     void mergeButtonOpensTheMergeWindow()

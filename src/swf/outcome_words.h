@@ -1,0 +1,25 @@
+// What became of a movie and its sounds, in the words the report and the
+// window both use, so the command line and the window say the same thing.
+#pragma once
+
+#include <string>
+
+#include "swf/swf_types.h"
+
+class CSwfMovie;
+
+// Why a movie could not be loaded.
+std::string LoadFailureWords(LoadFailure failure);
+
+// Why a sound has no whole file of the chosen type; "" for one that has.
+std::string SoundLossWords(const CSoundFinding& finding);
+
+enum class MovieOutcome : uint8_t { Converted, Partial, Failed };
+
+struct MovieVerdict {
+    MovieOutcome outcome = MovieOutcome::Failed;
+    std::string reason;  // "" for a movie converted whole
+};
+
+// How a conversion of the movie ended; loaded is what Run (or List) returned.
+MovieVerdict JudgeMovie(const CSwfMovie& movie, bool loaded);
