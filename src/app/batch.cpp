@@ -511,9 +511,21 @@ BatchOutcome RunBatch(const BatchOptions& options)
     outcome.showResults = options.showResults;
     const std::vector<BatchMovie>& movies = options.movies;
 
+    // Each movie as a later run will know it: by its path resolved, and the
+    // file it names now.
+    CEarlierRecords earlier;
+    std::vector<RunMovie> known(movies.size());
+    for (size_t i = 0; i < movies.size(); ++i) {
+        known[i].key = earlier.Resolver().Of(movies[i].path);
+        platform::FileStamp stamp;
+        if ((known[i].known = platform::StampOfPath(movies[i].path, stamp))) {
+            known[i].id = platform::FileId{static_cast<dev_t>(stamp.device), static_cast<ino_t>(stamp.inode)};
+            known[i].size = stamp.size;
+        }
+    }
+
     // Everything that can stop the run is checked before any movie is touched.
-    std::map<std::string, std::string> earlier;
-    if (options.resume && !ReadRecords(options.report, earlier, outcome.error))
+    if (options.resume && !earlier.Read(options.report, known, outcome.error))
         return outcome;
     platform::AppendFile report;
     if (!options.report.empty()) {
@@ -532,9 +544,8 @@ BatchOutcome RunBatch(const BatchOptions& options)
     std::map<std::tuple<dev_t, ino_t, OutputType>, size_t> firstOf;
     for (size_t i = 0; i < movies.size(); ++i) {
         sameAs[i] = i;
-        platform::FileId id;
-        if (platform::IdOf(movies[i].path, id))
-            sameAs[i] = firstOf.try_emplace({id.device, id.inode, movies[i].type}, i).first->second;
+        if (known[i].known)
+            sameAs[i] = firstOf.try_emplace({known[i].id.device, known[i].id.inode, movies[i].type}, i).first->second;
     }
 
     // Chains of movies that must run in argument order, in order of first appearance.
@@ -580,15 +591,22 @@ BatchOutcome RunBatch(const BatchOptions& options)
             CSwfMovie swf;
             swf.SetWantDigest(digests);
             const bool loaded = swf.List(movie.path, movie.type);
-            const MovieListing listing = ListMovie(movie.path, swf, loaded, movie.type, digests, Printable);
+            const MovieListing listing = ListMovie(movie.path, known[task].key, swf, loaded, movie.type, digests, Printable);
             return "N0\n" + listing.record + "\n" + listing.text;
         }
         try {
             std::unique_ptr<CEarlierRecord> before;
-            if (const auto old = earlier.find(movie.path); old != earlier.end()) {
-                before = std::make_unique<CEarlierRecord>(old->second, movie.path, movie.type);
+            if (const RecordSummary* old = earlier.Of(task)) {
+                // A record of a hard link of the movie is checked as that
+                // link's: its outputs bear the link's name.
+                const bool link = earlier.ThroughLink(task);
+                before = std::make_unique<CEarlierRecord>(*old, link ? old->realPath : movie.path, movie.type);
                 if (before->Holds())
                     return "K" + std::to_string(before->Ignored()) + "\n";
+                // Done again, the movie is one of its own name: the link's
+                // outputs are the link's.
+                if (link)
+                    before.reset();
             }
             // The earlier outputs go only once the new ones are complete,
             // and only for a conversion at least as good: a movie unreadable
@@ -612,27 +630,28 @@ BatchOutcome RunBatch(const BatchOptions& options)
             const std::string left = std::to_string(before ? before->Ignored() : 0) + "\n";
             if (before && before->OwnedOutputs() > 0 && !replaced)
                 return "O" + left;
-            return "N" + left + MovieRecord(movie.path, swf, loaded, movie.type, digests);
+            return "N" + left + MovieRecord(movie.path, known[task].key, swf, loaded, movie.type, digests);
         } catch (const std::exception& e) {
-            return "N0\n" + FailedRecord(movie.path, movie.type, std::string("the conversion failed: ") + e.what());
+            return "N0\n" + FailedRecord(movie.path, movie.type, std::string("the conversion failed: ") + e.what(),
+                                         known[task].key);
         }
     };
     const auto done = [&](size_t task, const WorkerOutcome& result) {
         const BatchMovie& movie = movies[task];
         try {
             std::string record;
-            bool fresh = true;
+            const RecordSummary* stands = nullptr;  // the earlier record, which stays the one that counts
             bool failedNow = false;
             const size_t lineEnd = result.result.find('\n');
             if (!result.reported || lineEnd == std::string::npos) {
-                record = FailedRecord(movie.path, movie.type, result.reported ? "the worker sent damaged results" : result.failure);
+                record = FailedRecord(movie.path, movie.type,
+                                      result.reported ? "the worker sent damaged results" : result.failure,
+                                      known[task].key);
             } else {
                 ignored += std::strtoul(result.result.c_str() + 1, nullptr, 10);
                 const char kind = result.result[0];
-                const auto old = earlier.find(movie.path);
-                if ((kind == 'K' || kind == 'O') && old != earlier.end()) {
-                    record = old->second;
-                    fresh = false;
+                if ((kind == 'K' || kind == 'O') && earlier.Of(task)) {
+                    stands = earlier.Of(task);
                     failedNow = kind == 'O';
                 } else {
                     record = result.result.substr(lineEnd + 1);
@@ -645,12 +664,12 @@ BatchOutcome RunBatch(const BatchOptions& options)
                 record.resize(std::min(end, record.size()));
                 PrintListings(false);
             }
-            if (fresh && report.IsOpen() && !reportFailed && !record.empty() && !report.Write(record + "\n")) {
+            if (!stands && report.IsOpen() && !reportFailed && !record.empty() && !report.Write(record + "\n")) {
                 std::fprintf(stderr, "orvellin: writing the report %s failed (%s); no more records are added\n",
                              options.report.c_str(), report.Why().c_str());
                 reportFailed = true;
             }
-            counts[task] = CountsOf(record);
+            counts[task] = stands ? CountsOf(*stands) : CountsOf(record);
             if (failedNow)
                 counts[task].failed = true;
         } catch (...) {

@@ -34,13 +34,13 @@ std::string EmbeddedText(const std::vector<uint16_t>& ids)
 
 }  // namespace
 
-MovieListing ListMovie(const std::string& path, const CSwfMovie& movie, bool loaded, OutputType type, bool digests,
-                       const std::function<std::string(std::string_view)>& printable)
+MovieListing ListMovie(const std::string& path, const std::string& realPath, const CSwfMovie& movie, bool loaded,
+                       OutputType type, bool digests, const std::function<std::string(std::string_view)>& printable)
 {
     MovieListing listing;
     // The usual record, as a conversion to the type would write it, less
     // what only files have.
-    Json r = Json::parse(MovieRecord(path, movie, loaded, type, digests));
+    Json r = Json::parse(MovieRecord(path, realPath, movie, loaded, type, digests));
     r["list_type"] = r["output_type"];
     r["output_type"] = "list";
     if (r.contains("sounds")) {

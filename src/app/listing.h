@@ -17,5 +17,5 @@ struct MovieListing {
 
 // The listing of a movie that List was called on for type; loaded is what
 // it returned. printable shows a name (the movie's, an export name) safely.
-MovieListing ListMovie(const std::string& path, const CSwfMovie& movie, bool loaded, OutputType type, bool digests,
-                       const std::function<std::string(std::string_view)>& printable);
+MovieListing ListMovie(const std::string& path, const std::string& realPath, const CSwfMovie& movie, bool loaded,
+                       OutputType type, bool digests, const std::function<std::string(std::string_view)>& printable);

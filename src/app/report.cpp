@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/folders.h"
 #include "platform/owned_files.h"
 #include "swf/outcome_words.h"
 #include "swf/swf_movie.h"
@@ -24,9 +25,6 @@ using Json = nlohmann::ordered_json;
 // is some hundreds of megabytes.
 constexpr size_t kMaxRecordLine = size_t{64} << 20;
 constexpr uint64_t kMaxReport = uint64_t{4} << 30;
-// Records nest four deep (record, sounds, sound, output); anything deeper is
-// no record, and is not parsed into a tree of that depth.
-constexpr int kMaxDepth = 8;
 
 const char* TypeName(OutputType type)
 {
@@ -109,47 +107,9 @@ void PutName(Json& j, const std::string& key, const std::string& name)
     j[key + "_bytes"] = Base64(name);
 }
 
-// The bytes of a name put by PutName; false when the field is missing or not
-// of its type.
-bool NameOf(const Json& j, const std::string& key, std::string& name)
-{
-    if (!j.is_object())
-        return false;
-    const auto bytes = j.find(key + "_bytes");
-    if (bytes != j.end())
-        return bytes->is_string() && FromBase64(bytes->get<std::string>(), name);
-    const auto text = j.find(key);
-    if (text == j.end() || !text->is_string())
-        return false;
-    name = text->get<std::string>();
-    return true;
-}
 
-const Json* Field(const Json& j, const char* key)
-{
-    if (!j.is_object())
-        return nullptr;
-    const auto it = j.find(key);
-    return it == j.end() ? nullptr : &*it;
-}
 
-bool StringField(const Json& j, const char* key, std::string& out)
-{
-    const Json* f = Field(j, key);
-    if (!f || !f->is_string())
-        return false;
-    out = f->get<std::string>();
-    return true;
-}
 
-bool CountField(const Json& j, const char* key, uint64_t& out)
-{
-    const Json* f = Field(j, key);
-    if (!f || !f->is_number_unsigned())
-        return false;
-    out = f->get<uint64_t>();
-    return true;
-}
 
 template <typename Read>
 bool Digest(Read read, uint64_t& size, std::string& sha256)
@@ -211,54 +171,6 @@ Json Base(const std::string& path, OutputType type, bool digests)
 std::string Text(const Json& j)
 {
     return j.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
-// Brackets a line opens, at the deepest, outside strings.
-int DepthOf(const std::string& line)
-{
-    int depth = 0;
-    int deepest = 0;
-    bool inString = false;
-    for (size_t i = 0; i < line.size() && deepest <= kMaxDepth; ++i) {
-        const char c = line[i];
-        if (inString) {
-            if (c == '\\')
-                ++i;
-            else if (c == '"')
-                inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            deepest = std::max(deepest, ++depth);
-        } else if (c == ']' || c == '}') {
-            --depth;
-        }
-    }
-    return deepest;
-}
-
-// Parses a record, or gives a discarded value for a line that is none: too
-// long, too deep, not JSON, or more than memory allows.
-Json Parse(const std::string& record)
-{
-    if (record.size() > kMaxRecordLine || DepthOf(record) > kMaxDepth)
-        return Json(Json::value_t::discarded);
-    try {
-        return Json::parse(record, nullptr, false);
-    } catch (...) {
-        return Json(Json::value_t::discarded);
-    }
-}
-
-bool IsDigest(const std::string& text)
-{
-    if (text.size() != 64)
-        return false;
-    for (const char c : text) {
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
-            return false;
-    }
-    return true;
 }
 
 // The folder part of a path, ending in '/', or empty.
@@ -376,10 +288,13 @@ bool FileDigest(const std::string& path, uint64_t& size, std::string& sha256)
         size, sha256);
 }
 
-std::string MovieRecord(const std::string& path, const CSwfMovie& movie, bool loaded, OutputType type, bool digests)
+std::string MovieRecord(const std::string& path, const std::string& realPath, const CSwfMovie& movie, bool loaded,
+                        OutputType type, bool digests)
 {
     try {
         Json r = Base(path, type, digests && !loaded);
+        if (!realPath.empty())
+            PutName(r, "real_path", realPath);
         const MovieVerdict verdict = JudgeMovie(movie, loaded);
         if (!loaded) {
             r["outcome"] = "failed";
@@ -459,16 +374,18 @@ std::string MovieRecord(const std::string& path, const CSwfMovie& movie, bool lo
         r["sounds"] = std::move(sounds);
         return Text(r);
     } catch (const std::exception& e) {
-        return FailedRecord(path, type, std::string("its record could not be made: ") + e.what());
+        return FailedRecord(path, type, std::string("its record could not be made: ") + e.what(), realPath);
     } catch (...) {
-        return FailedRecord(path, type, "its record could not be made");
+        return FailedRecord(path, type, "its record could not be made", realPath);
     }
 }
 
-std::string FailedRecord(const std::string& path, OutputType type, const std::string& reason)
+std::string FailedRecord(const std::string& path, OutputType type, const std::string& reason, const std::string& realPath)
 {
     try {
         Json r = Base(path, type, true);
+        if (!realPath.empty())
+            PutName(r, "real_path", realPath);
         r["outcome"] = "failed";
         r["reason"] = reason;
         return Text(r);
@@ -477,48 +394,67 @@ std::string FailedRecord(const std::string& path, OutputType type, const std::st
     }
 }
 
-RecordCounts CountsOf(const std::string& record)
+RecordCounts CountsOf(const RecordSummary& r)
 {
     RecordCounts c;
-    const Json r = Parse(record);
-    std::string outcome;
-    std::string type;
-    if (!StringField(r, "outcome", outcome))
+    if (!r.parsed)
         return c;
     c.parsed = true;
-    c.failed = outcome != "converted" && outcome != "partial";
+    c.failed = r.outcome != "converted" && r.outcome != "partial";
     // A listing has no outputs: its sounds are whole as a conversion would make them.
-    const bool listing = StringField(r, "output_type", type) && type == "list";
-    const Json* sounds = Field(r, "sounds");
-    if (sounds && sounds->is_array()) {
-        for (const Json& s : *sounds) {
-            const Json* empty = Field(s, "empty");
-            if (empty && empty->is_boolean() && empty->get<bool>())
-                continue;
-            ++c.found;
-            const Json* out = Field(s, "output");
-            const Json* whole = Field(s, "whole");
-            const bool wholeSaid = whole && whole->is_boolean() && whole->get<bool>();
-            // Records made before "whole" count every output as whole.
-            if (listing ? wholeSaid : out && out->is_object() && (!whole || wholeSaid))
-                ++c.extracted;
-        }
+    const bool listing = r.outputType == "list";
+    for (const RecordSummary::Sound& s : r.sounds) {
+        if (s.empty)
+            continue;
+        ++c.found;
+        // Records made before "whole" count every output as whole.
+        if (listing ? s.wholeSaid && s.whole : s.hasOutput && (!s.wholeSaid || s.whole))
+            ++c.extracted;
     }
-    const Json* unlisted = Field(r, "unlisted_sounds");
-    if (unlisted && unlisted->is_number_unsigned() && unlisted->get<uint64_t>() <= UINT32_MAX)
-        c.found += static_cast<long>(unlisted->get<uint64_t>());
-    const Json* lost = Field(r, "lost_sources");
-    if (lost && lost->is_array())
-        c.found += static_cast<long>(lost->size());
-    c.partial = outcome == "partial";
+    c.found += static_cast<long>(r.unlisted + r.lostSources);
+    c.partial = r.outcome == "partial";
     return c;
+}
+
+RecordCounts CountsOf(const std::string& record)
+{
+    RecordSummary summary;
+    if (record.size() > kMaxRecordLine || !SummarizeRecord(record, summary))
+        return RecordCounts{};
+    return CountsOf(summary);
+}
+
+std::string CResolver::Of(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string name = path.substr(folder.size());
+    auto it = m_folders.find(folder);
+    if (it == m_folders.end()) {
+        // Folders of a report are few; a report of millions of folders is
+        // resolved again rather than held.
+        if (m_folders.size() > (1u << 16))
+            m_folders.clear();
+        it = m_folders.emplace(folder, platform::ResolvedFolder(folder)).first;
+    }
+    return it->second + name;
 }
 
 namespace {
 
-bool ReadRecordLines(const std::string& report, std::map<std::string, std::string>& records, std::string& error)
+// Whether a record of a movie replaces the one it had: a failed redo and a
+// listing name no outputs, and never hide a record of outputs still there.
+bool Supersedes(const RecordSummary& newer, const RecordSummary& older)
 {
-    records.clear();
+    return !((newer.outcome == "failed" || newer.outputType == "list") && older.NamesOutputs());
+}
+
+// Feeds each whole line of the report to take; a line too long to be a
+// record is passed over without being kept, and a last line without its end
+// (cut by a killed run or a full disk) is no record.
+template <typename Take>
+bool ReadLines(const std::string& report, Take take, std::string& error)
+{
     platform::RegularReader in;
     if (!in.Open(report)) {
         if (in.Missing())
@@ -531,20 +467,9 @@ bool ReadRecordLines(const std::string& report, std::map<std::string, std::strin
                 " GiB resume reads; give each shard its own report";
         return false;
     }
-    // Line by line, so that a line too long to be a record costs no memory.
     std::vector<char> buffer(1 << 20);
     std::string line;
     bool skipping = false;
-    const auto take = [&] {
-        if (!skipping) {
-            const Json r = Parse(line);
-            std::string path;
-            if (NameOf(r, "path", path) && !path.empty())
-                records[std::move(path)] = std::move(line);
-        }
-        line.clear();
-        skipping = false;
-    };
     for (;;) {
         const ssize_t got = in.Read(buffer.data(), buffer.size());
         if (got < 0) {
@@ -562,26 +487,87 @@ bool ReadRecordLines(const std::string& report, std::map<std::string, std::strin
                 skipping = true;
                 line.clear();
             }
-            if (end)
-                take();
+            if (end) {
+                if (!skipping)
+                    take(line);
+                line.clear();
+                skipping = false;
+            }
             p = end ? end + 1 : stop;
         }
     }
-    // A last line without its end was cut by a killed run: it is no record.
     return true;
 }
 
 }  // namespace
 
-bool ReadRecords(const std::string& report, std::map<std::string, std::string>& records, std::string& error)
+bool CEarlierRecords::Read(const std::string& report, const std::vector<RunMovie>& movies, std::string& error)
 {
+    m_records.assign(movies.size(), RecordSummary{});
+    m_have.assign(movies.size(), false);
+    m_byLink.assign(movies.size(), false);
     try {
-        return ReadRecordLines(report, records, error);
+        std::map<std::string, size_t> byKey;
+        std::set<uint64_t> sizes;
+        for (size_t i = 0; i < movies.size(); ++i) {
+            byKey.emplace(movies[i].key, i);
+            if (movies[i].known)
+                sizes.insert(movies[i].size);
+        }
+        // Records of other names: only one of a movie of this run's size
+        // may be one of its hard links, and only those are kept.
+        std::map<std::string, std::pair<RecordSummary, bool>> others;
+        const auto keep = [](RecordSummary& slot, auto& have, RecordSummary&& r) {
+            if (!have || Supersedes(r, slot)) {
+                slot = std::move(r);
+                have = true;
+            }
+        };
+        const auto take = [&](const std::string& line) {
+            RecordSummary r;
+            if (!SummarizeRecord(line, r) || r.path.empty())
+                return;
+            std::string key = r.realPath.empty() ? m_resolve.Of(r.path) : r.realPath;
+            if (const auto it = byKey.find(key); it != byKey.end()) {
+                keep(m_records[it->second], m_have[it->second], std::move(r));
+            } else if (r.hasSize && sizes.count(r.size)) {
+                auto& [slot, have] = others[std::move(key)];
+                keep(slot, have, std::move(r));
+            }
+        };
+        if (!ReadLines(report, take, error))
+            return false;
+        for (size_t i = 0; i < movies.size() && !others.empty(); ++i) {
+            if (m_have[i] || !movies[i].known)
+                continue;
+            for (const auto& [key, kept] : others) {
+                platform::FileId id;
+                if (kept.first.size == movies[i].size && platform::IdOf(key, id) && id == movies[i].id) {
+                    m_records[i] = kept.first;
+                    m_records[i].realPath = key;
+                    m_have[i] = m_byLink[i] = true;
+                    break;
+                }
+            }
+        }
+        return true;
     } catch (const std::exception& e) {
-        records.clear();
+        m_records.clear();
+        m_have.clear();
+        m_byLink.clear();
         error = "can't read the report " + report + " to resume: " + e.what();
         return false;
     }
+}
+
+const RecordSummary* CEarlierRecords::Of(size_t movie) const
+{
+    return movie < m_have.size() && m_have[movie] ? &m_records[movie] : nullptr;
+}
+
+bool CEarlierRecords::ThroughLink(size_t movie) const
+{
+    return movie < m_byLink.size() && m_byLink[movie];
 }
 
 struct CEarlierRecord::Owned {
@@ -624,24 +610,17 @@ struct CEarlierRecord::Folders {
     }
 };
 
-CEarlierRecord::CEarlierRecord(const std::string& record, const std::string& moviePath, OutputType wanted)
+CEarlierRecord::CEarlierRecord(const RecordSummary& r, const std::string& moviePath, OutputType wanted)
 {
     try {
-        const Json r = Parse(record);
-        const Json* sounds = Field(r, "sounds");
-        std::string outcome;
-        std::string type;
-        std::string sha;
-        uint64_t size = 0;
-        bool holds = StringField(r, "outcome", outcome) && outcome == "converted" &&
-                     StringField(r, "output_type", type) && type == TypeName(wanted) &&
-                     StringField(r, "sha256", sha) && CountField(r, "size", size) && sounds && sounds->is_array();
+        bool holds = r.outcome == "converted" && r.outputType == TypeName(wanted) && !r.sha256.empty() && r.hasSize &&
+                     r.soundsArray;
         if (holds) {
             uint64_t movieSize = 0;
             std::string movieSha;
-            holds = FileDigest(moviePath, movieSize, movieSha) && movieSize == size && movieSha == sha;
+            holds = FileDigest(moviePath, movieSize, movieSha) && movieSize == r.size && movieSha == r.sha256;
         }
-        if (!sounds || !sounds->is_array()) {
+        if (!r.soundsArray) {
             m_holds = false;
             return;
         }
@@ -655,20 +634,18 @@ CEarlierRecord::CEarlierRecord(const std::string& record, const std::string& mov
         const bool haveMovieId = platform::IdOf(moviePath, movieId);
         std::set<std::pair<size_t, std::string>> seen;
         std::set<std::pair<dev_t, ino_t>> seenIds;
-        for (const Json& s : *sounds) {
-            const Json* out = Field(s, "output");
-            if (!out || !out->is_object()) {
+        for (const RecordSummary::Sound& s : r.sounds) {
+            // An empty sound has no file to have.
+            if (s.empty)
+                continue;
+            if (!s.hasOutput) {
                 holds = false;
                 continue;
             }
-            std::string path;
-            std::string outSha;
-            uint64_t outSize = 0;
-            const bool typed = NameOf(*out, "path", path) && StringField(*out, "sha256", outSha) && IsDigest(outSha) &&
-                               CountField(*out, "size", outSize);
-            const std::string folder = FolderPart(path);
-            const std::string name = path.substr(folder.size());
-            const int index = typed ? folders.IndexOf(folder) : -1;
+            const RecordSummary::Output& out = s.output;
+            const std::string folder = FolderPart(out.path);
+            const std::string name = out.path.substr(folder.size());
+            const int index = out.typed ? folders.IndexOf(folder) : -1;
             // Lexically the movie's own folder or a fallback, a name its
             // naming makes, and never the same name twice.
             if (index < 0 || name.empty() || name == "." || name == ".." ||
@@ -690,10 +667,10 @@ CEarlierRecord::CEarlierRecord(const std::string& record, const std::string& mov
             std::string gotSha;
             const platform::FileId id = file.Id();
             // The recorded size first: a file of another size is not hashed.
-            const bool same = file.Size() == outSize && !(haveMovieId && id == movieId) &&
+            const bool same = file.Size() == out.size && !(haveMovieId && id == movieId) &&
                               seenIds.emplace(id.device, id.inode).second &&
                               Digest([&](char* b, size_t n) -> int64_t { return file.Read(b, n); }, gotSize, gotSha) &&
-                              gotSize == outSize && gotSha == outSha;
+                              gotSize == out.size && gotSha == out.sha256;
             if (!same) {
                 ++m_ignored;
                 holds = false;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "app/record_summary.h"
+#include "platform/owned_files.h"
 #include "swf/swf_types.h"
 
 class CSwfMovie;
@@ -17,14 +19,18 @@ class CSwfMovie;
 // Size and SHA-256 (lower-case hex) of a file; false when it can't be read.
 bool FileDigest(const std::string& path, uint64_t& size, std::string& sha256);
 
-// The record of a movie the job ran on: loaded tells whether it loaded.
-// Without digests, sizes and hashes are left out (null): the results line
-// needs only the counts. Never throws: a record that can't be made is a
-// failed record saying why.
-std::string MovieRecord(const std::string& path, const CSwfMovie& movie, bool loaded, OutputType type, bool digests);
+// The record of a movie the job ran on: loaded tells whether it loaded;
+// realPath is the movie's folder resolved and its name, by which later runs
+// know it however it is spelled ("" to leave it out). Without digests,
+// sizes and hashes are left out (null): the results line needs only the
+// counts. Never throws: a record that can't be made is a failed record
+// saying why.
+std::string MovieRecord(const std::string& path, const std::string& realPath, const CSwfMovie& movie, bool loaded,
+                        OutputType type, bool digests);
 // The record of a movie whose worker gave no result (crashed, ran out of
 // time). Never throws; empty only when not even this could be made.
-std::string FailedRecord(const std::string& path, OutputType type, const std::string& reason);
+std::string FailedRecord(const std::string& path, OutputType type, const std::string& reason,
+                         const std::string& realPath = {});
 
 // What the results line needs from a record, counted from its sounds (a
 // sound with an output is extracted), never taken from its fields.
@@ -36,11 +42,49 @@ struct RecordCounts {
     bool partial = false;  // sounds lost, or a movie cut short
 };
 RecordCounts CountsOf(const std::string& record);
+RecordCounts CountsOf(const RecordSummary& record);
 
-// The records of an earlier run by movie path (its bytes), the last one of
-// each. A missing report has none; false with the reason in words when the
-// report can't be read, is no regular file or is larger than resume reads.
-bool ReadRecords(const std::string& report, std::map<std::string, std::string>& records, std::string& error);
+// A movie's path as every spelling of it resolves: its folder with links,
+// "." and ".." resolved, then its name. Folders are resolved once each.
+class CResolver {
+public:
+    std::string Of(const std::string& path);
+
+private:
+    std::map<std::string, std::string> m_folders;
+};
+
+// A movie of this run, as resume knows it.
+struct RunMovie {
+    std::string key;       // its path resolved (CResolver)
+    bool known = false;    // its file could be looked at
+    platform::FileId id;
+    uint64_t size = 0;
+};
+
+// The records of an earlier run of the movies of this run: found by their
+// paths resolved, so another spelling of a path (./a, a//b, a link to its
+// folder) is the same movie, or else by a record of a hard link of the
+// movie. Of a movie's records, the last counts, except that a failed redo
+// or a listing never hides one that names outputs.
+class CEarlierRecords {
+public:
+    // A missing report has none; false with the reason in words when the
+    // report can't be read, is no regular file or is larger than resume
+    // reads.
+    bool Read(const std::string& report, const std::vector<RunMovie>& movies, std::string& error);
+    // The record of the movie-th movie, or null.
+    const RecordSummary* Of(size_t movie) const;
+    // It was found as the record of a hard link of the movie under another name.
+    bool ThroughLink(size_t movie) const;
+    CResolver& Resolver() { return m_resolve; }
+
+private:
+    CResolver m_resolve;
+    std::vector<RecordSummary> m_records;
+    std::vector<uint8_t> m_have;
+    std::vector<uint8_t> m_byLink;
+};
 
 // An earlier record of a movie about to be converted again, checked against
 // the files it names. Only outputs of this movie as the record describes
@@ -50,7 +94,7 @@ bool ReadRecords(const std::string& report, std::map<std::string, std::string>& 
 // alone and counted as ignored.
 class CEarlierRecord {
 public:
-    CEarlierRecord(const std::string& record, const std::string& moviePath, OutputType wanted);
+    CEarlierRecord(const RecordSummary& record, const std::string& moviePath, OutputType wanted);
     ~CEarlierRecord();
     CEarlierRecord(const CEarlierRecord&) = delete;
     CEarlierRecord& operator=(const CEarlierRecord&) = delete;

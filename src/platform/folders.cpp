@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -101,6 +102,44 @@ std::string ProgramPath()
         }
         path.resize(path.size() * 2);
     }
+}
+
+}  // namespace platform
+
+namespace platform {
+
+std::string ResolvedFolder(const std::string& path)
+{
+    const std::string folder = path.empty() ? std::string(".") : path;
+    if (char* real = ::realpath(folder.c_str(), nullptr)) {
+        std::string out(real);
+        std::free(real);
+        if (out.empty() || out.back() != '/')
+            out += '/';
+        return out;
+    }
+    std::string whole;
+    if (folder[0] != '/') {
+        if (char* cwd = ::getcwd(nullptr, 0)) {
+            whole = cwd;
+            std::free(cwd);
+        }
+    }
+    whole += "/" + folder;
+    // Lexically: no "." parts, no doubled slashes.
+    std::string clean = "/";
+    for (size_t at = 0; at < whole.size();) {
+        size_t end = whole.find('/', at);
+        if (end == std::string::npos)
+            end = whole.size();
+        const std::string_view part(whole.data() + at, end - at);
+        if (!part.empty() && part != ".") {
+            clean += part;
+            clean += '/';
+        }
+        at = end + 1;
+    }
+    return clean;
 }
 
 }  // namespace platform

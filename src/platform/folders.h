@@ -13,6 +13,11 @@ bool CreateFolder(const std::string& path);
 // then $HOME/Documents), created if missing unless create is false. Empty
 // when there is no home.
 std::string DocumentsFolder(bool create = true);
+// The folder at path (a movie's folder part, "" for the current one) as
+// every spelling of it resolves: absolute, links, "." and ".." resolved,
+// ending in '/'. A folder that can't be resolved (gone, unreadable) is made
+// absolute as written.
+std::string ResolvedFolder(const std::string& path);
 // The running program's full path, empty when it can't be had.
 std::string ProgramPath();
 
