@@ -75,7 +75,9 @@ MovieListing ListMovie(const std::string& path, const std::string& realPath, con
         std::string name = f.exportName.empty() ? "-" : printable(f.exportName);
         if (f.empty)
             name += " (empty)";
-        else if (f.loss != SoundLoss::None && f.loss != SoundLoss::Cut)
+        else if (f.loss == SoundLoss::Cut || f.loss == SoundLoss::Runaway)
+            name += " (cut)";
+        else if (f.loss != SoundLoss::None)
             name += " (lost)";
         listing.text += Line("  %5s  %-6s  %5s  %6s  %-11s  %-10s  %5u  %2u  %4u  %10llu  %9.3f  ",
                              f.number ? std::to_string(f.number).c_str() : "-",

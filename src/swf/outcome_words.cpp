@@ -31,6 +31,9 @@ std::string SoundLossWords(const CSoundFinding& f)
                " sounds, the most one movie may make files of";
     case SoundLoss::TooLarge: return "lost: the movie's outputs would pass 64 GiB, the most one movie may write";
     case SoundLoss::NotConverted: return "lost: its file could not be converted to the chosen type";
+    case SoundLoss::Runaway:
+        return "cut: its data decode to more than " + std::to_string(kMaxDecodedPerCodedByte) +
+               " bytes of sound a byte, far more than any real sound; the movie is damaged or made to fill the disk";
     case SoundLoss::None: break;
     }
     return {};

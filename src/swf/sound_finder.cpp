@@ -393,18 +393,20 @@ bool CSoundFinder::WriteCodedSound(const DefinedSound& s, CSoundFinding& finding
     uint64_t dataBytes = 0;
     bool failed = false;
     const auto sink = [&](const int16_t* samples, size_t count) {
+        const size_t allowed = WithinDecodeBound(count, finding);
         if (!file.IsPending() && !m_movie.OpenWaveOutput(file, coded.channels == 2, 16, coded.rate, finding))
             failed = true;
-        failed = failed || !AppendWaveSamples(file.Out(), dataBytes, samples, count, coded.channels, e.cut);
-        return !failed && !e.cut;
+        failed = failed || !AppendWaveSamples(file.Out(), dataBytes, samples, allowed, coded.channels, e.cut);
+        return !failed && !e.cut && allowed == count;
     };
+    m_codedIn += s.data.size;
     // Damage the decoder skips costs what it held; the rest is written.
     decoder.Decode(s.data.Data(), s.data.size, sink);
     decoder.Flush(sink);
     e.sampleCount = static_cast<uint32_t>(dataBytes / (2u * e.channels));
     finding.decodedSamples = e.sampleCount;
     finding.damagedBytes = decoder.LostBytes();
-    if (!failed && !file.IsPending())
+    if (!failed && !file.IsPending() && finding.loss == SoundLoss::None)
         finding.loss = SoundLoss::NothingDecoded;
     if (failed || !file.IsPending() || !PatchWaveLengths(file.Out()))
         return false;
@@ -545,6 +547,7 @@ void CSoundFinder::OnStreamBlock(const TagPlace&, const TagBytes& block)
     default: {
         s.finding.declaredSamples += s.samplesPerBlock;
         s.sampleBytes += block.size;
+        m_codedIn += block.size;
         if (!writing || !s.decoder)
             break;
         // Damaged data the decoder skips costs what it held, not the stream.
@@ -559,11 +562,25 @@ bool CSoundFinder::AppendStreamSamples(Stream& s, const int16_t* samples, size_t
 {
     if (s.failed || s.pending.cut)
         return false;
-    if (!AppendWaveSamples(s.output.Out(), s.dataBytes, samples, count, s.pending.channels, s.pending.cut))
+    const size_t allowed = WithinDecodeBound(count, s.finding);
+    if (!AppendWaveSamples(s.output.Out(), s.dataBytes, samples, allowed, s.pending.channels, s.pending.cut))
         s.failed = true;
+    s.pending.cut = s.pending.cut || allowed < count;
     s.pending.sampleCount = static_cast<uint32_t>(s.dataBytes / (2u * s.pending.channels));
     s.finding.decodedSamples = s.pending.sampleCount;
     return !s.failed && !s.pending.cut;
+}
+
+size_t CSoundFinder::WithinDecodeBound(size_t count, CSoundFinding& finding)
+{
+    const uint64_t bound = kDecodedAllowance + kMaxDecodedPerCodedByte * m_codedIn;
+    const uint64_t room = bound > m_codedOut ? (bound - m_codedOut) / 2 : 0;
+    // Whole sample frames of a stereo sound: an even count.
+    const size_t allowed = count <= room ? count : static_cast<size_t>(room & ~uint64_t{1});
+    m_codedOut += uint64_t{allowed} * 2;
+    if (allowed < count)
+        finding.loss = SoundLoss::Runaway;
+    return allowed;
 }
 
 void CSoundFinder::FinishStream(Stream& s)

@@ -53,6 +53,10 @@ private:
     // Appends decoded samples of a coded stream to its file; false once it
     // can take no more.
     bool AppendStreamSamples(Stream& s, const int16_t* samples, size_t count);
+    // How many of count decoded samples the movie's coded sounds may still
+    // take: none past the bound on what their data may decode to, which
+    // then marks finding cut.
+    size_t WithinDecodeBound(size_t count, CSoundFinding& finding);
     // Names the findings from names.first on that belong to the movie just
     // walked (not to movies embedded in it) after its ExportAssets and
     // SymbolClass.
@@ -64,6 +68,8 @@ private:
     std::vector<MovieNames> m_names;  // of the movies open, innermost last
     std::vector<uint8_t> m_blockBuffer;  // decoded ADPCM stream block, reused
     uint64_t m_started = 0;  // sounds started so far: each one's place in that order
+    uint64_t m_codedIn = 0;  // bytes of coded sound data given to decoders
+    uint64_t m_codedOut = 0; // bytes of samples they gave back
     // A listing for a type MP3 sounds are decoded to keeps where their data
     // stand, to decode them.
     bool m_keepMp3Data = false;

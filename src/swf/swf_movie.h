@@ -29,6 +29,12 @@ constexpr size_t kMaxSoundsPerMovie = 65536;
 // Most bytes one movie's outputs may take together (64 GiB): far beyond
 // what any real movie's sounds decode to.
 constexpr uint64_t kMaxOutputBytesPerMovie = uint64_t{64} << 30;
+// Most bytes of samples the coded sounds (Nellymoser, Speex, G.711) of one
+// movie may decode to per byte of their data, beyond a first allowance. Real
+// data stay below about 110 (Speex at its lowest rate); data of silence
+// frames alone decode to 1,024, and zeros are such data.
+constexpr uint64_t kMaxDecodedPerCodedByte = 128;
+constexpr uint64_t kDecodedAllowance = uint64_t{1} << 20;
 
 // One movie converted: read, its sounds found and written, each file brought
 // to the type asked for and named. The walk of its tags is the tag

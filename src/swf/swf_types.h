@@ -60,6 +60,7 @@ enum class SoundLoss : uint8_t {
     TooMany,         // past the most sounds one movie may make files of
     TooLarge,        // past the most bytes one movie's outputs may take
     NotConverted,    // its file could not be brought to the chosen type
+    Runaway,         // cut where its data decoded to far more than data of their size can hold
 };
 
 // One sound a movie holds, as its tags describe it, and what became of it.

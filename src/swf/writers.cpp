@@ -149,7 +149,7 @@ bool CSwfMovie::KeepOutput(platform::PendingFile& file, CSoundElement record, CS
     }
     m_outputBytes += file.FinishedSize();
     finding.record = static_cast<int>(m_sounds.size());
-    if (record.cut)
+    if (record.cut && finding.loss == SoundLoss::None)
         finding.loss = SoundLoss::Cut;
     record.path = file.TempPath();
     m_sounds.push_back(std::move(record));

@@ -66,6 +66,7 @@ TEST(Resume, HostileRecordsTouchNothingButTheMoviesOwnOutputs)
         EXPECT_EQ(RunProgram(dir, "o.swf").status, 0);
         std::filesystem::create_directory(dir / "sub");
         WriteFileBytes(dir / "sub/m.mp3", "a file in another folder");
+        WriteFileBytes(dir / "m_notes.txt", "the user's notes");
         EXPECT_EQ(::symlink((outside / "m.mp3").c_str(), (dir / "m_007.mp3").c_str()), 0);
     };
     const struct {
@@ -89,6 +90,13 @@ TEST(Resume, HostileRecordsTouchNothingButTheMoviesOwnOutputs)
         {"missing keys", [&](const TempDir&) { return std::string("{\"path\":\"m.swf\"}\n{\"sounds\":[{}]}"); }, false},
         {"not UTF-8", [&](const TempDir& d) { return RedoRecord(Sha(d / "m.swf"), Output("m\xff.mp3", outside / "m.mp3")); }, false},
         {"bad base64", [&](const TempDir& d) { return RedoRecord(Sha(d / "m.swf"), "{\"path_bytes\":\"%%%\",\"path\":\"o.mp3\"}"); }, true},
+        // Read up to the NUL, the name would be the user's notes.
+        {"a NUL in base64", [&](const TempDir& d) {
+             std::string out = Output("x", d / "m_notes.txt");
+             out.insert(1, "\"path_bytes\":\"" + Base64(std::string("m_notes.txt\0.mp3", 16)) + "\",");
+             return RedoRecord(Sha(d / "m.swf"), out); }, true},
+        {"a NUL escaped", [&](const TempDir& d) {
+             return RedoRecord(Sha(d / "m.swf"), Output("m_notes.txt\\u0000.mp3", d / "m_notes.txt")); }, true},
         {"deep nesting", [&](const TempDir&) { return "{\"path\":\"m.swf\",\"sounds\":" + std::string(10 << 20, '['); }, false},
     };
     for (const auto& c : cases) {
