@@ -18,6 +18,7 @@
 #include "app/workers.h"
 #include "platform/owned_files.h"
 #include "platform/process.h"
+#include "swf/output_place.h"
 #include "swf/swf_movie.h"
 #include "util/paths.h"
 
@@ -201,7 +202,8 @@ private:
 }  // namespace
 
 // Why the key is enough: a movie's outputs are BASE.ext or BASE_<tail>.ext,
-// BASE its file name without extension, in its folder or the fallback one.
+// BASE its output base (its file name without extension, or a cut form of
+// it), in its folder or the fallback one.
 // With numbers <tail> is three or more digits, so two movies' names meet
 // only when one base is the other followed by "_NNN" groups, which the key
 // strips. With export names <tail> is anything: BASE1[_x] can equal
@@ -213,10 +215,9 @@ private:
 // meet such a base shares them. A coarser key only chains more.
 std::string OrderKey(const std::string& path, bool exportNames)
 {
-    constexpr size_t kWholeBase = 120;
     constexpr size_t kKeyBytes = 108;
-    std::string name(FileNamePart(WithoutExtension(path)));
-    if (name.size() > kWholeBase)
+    std::string name = OutputBaseOf(path);
+    if (name.size() > kKeyBytes)
         name.resize(kKeyBytes);
     for (char& c : name)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
