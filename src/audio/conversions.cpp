@@ -1,5 +1,6 @@
 #include "audio/conversions.h"
 
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <limits>
@@ -131,19 +132,26 @@ bool ConvertWavToMp3(platform::File in, platform::PendingFile& out, uint32_t* fr
     return true;
 }
 
+bool NextMp3Frame(CMp3Decoder& decoder, int16_t* left, int16_t* right, size_t& count, bool& end)
+{
+    count = 0;
+    if (!decoder.Decode(left, right, count, end))
+        return false;
+    // A mono frame later in a stereo stream fills only the left plane.
+    if (decoder.Channels() == 2 && decoder.FrameChannels() == 1)
+        std::copy(left, left + count, right);
+    return true;
+}
+
 bool DecodeMp3Frames(CMp3Decoder& decoder, const Mp3FrameSink& sink)
 {
-    const bool stereo = decoder.Channels() == 2;
     std::array<int16_t, kMp3MaxFrameSamples> left{};
     std::array<int16_t, kMp3MaxFrameSamples> right{};
     bool end = false;
     while (!end) {
         size_t count = 0;
-        if (!decoder.Decode(left.data(), right.data(), count, end))
+        if (!NextMp3Frame(decoder, left.data(), right.data(), count, end))
             return false;
-        // A mono frame later in a stereo stream fills only the left plane.
-        if (stereo && decoder.FrameChannels() == 1)
-            right = left;
         if (count > 0 && !sink(left.data(), right.data(), count))
             return false;
     }

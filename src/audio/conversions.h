@@ -39,6 +39,9 @@ bool ConvertMp3ToWav(platform::File in, platform::PendingFile& out, uint64_t* fr
 // refuses.
 using Mp3FrameSink = std::function<bool(const int16_t* left, const int16_t* right, size_t count)>;
 bool DecodeMp3Frames(CMp3Decoder& decoder, const Mp3FrameSink& sink);
+// One frame of it: count samples in left and right (kMp3MaxFrameSamples
+// each), end set after the last. False on a decoder error.
+bool NextMp3Frame(CMp3Decoder& decoder, int16_t* left, int16_t* right, size_t& count, bool& end);
 
 // What MP3 data decode to, as ConvertMp3ToWav would write them, without
 // writing: false where the conversion would fail.

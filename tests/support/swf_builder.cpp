@@ -247,3 +247,45 @@ std::string BinaryData(uint16_t id, const std::string& data)
 {
     return U16(id) + U32(0) + data;
 }
+
+std::string SoundInfo(const SoundInfoSpec& info)
+{
+    const bool envelope = info.hasEnvelope || !info.envelope.empty();
+    const uint8_t flags = static_cast<uint8_t>((info.syncStop ? 0x20 : 0) | (info.syncNoMultiple ? 0x10 : 0) |
+                                               (envelope ? 0x08 : 0) | (info.loops >= 0 ? 0x04 : 0) |
+                                               (info.out >= 0 ? 0x02 : 0) | (info.in >= 0 ? 0x01 : 0));
+    std::string out(1, static_cast<char>(flags));
+    if (info.in >= 0)
+        out += U32(static_cast<uint32_t>(info.in));
+    if (info.out >= 0)
+        out += U32(static_cast<uint32_t>(info.out));
+    if (info.loops >= 0)
+        out += U16(static_cast<uint16_t>(info.loops));
+    if (envelope) {
+        out += static_cast<char>(info.envelope.size());
+        for (const auto& e : info.envelope)
+            out += U32(e[0]) + U16(static_cast<uint16_t>(e[1])) + U16(static_cast<uint16_t>(e[2]));
+    }
+    return out;
+}
+
+std::string StartSound(uint16_t soundId, const SoundInfoSpec& info)
+{
+    return U16(soundId) + SoundInfo(info);
+}
+
+std::string PlaceObject2(uint16_t depth, uint16_t character)
+{
+    // HasCharacter, not a move: a new instance.
+    return std::string(1, '\x02') + U16(depth) + U16(character);
+}
+
+std::string RemoveObject2(uint16_t depth)
+{
+    return U16(depth);
+}
+
+std::string StopAction()
+{
+    return std::string("\x07\x00", 2);
+}

@@ -1,6 +1,7 @@
 // Builds SWF movies in memory for tests: header, any tag, sprites, sounds.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -62,8 +63,17 @@ private:
 // Tag codes and sound tag bodies.
 enum : uint16_t {
     kTagEnd = 0,
+    kTagShowFrame = 1,
+    kTagRemoveObject = 5,
+    kTagDoAction = 12,
     kTagDefineSound = 14,
     kTagStartSound = 15,
+    kTagDefineButtonSound = 17,
+    kTagPlaceObject2 = 26,
+    kTagRemoveObject2 = 28,
+    kTagSymbolClass = 76,
+    kTagDoAbc = 82,
+    kTagStartSound2 = 89,
     kTagSoundStreamHead = 18,
     kTagSoundStreamBlock = 19,
     kTagDefineSprite = 39,
@@ -83,6 +93,26 @@ std::string DefineSound(uint16_t id, int format, int rateIndex, bool is16, bool 
 std::string StreamHead(int format, int rateIndex, bool is16, bool stereo, uint16_t samplesPerBlock);
 // An MP3 stream block: sample count, seek samples, frames.
 std::string Mp3StreamBlock(uint16_t sampleCount, const std::string& frames);
+
+// A SOUNDINFO: sync flags, in and out points and loops where given (a value
+// below 0 leaves the field out), and the envelope's points (position, left,
+// right).
+struct SoundInfoSpec {
+    bool syncStop = false;
+    bool syncNoMultiple = false;
+    int64_t in = -1;
+    int64_t out = -1;
+    int loops = -1;
+    std::vector<std::array<uint32_t, 3>> envelope = {};
+    bool hasEnvelope = false;
+};
+std::string SoundInfo(const SoundInfoSpec& info = {});
+// A StartSound body, and a PlaceObject2 or RemoveObject2 body.
+std::string StartSound(uint16_t soundId, const SoundInfoSpec& info = {});
+std::string PlaceObject2(uint16_t depth, uint16_t character);
+std::string RemoveObject2(uint16_t depth);
+// A DoAction of ActionStop alone.
+std::string StopAction();
 
 // Test-only SWF ADPCM encoder: the exact inverse of the decoder's arithmetic,
 // so decoding its output gives back what the encoder's own model predicted.
