@@ -248,7 +248,7 @@ std::string BinaryData(uint16_t id, const std::string& data)
     return U16(id) + U32(0) + data;
 }
 
-std::string SoundInfo(const SoundInfoSpec& info)
+std::string SoundInfoBytes(const SoundInfoSpec& info)
 {
     const bool envelope = info.hasEnvelope || !info.envelope.empty();
     const uint8_t flags = static_cast<uint8_t>((info.syncStop ? 0x20 : 0) | (info.syncNoMultiple ? 0x10 : 0) |
@@ -271,7 +271,7 @@ std::string SoundInfo(const SoundInfoSpec& info)
 
 std::string StartSound(uint16_t soundId, const SoundInfoSpec& info)
 {
-    return U16(soundId) + SoundInfo(info);
+    return U16(soundId) + SoundInfoBytes(info);
 }
 
 std::string PlaceObject2(uint16_t depth, uint16_t character)

@@ -106,7 +106,7 @@ struct SoundInfoSpec {
     std::vector<std::array<uint32_t, 3>> envelope = {};
     bool hasEnvelope = false;
 };
-std::string SoundInfo(const SoundInfoSpec& info = {});
+std::string SoundInfoBytes(const SoundInfoSpec& info = {});
 // A StartSound body, and a PlaceObject2 or RemoveObject2 body.
 std::string StartSound(uint16_t soundId, const SoundInfoSpec& info = {});
 std::string PlaceObject2(uint16_t depth, uint16_t character);

@@ -355,9 +355,9 @@ TEST(Soundtrack, WhatItCanOnlyList)
     b.Tag(kTagDefineSound, Pcm16(1, {1})).Tag(kTagDefineSound, Pcm16(2, {2})).Tag(kTagDefineSound, Pcm16(3, {3}));
     b.Tag(kTagExportAssets, U16(1) + U16(3) + "click" + '\0');
     b.Tag(kTagSymbolClass, U16(1) + U16(1) + "Tick" + '\0');
-    b.Tag(kTagDefineButtonSound, U16(9) + U16(0) + U16(3) + SoundInfo() + U16(0) + U16(0));
+    b.Tag(kTagDefineButtonSound, U16(9) + U16(0) + U16(3) + SoundInfoBytes() + U16(0) + U16(0));
     b.Sprite(7, unplaced, 1).Tag(kTagDoAbc, "abc");
-    b.Tag(kTagStartSound2, std::string("Tick") + '\0' + SoundInfo()).Tag(kTagShowFrame, "").End();
+    b.Tag(kTagStartSound2, std::string("Tick") + '\0' + SoundInfoBytes()).Tag(kTagShowFrame, "").End();
     const Heard h = Render(b);
     EXPECT_EQ(Head(h.left, 2), (std::vector<int16_t>{1, 0})) << "started through its class";
     EXPECT_TRUE(h.summary.scripts);
