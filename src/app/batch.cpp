@@ -19,6 +19,7 @@
 #include "platform/owned_files.h"
 #include "platform/process.h"
 #include "swf/output_place.h"
+#include "swf/soundtrack.h"
 #include "swf/swf_movie.h"
 #include "util/paths.h"
 
@@ -87,8 +88,15 @@ std::string Printable(std::string_view name)
 
 std::string ResultLine(const std::string& path, const RecordCounts& counts, bool list)
 {
-    char text[64];
-    if (counts.parsed && !counts.failed)
+    char text[96];
+    if (counts.parsed && !counts.failed && counts.soundtrack) {
+        if (!counts.none.empty())
+            return Printable(FileNamePart(path)) + ": " + counts.none + "\n";
+        if (!counts.lost.empty())
+            return Printable(FileNamePart(path)) + ": Soundtrack lost: " + counts.lost + "\n";
+        std::snprintf(text, sizeof text, ": Soundtrack%s, %.3f s\n", counts.extracted < counts.found ? " cut short" : "",
+                      counts.seconds);
+    } else if (counts.parsed && !counts.failed)
         std::snprintf(text, sizeof text, ": %ld/%ld %s\n", counts.extracted, counts.found,
                       list ? "Extractable" : "Extracted");
     else
@@ -349,7 +357,7 @@ bool ReadList(const std::string& list, OutputType type, bool nul, CMovieTaker& t
 // Options that take a value, as --name=VALUE or --name VALUE.
 bool TakesValue(std::string_view name)
 {
-    for (const char* option : {"--jobs", "--timeout", "--report", "--names", "--shard", "--files-from"}) {
+    for (const char* option : {"--jobs", "--timeout", "--report", "--names", "--shard", "--files-from", "--soundtrack-tail"}) {
         if (name == option)
             return true;
     }
@@ -401,6 +409,7 @@ bool ParseArguments(const std::vector<std::string>& args, BatchOptions& options,
                                    : name == "--list"  ? &options.list
                                    : name == "--quiet" ? &options.quiet
                                    : name == "--null"  ? &nul
+                                   : name == "--soundtrack" ? &options.soundtrack
                                                        : nullptr;
                 if (flag && equals == std::string::npos) {
                     *flag = true;
@@ -440,6 +449,16 @@ bool ParseArguments(const std::vector<std::string>& args, BatchOptions& options,
                 options.timeout = seconds;
             } else if (name == "--report") {
                 options.report = value;
+            } else if (name == "--soundtrack-tail") {
+                // Counted from zero: 0 cuts the soundtrack where its timeline ends.
+                char* end = nullptr;
+                const unsigned long seconds = std::strtoul(value.c_str(), &end, 10);
+                if (value.empty() || !std::isdigit(static_cast<unsigned char>(value[0])) || *end != '\0' ||
+                    seconds > 3600) {
+                    error = "--soundtrack-tail takes a whole number of seconds from 0 to 3600";
+                    return false;
+                }
+                options.tailSeconds = static_cast<uint32_t>(seconds);
             } else if (name == "--names") {
                 if (value != "export" && value != "number") {
                     error = "--names takes export or number";
@@ -526,7 +545,7 @@ BatchOutcome RunBatch(const BatchOptions& options)
     }
 
     // Everything that can stop the run is checked before any movie is touched.
-    if (options.resume && !earlier.Read(options.report, known, outcome.error))
+    if (options.resume && !earlier.Read(options.report, known, options.soundtrack, outcome.error))
         return outcome;
     platform::AppendFile report;
     if (!options.report.empty()) {
@@ -587,6 +606,14 @@ BatchOutcome RunBatch(const BatchOptions& options)
         const BatchMovie& movie = movies[task];
         if (const char* abortOn = std::getenv("ORVELLIN_TEST_ABORT_ON"); abortOn && FileNamePart(movie.path) == abortOn)
             std::abort();
+        if (options.list && options.soundtrack) {
+            CSoundtrack track;
+            track.SetWantDigest(digests);
+            const bool loaded = track.Plan(movie.path, options.tailSeconds);
+            const MovieListing listing =
+                ListSoundtrack(movie.path, known[task].key, track, loaded, movie.type, digests, Printable);
+            return "N0\n" + listing.record + "\n" + listing.text;
+        }
         if (options.list) {
             // The record, then the text to print.
             CSwfMovie swf;
@@ -613,6 +640,21 @@ BatchOutcome RunBatch(const BatchOptions& options)
             // and only for a conversion at least as good: a movie unreadable
             // or damaged since keeps what it had.
             bool replaced = false;
+            const std::string left = [&] { return std::to_string(before ? before->Ignored() : 0) + "\n"; }();
+            if (options.soundtrack) {
+                CSoundtrack track;
+                track.SetWantDigest(digests);
+                const bool loaded = track.Render(movie.path, movie.type, options.tailSeconds, [&](const CSoundtrack&) {
+                    if (before && before->OwnedOutputs() > 0) {
+                        before->RemoveOutputs();
+                        replaced = true;
+                    }
+                    return true;
+                });
+                if (before && before->OwnedOutputs() > 0 && !replaced)
+                    return "O" + left;
+                return "N" + left + SoundtrackRecord(movie.path, known[task].key, track, loaded, movie.type, digests);
+            }
             const auto gate = [&](const CSwfMovie& swf) {
                 if (!before || before->OwnedOutputs() == 0)
                     return true;
@@ -628,7 +670,6 @@ BatchOutcome RunBatch(const BatchOptions& options)
             // its outputs there still: a redo takes the identical ones back.
             swf.SetTakeIdenticalOutputs(options.resume);
             const bool loaded = swf.Run(movie.path, movie.type, options.exportNames, gate);
-            const std::string left = std::to_string(before ? before->Ignored() : 0) + "\n";
             if (before && before->OwnedOutputs() > 0 && !replaced)
                 return "O" + left;
             return "N" + left + MovieRecord(movie.path, known[task].key, swf, loaded, movie.type, digests);

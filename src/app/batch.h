@@ -31,6 +31,8 @@ struct BatchOptions {
     bool exportNames = false; // name sounds by their export names
     bool showResults = false; // /m
     bool list = false;        // --list: print each movie's sounds, write no file
+    bool soundtrack = false;  // --soundtrack: each movie's timelines mixed into one file
+    uint32_t tailSeconds = 10;  // how long started sounds ring on past a soundtrack's timeline
     // The movies of the shard (all without one), in argument order, each
     // with the type in force there.
     std::vector<BatchMovie> movies;

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "app/report.h"
+#include "swf/movie_body.h"
+#include "swf/soundtrack.h"
 #include "swf/swf_movie.h"
 
 namespace {
@@ -87,5 +89,50 @@ MovieListing ListMovie(const std::string& path, const std::string& realPath, con
                              rate ? static_cast<double>(samples) / rate : 0.0) +
                         name + "\n";
     }
+    return listing;
+}
+
+MovieListing ListSoundtrack(const std::string& path, const std::string& realPath, const CSoundtrack& track, bool loaded,
+                            OutputType type, bool digests, const std::function<std::string(std::string_view)>& printable)
+{
+    MovieListing listing;
+    Json r = Json::parse(SoundtrackRecord(path, realPath, track, loaded, type, digests));
+    r["list_type"] = r["output_type"];
+    r["output_type"] = "list";
+    if (r.contains("soundtrack"))
+        r["soundtrack"].erase("output");
+    listing.record = r.dump();
+
+    listing.text = printable(path) + "\n";
+    if (!loaded) {
+        listing.text += "  " + r.value("reason", std::string()) + "\n";
+        return listing;
+    }
+    const SoundtrackSummary& t = track.Summary();
+    const double rate = track.Body().FrameRate88() / 256.0;
+    if (!t.none.empty()) {
+        listing.text += "  " + t.none + "\n";
+    } else {
+        listing.text += Line("  soundtrack: %.3f s (%llu samples at 44100 Hz), %u frames at %g frames a second\n",
+                             static_cast<double>(t.samples) / 44100.0, static_cast<unsigned long long>(t.samples), t.frames,
+                             rate);
+        listing.text += Line("  heard: %u sounds started, %u stream runs; refused %u, not started again %u, stopped %u; "
+                             "%llu samples clipped\n",
+                             t.instances, t.streams, t.refused, t.notMultiple, t.stopped,
+                             static_cast<unsigned long long>(t.clipped));
+        if (t.cut)
+            listing.text += "  cut at 4 GiB, the most a WAV file can describe\n";
+    }
+    for (const SoundtrackSummary::Button& b : t.buttonSounds)
+        listing.text += Line("  not heard: button %u plays sound %u (%s)\n", b.button, b.sound,
+                             b.slot == 0 ? "idle from over" : b.slot == 1 ? "over from idle" : b.slot == 2 ? "down from over" : "over from down");
+    for (const SoundtrackSummary::Unstarted& u : t.unstarted)
+        listing.text += Line("  not heard: sound %u no timeline starts", u.id) + (u.name.empty() ? "" : " (" + printable(u.name) + ")") + "\n";
+    for (const uint16_t sprite : t.unplacedSprites)
+        listing.text += Line("  not heard: sprite %u, which holds sound, is never placed\n", sprite);
+    if (t.scripts)
+        listing.text += "  scripts present: the movie may sound different when played\n";
+    for (const std::string& w : t.warnings)
+        listing.text += "  warning: " + w + "\n";
     return listing;
 }

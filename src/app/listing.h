@@ -9,6 +9,7 @@
 #include "swf/swf_types.h"
 
 class CSwfMovie;
+class CSoundtrack;
 
 struct MovieListing {
     std::string record;  // the report's record, output_type "list", no outputs
@@ -19,3 +20,8 @@ struct MovieListing {
 // it returned. printable shows a name (the movie's, an export name) safely.
 MovieListing ListMovie(const std::string& path, const std::string& realPath, const CSwfMovie& movie, bool loaded,
                        OutputType type, bool digests, const std::function<std::string(std::string_view)>& printable);
+
+// What --list --soundtrack shows of a movie Plan was called on: the
+// soundtrack it would make, what it would hear, and what it can only list.
+MovieListing ListSoundtrack(const std::string& path, const std::string& realPath, const CSoundtrack& track, bool loaded,
+                            OutputType type, bool digests, const std::function<std::string(std::string_view)>& printable);

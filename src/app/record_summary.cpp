@@ -20,8 +20,10 @@ struct Value {
     bool isString = false;
     bool isCount = false;
     bool isBool = false;
+    bool isNumber = false;  // a count or a fraction
     std::string text;
     uint64_t count = 0;
+    double number = 0;
     bool flag = false;
 };
 
@@ -50,11 +52,18 @@ public:
     bool number_unsigned(number_unsigned_t v) override
     {
         Value x;
-        x.isCount = true;
+        x.isCount = x.isNumber = true;
         x.count = v;
+        x.number = static_cast<double>(v);
         return Scalar(x);
     }
-    bool number_float(number_float_t, const string_t&) override { return Scalar(Value{}); }
+    bool number_float(number_float_t v, const string_t&) override
+    {
+        Value x;
+        x.isNumber = true;
+        x.number = v;
+        return Scalar(x);
+    }
     bool string(string_t& v) override
     {
         Value x;
@@ -108,6 +117,16 @@ private:
             return false;
         if (depth == 3 && In(0, "sounds") && In(2, "output") && object)
             m_s.sounds.back().hasOutput = true;
+        // A soundtrack's record: its one file is its one sound.
+        if (depth == 1 && In(0, "soundtrack") && object)
+            m_s.soundtrack = true;
+        if (depth == 2 && m_s.soundtrack && In(0, "soundtrack") && In(1, "output") && object) {
+            if (!AddSound())
+                return false;
+            m_s.sounds.back().hasOutput = true;
+            m_s.sounds.back().wholeSaid = true;
+            m_s.sounds.back().whole = true;
+        }
         m_keys.emplace_back();
         return true;
     }
@@ -130,7 +149,9 @@ private:
         const size_t depth = m_keys.size();
         if (depth == 1 && In(0, "lost_sources"))
             m_inLost = false;
-        if (depth == 3 && In(0, "sounds") && In(2, "output") && !m_s.sounds.empty()) {
+        if (((depth == 3 && In(0, "sounds") && In(2, "output")) ||
+             (depth == 2 && m_s.soundtrack && In(0, "soundtrack") && In(1, "output"))) &&
+            !m_s.sounds.empty()) {
             RecordSummary::Output& o = m_s.sounds.back().output;
             o.typed = NameBytes(m_output.text, m_output.haveText, m_output.bytes, m_output.haveBytes, o.path) &&
                       m_output.shaString && m_output.sizeCount;
@@ -158,23 +179,39 @@ private:
                 s.whole = v.flag;
             }
         } else if (depth == 4 && In(0, "sounds") && In(2, "output") && !m_s.sounds.empty()) {
-            RecordSummary::Output& o = m_s.sounds.back().output;
-            const std::string& k = m_keys[3];
-            if (k == "path") {
-                m_output.haveText = v.isString;
-                m_output.text = v.text;
-            } else if (k == "path_bytes") {
-                m_output.haveBytes = true;
-                m_output.bytes = v.isString ? v.text : "!";
-            } else if (k == "size") {
-                m_output.sizeCount = v.isCount;
-                o.size = v.count;
-            } else if (k == "sha256") {
-                m_output.shaString = v.isString && IsDigest(v.text);
-                o.sha256 = m_output.shaString ? v.text : std::string();
-            }
+            OutputField(m_keys[3], v);
+        } else if (depth == 2 && In(0, "soundtrack") && m_s.soundtrack) {
+            const std::string& k = m_keys[1];
+            if (k == "none")
+                m_s.none = v.isString ? v.text : std::string();
+            else if (k == "lost")
+                m_s.lost = v.isString ? v.text : std::string();
+            else if (k == "cut")
+                m_s.cut = v.isBool && v.flag;
+            else if (k == "duration")
+                m_s.seconds = v.isNumber ? v.number : 0;
+        } else if (depth == 3 && In(0, "soundtrack") && In(1, "output") && !m_s.sounds.empty()) {
+            OutputField(m_keys[2], v);
         }
         return true;
+    }
+
+    void OutputField(const std::string& k, const Value& v)
+    {
+        RecordSummary::Output& o = m_s.sounds.back().output;
+        if (k == "path") {
+            m_output.haveText = v.isString;
+            m_output.text = v.text;
+        } else if (k == "path_bytes") {
+            m_output.haveBytes = true;
+            m_output.bytes = v.isString ? v.text : "!";
+        } else if (k == "size") {
+            m_output.sizeCount = v.isCount;
+            o.size = v.count;
+        } else if (k == "sha256") {
+            m_output.shaString = v.isString && IsDigest(v.text);
+            o.sha256 = m_output.shaString ? v.text : std::string();
+        }
     }
 
     void Record(const std::string& k, const Value& v)

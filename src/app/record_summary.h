@@ -35,6 +35,12 @@ struct RecordSummary {
     std::vector<Sound> sounds;
     uint64_t unlisted = 0;
     uint64_t lostSources = 0;
+    // A soundtrack's record: its file is its one sound (in sounds).
+    bool soundtrack = false;
+    std::string none;  // why it has none
+    std::string lost;  // why its file was lost
+    bool cut = false;
+    double seconds = 0;
 
     // It names at least one output file: a conversion's record.
     bool NamesOutputs() const;

@@ -12,7 +12,9 @@
 #include "platform/file.h"
 #include "platform/folders.h"
 #include "platform/owned_files.h"
+#include "swf/movie_body.h"
 #include "swf/outcome_words.h"
+#include "swf/soundtrack.h"
 #include "swf/swf_movie.h"
 #include "util/sha256.h"
 
@@ -380,6 +382,86 @@ std::string MovieRecord(const std::string& path, const std::string& realPath, co
     }
 }
 
+std::string SoundtrackRecord(const std::string& path, const std::string& realPath, const CSoundtrack& track,
+                             bool loaded, OutputType type, bool digests)
+{
+    try {
+        Json r = Base(path, type, digests && !loaded);
+        if (!realPath.empty())
+            PutName(r, "real_path", realPath);
+        if (!loaded) {
+            r["outcome"] = "failed";
+            r["reason"] = LoadFailureWords(track.LastLoadFailure());
+            return Text(r);
+        }
+        uint64_t size = 0;
+        std::string sha;
+        if (digests && track.MovieDigest(size, sha)) {
+            r["size"] = size;
+            r["sha256"] = sha;
+        }
+        const CMovieBody& body = track.Body();
+        const SwfHeaderInfo info = body.HeaderInfo();
+        r["signature"] = SignatureName(body.Signature());
+        r["version"] = info.version;
+        r["declared_length"] = body.DeclaredLength();
+        r["body_length"] = body.BodyLength();
+        r["frame_rate"] = body.FrameRate88() / 256.0;
+        r["frame_count"] = info.frameCount;
+        const SoundtrackSummary& t = track.Summary();
+        const CSoundElement* file = track.Output();
+        if (!t.lost.empty()) {
+            r["outcome"] = "partial";
+            r["reason"] = "the soundtrack was lost: " + t.lost;
+        } else if (t.cut) {
+            r["outcome"] = "partial";
+            r["reason"] = "the soundtrack was cut at 4 GiB, the most a WAV file can describe";
+        } else {
+            r["outcome"] = "converted";
+            r["reason"] = "";
+        }
+        Json st;
+        st["output"] = file ? OutputOf(*file, digests) : Json();
+        st["none"] = t.none;
+        st["lost"] = t.lost;
+        st["samples"] = t.samples;
+        st["duration"] = static_cast<double>(t.samples) / 44100.0;
+        st["timeline_samples"] = t.timelineSamples;
+        st["frames"] = t.frames;
+        st["instances"] = t.instances;
+        st["streams"] = t.streams;
+        st["refused"] = t.refused;
+        st["not_multiple"] = t.notMultiple;
+        st["stopped"] = t.stopped;
+        st["clipped"] = t.clipped;
+        st["cut"] = t.cut;
+        st["scripts"] = t.scripts;
+        Json buttons = Json::array();
+        for (const SoundtrackSummary::Button& b : t.buttonSounds)
+            buttons.push_back(Json{{"button", b.button}, {"slot", b.slot}, {"sound", b.sound}});
+        st["button_sounds"] = std::move(buttons);
+        Json unstarted = Json::array();
+        for (const SoundtrackSummary::Unstarted& u : t.unstarted) {
+            Json j;
+            j["id"] = u.id;
+            if (u.name.empty())
+                j["name"] = nullptr;
+            else
+                PutName(j, "name", u.name);
+            unstarted.push_back(std::move(j));
+        }
+        st["unstarted_sounds"] = std::move(unstarted);
+        st["unplaced_sprites"] = t.unplacedSprites;
+        st["warnings"] = t.warnings;
+        r["soundtrack"] = std::move(st);
+        return Text(r);
+    } catch (const std::exception& e) {
+        return FailedRecord(path, type, std::string("its record could not be made: ") + e.what(), realPath);
+    } catch (...) {
+        return FailedRecord(path, type, "its record could not be made", realPath);
+    }
+}
+
 std::string FailedRecord(const std::string& path, OutputType type, const std::string& reason, const std::string& realPath)
 {
     try {
@@ -413,6 +495,15 @@ RecordCounts CountsOf(const RecordSummary& r)
     }
     c.found += static_cast<long>(r.unlisted + r.lostSources);
     c.partial = r.outcome == "partial";
+    if (r.soundtrack) {
+        // One file, or none: lost, or nothing to hear.
+        c.soundtrack = true;
+        c.seconds = r.seconds;
+        c.none = r.none;
+        c.lost = r.lost;
+        c.found = r.NamesOutputs() || !r.lost.empty() || r.cut ? 1 : 0;
+        c.extracted = r.NamesOutputs() && !r.cut ? 1 : 0;
+    }
     return c;
 }
 
@@ -501,7 +592,8 @@ bool ReadLines(const std::string& report, Take take, std::string& error)
 
 }  // namespace
 
-bool CEarlierRecords::Read(const std::string& report, const std::vector<RunMovie>& movies, std::string& error)
+bool CEarlierRecords::Read(const std::string& report, const std::vector<RunMovie>& movies, bool soundtracks,
+                           std::string& error)
 {
     m_records.assign(movies.size(), RecordSummary{});
     m_have.assign(movies.size(), false);
@@ -525,7 +617,8 @@ bool CEarlierRecords::Read(const std::string& report, const std::vector<RunMovie
         };
         const auto take = [&](const std::string& line) {
             RecordSummary r;
-            if (!SummarizeRecord(line, r) || r.path.empty())
+            // A soundtrack and the sounds of a movie are records apart.
+            if (!SummarizeRecord(line, r) || r.path.empty() || r.soundtrack != soundtracks)
                 return;
             std::string key = r.realPath.empty() ? m_resolve.Of(r.path) : r.realPath;
             if (const auto it = byKey.find(key); it != byKey.end()) {
@@ -613,14 +706,16 @@ struct CEarlierRecord::Folders {
 CEarlierRecord::CEarlierRecord(const RecordSummary& r, const std::string& moviePath, OutputType wanted)
 {
     try {
+        // A soundtrack's one file stands for its sounds.
+        const bool listsSounds = r.soundsArray || r.soundtrack;
         bool holds = r.outcome == "converted" && r.outputType == TypeName(wanted) && !r.sha256.empty() && r.hasSize &&
-                     r.soundsArray;
+                     listsSounds;
         if (holds) {
             uint64_t movieSize = 0;
             std::string movieSha;
             holds = FileDigest(moviePath, movieSize, movieSha) && movieSize == r.size && movieSha == r.sha256;
         }
-        if (!r.soundsArray) {
+        if (!listsSounds) {
             m_holds = false;
             return;
         }

@@ -15,6 +15,7 @@
 #include "swf/swf_types.h"
 
 class CSwfMovie;
+class CSoundtrack;
 
 // Size and SHA-256 (lower-case hex) of a file; false when it can't be read.
 bool FileDigest(const std::string& path, uint64_t& size, std::string& sha256);
@@ -27,6 +28,11 @@ bool FileDigest(const std::string& path, uint64_t& size, std::string& sha256);
 // saying why.
 std::string MovieRecord(const std::string& path, const std::string& realPath, const CSwfMovie& movie, bool loaded,
                         OutputType type, bool digests);
+// The record of a movie whose soundtrack was made (or planned, for a
+// listing): the movie's fields, and a "soundtrack" object with the file and
+// what it holds, and what it could only list.
+std::string SoundtrackRecord(const std::string& path, const std::string& realPath, const CSoundtrack& track,
+                             bool loaded, OutputType type, bool digests);
 // The record of a movie whose worker gave no result (crashed, ran out of
 // time). Never throws; empty only when not even this could be made.
 std::string FailedRecord(const std::string& path, OutputType type, const std::string& reason,
@@ -40,6 +46,11 @@ struct RecordCounts {
     long extracted = 0;
     long found = 0;
     bool partial = false;  // sounds lost, or a movie cut short
+    // A soundtrack's record: its length, or why it has none.
+    bool soundtrack = false;
+    double seconds = 0;
+    std::string none;
+    std::string lost;
 };
 RecordCounts CountsOf(const std::string& record);
 RecordCounts CountsOf(const RecordSummary& record);
@@ -72,7 +83,8 @@ public:
     // A missing report has none; false with the reason in words when the
     // report can't be read, is no regular file or is larger than resume
     // reads.
-    bool Read(const std::string& report, const std::vector<RunMovie>& movies, std::string& error);
+    // Only records of soundtracks, or only the others, are the run's.
+    bool Read(const std::string& report, const std::vector<RunMovie>& movies, bool soundtracks, std::string& error);
     // The record of the movie-th movie, or null.
     const RecordSummary* Of(size_t movie) const;
     // It was found as the record of a hard link of the movie under another name.

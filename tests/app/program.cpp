@@ -173,3 +173,26 @@ std::string Differences(const std::map<std::string, std::string>& got, const std
     }
     return out;
 }
+
+int CheckReportSchema(const std::string& report)
+{
+    std::string python;
+    for (const char* candidate : {"python3", "/usr/bin/python3"}) {
+        if (python.empty() && RunQuiet(std::string(candidate) + " -c 'import jsonschema'") == 0)
+            python = candidate;
+    }
+    if (python.empty())
+        return -1;
+    const std::string check =
+        "import json, sys, jsonschema\n"
+        "schema = json.load(open(sys.argv[1]))\n"
+        "jsonschema.Draft7Validator.check_schema(schema)\n"
+        "for line in open(sys.argv[2]):\n"
+        "    jsonschema.validate(json.loads(line), schema)\n";
+    const std::string script = report + ".check.py";
+    WriteFileBytes(script, check);
+    const int status = RunQuiet(python + " " + ShellQuote(script) + " " + ShellQuote(ORVELLIN_SCHEMA) + " " +
+                                ShellQuote(report));
+    std::remove(script.c_str());
+    return status == 0 ? 0 : 1;
+}

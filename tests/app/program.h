@@ -43,3 +43,8 @@ std::vector<std::string> MakeArchive(const TempDir& dir, int count);
 std::string Joined(const std::vector<std::string>& names);
 // The names whose bytes differ or that only one side has, one a line.
 std::string Differences(const std::map<std::string, std::string>& got, const std::map<std::string, std::string>& want);
+
+// Checks every record of a report against the schema kept with the program:
+// 0 when all validate, 1 when one doesn't, -1 without a python3 that has
+// jsonschema.
+int CheckReportSchema(const std::string& report);

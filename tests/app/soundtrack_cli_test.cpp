@@ -1,0 +1,78 @@
+// --soundtrack on the command line: a file beside each movie, its record,
+// its listing, and resume.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "app/program.h"
+#include "support/media.h"
+#include "support/swf_builder.h"
+#include "support/temp_dir.h"
+#include "support/tools.h"
+
+namespace {
+
+// Two frames at 12 a second, each starting a tenth of a second of tone.
+void TimelineMovie(const std::string& path)
+{
+    const auto tone = TestTone(2205, false, 22050);
+    std::string pcm;
+    for (const int16_t s : tone)
+        pcm += U16(static_cast<uint16_t>(s));
+    SwfBuilder()
+        .Tag(kTagDefineSound, DefineSound(1, 3, 2, true, false, 2205, pcm))
+        .Tag(kTagStartSound, StartSound(1))
+        .Tag(kTagShowFrame, "")
+        .Tag(kTagStartSound, StartSound(1))
+        .Tag(kTagShowFrame, "")
+        .End()
+        .WriteTo(path);
+}
+
+}  // namespace
+
+TEST(SoundtrackCli, AFileBesideEachMovieARecordAndAPlanThatAgree)
+{
+    TempDir dir;
+    TimelineMovie(dir / "cartoon.swf");
+    PcmMovie(dir / "silent.swf");  // its sound no timeline starts
+    Result r = RunProgram(dir, "--soundtrack /flac cartoon.swf silent.swf --report=r.jsonl /m");
+    EXPECT_EQ(r.status, 0);
+    // Frame 1 starts at 3675: the second start ends 0.1 s later.
+    EXPECT_EQ(r.out, "Conversion results:\n\ncartoon.swf: Soundtrack, 0.183 s\nsilent.swf: no timeline sound\n");
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"cartoon.swf", "cartoon_soundtrack.flac", "r.jsonl", "silent.swf"}));
+    const auto records = Records(ReadFileBytes(dir / "r.jsonl"));
+    const auto record = nlohmann::json::parse(records.at("cartoon.swf"));
+    EXPECT_EQ(record["soundtrack"]["samples"], 3675 + 4410);
+    EXPECT_EQ(record["soundtrack"]["instances"], 2);
+    EXPECT_EQ(record["soundtrack"]["output"]["type"], "flac");
+    EXPECT_EQ(nlohmann::json::parse(records.at("silent.swf"))["soundtrack"]["unstarted_sounds"].size(), 1u);
+    EXPECT_NE(CheckReportSchema(dir / "r.jsonl"), 1);
+
+    // The plan says what the file holds, and writes nothing.
+    const auto files = Snapshot(dir.Path());
+    r = RunProgram(dir, "--list --soundtrack cartoon.swf silent.swf --report=plan.jsonl");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("soundtrack: 0.183 s (8085 samples at 44100 Hz), 2 frames at 12 frames a second"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("not heard: sound 1 no timeline starts"), std::string::npos) << r.out;
+    const auto plan = nlohmann::json::parse(Records(ReadFileBytes(dir / "plan.jsonl")).at("cartoon.swf"));
+    EXPECT_EQ(plan["soundtrack"]["samples"], record["soundtrack"]["samples"]);
+    std::filesystem::remove(dir / "plan.jsonl");
+    EXPECT_EQ(Differences(Snapshot(dir.Path()), files), "");
+
+    // Resumed, nothing is made again; a soundtrack and a conversion are
+    // records apart.
+    r = RunProgram(dir, "--soundtrack /flac cartoon.swf --report=r.jsonl --resume /m");
+    EXPECT_EQ(r.out, "Conversion results:\n\ncartoon.swf: Soundtrack, 0.183 s\n");
+    EXPECT_EQ(Differences(Snapshot(dir.Path()), files), "");
+    r = RunProgram(dir, "cartoon.swf --report=r.jsonl --resume /m");
+    EXPECT_EQ(r.out, "Conversion results:\n\ncartoon.swf: 1/1 Extracted\n");
+    EXPECT_TRUE(std::filesystem::exists(dir / "cartoon.mp3"));
+
+    // How long started sounds ring on is the user's to say.
+    r = RunProgram(dir, "--soundtrack /wav cartoon.swf --soundtrack-tail=0 /m");
+    EXPECT_EQ(r.out, "Conversion results:\n\ncartoon.swf: Soundtrack, 0.167 s\n");
+    EXPECT_EQ(RunProgram(dir, "--soundtrack cartoon.swf --soundtrack-tail=x").status, 2);
+}
