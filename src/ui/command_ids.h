@@ -34,6 +34,7 @@ enum : int {
     ConvertKeep = 32795,
     ConvertAllFlac = 32796,
     ConvertAllKeep = 32797,
+    SaveSoundtrack = 32798,
     HelpTopics = 57670,
 };
 

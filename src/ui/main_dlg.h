@@ -170,6 +170,9 @@ private:
     void OnPlay();
     void OnDelete();
     void OnSaveAs();
+    // The selected movie's main timeline as heard, into a file the user
+    // names (its type from the name), with progress and Cancel.
+    void OnSaveSoundtrack();
     void OnBrowseFolder();
     void OnMerge();
     void OnHelp() { OpenHelp(); }

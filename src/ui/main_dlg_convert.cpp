@@ -1,11 +1,14 @@
 // The conversion commands and the loop that converts movie after movie.
 #include <QEventLoop>
 #include <QStyle>
+#include <QTimer>
 #include <atomic>
 #include <thread>
 
 #include "platform/file.h"
 #include "swf/outcome_words.h"
+#include "swf/output_place.h"
+#include "swf/soundtrack.h"
 #include "ui/hooks.h"
 #include "ui/main_dlg.h"
 #include "ui/progress_dlg.h"
@@ -15,6 +18,10 @@
 #include "util/paths.h"
 
 namespace {
+
+// How long started sounds ring on past a soundtrack's timeline, as the
+// command line's default.
+constexpr uint32_t kSoundtrackTail = 10;
 
 // The files of a movie's conversion, with a note on those that did not come
 // out whole or in the type asked for, and the sounds it made no file of.
@@ -200,4 +207,67 @@ void CMainDlg::ConvertEntries(const std::vector<CSwfEntry*>& work, OutputType ty
     // A selected movie the batch did not reach still has its earlier sounds.
     if (selected >= 0 && !m_shownEntry)
         ShowSounds();
+}
+
+void CMainDlg::OnSaveSoundtrack()
+{
+    const int row = m_swfList->GetFirstSelected();
+    const CSwfEntry* entry = row < 0 ? nullptr : EntryAt(row);
+    if (!entry)
+        return;
+    const std::string movie = entry->path;
+    // Proposed beside the movie; the name chosen tells the type.
+    std::string target = movie.substr(0, movie.size() - FileNamePart(movie).size()) + OutputBaseOf(movie) +
+                         "_soundtrack.wav";
+    const QStringList filters = {QStringLiteral("WAV File (*.wav)"), QStringLiteral("FLAC File (*.flac)"),
+                                 QStringLiteral("MP3 File (*.mp3)"), QStringLiteral("All Files (*)")};
+    if (!PromptSaveFileName(this, filters, target, QStringLiteral("wav")))
+        return;
+    if (platform::SameFile(target, movie)) {
+        ShowMessage(this, QStringLiteral("You should choose a different file name."), MsgIcon::Exclamation);
+        return;
+    }
+    const std::string_view extension = FileExtension(target);
+    const OutputType type = EqualsIgnoreCase(extension, ".mp3")    ? OutputType::Mp3
+                            : EqualsIgnoreCase(extension, ".flac") ? OutputType::Flac
+                                                                   : OutputType::Wav;
+
+    // The render runs on a worker thread, which tells how far it is; Cancel
+    // stops it between two blocks, leaving nothing behind.
+    CSoundtrack track;
+    std::atomic<bool> cancel{false};
+    std::atomic<int> done{0};
+    BeginLongOperation();
+    CProgressDlg* progress = NewProgress();
+    connect(progress, &CProgressDlg::cancelRequested, this, [&cancel] { cancel = true; });
+    progress->SetRange(0, 1000);
+    progress->SetPos(0);
+    progress->SetText(QStringLiteral("Making the soundtrack of ") + FromPath(std::string(FileNamePart(movie))) +
+                      QStringLiteral("..."));
+    ShowProgress(progress);
+    PumpMessages();
+    QEventLoop wait;
+    bool ok = false;
+    std::thread worker([&] {
+        ok = track.RenderTo(movie, target, type, kSoundtrackTail, &cancel,
+                            [&](double fraction) { done = static_cast<int>(fraction * 1000); });
+        QMetaObject::invokeMethod(&wait, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, progress, [progress, &done] { progress->SetPos(done); });
+    ticker.start(100);
+    wait.exec();
+    worker.join();
+    ticker.stop();
+    EndLongOperation(progress);
+    if (track.Cancelled())
+        return;
+    if (!ok && !track.Summary().none.empty()) {
+        ShowMessage(this,
+                    QStringLiteral("This movie has no timeline sound: its sounds are started by scripts or buttons, "
+                                   "which a soundtrack can't play."),
+                    MsgIcon::Information);
+    } else if (!ok) {
+        ShowMessage(this, QStringLiteral("Failed to save the soundtrack."), MsgIcon::Exclamation);
+    }
 }

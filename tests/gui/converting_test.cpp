@@ -3,6 +3,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 
 #include "gui_support.h"
@@ -332,6 +333,50 @@ private Q_SLOTS:
         QVERIFY(refused);
         QVERIFY(w.isVisible());
         QCOMPARE(ColumnTexts(w.SwfList(), 2), (QStringList{"1 Sound(s)", "1 Sound(s)"}));
+    }
+
+    void saveSoundtrackWritesTheTypeNamedAndCancelLeavesNothing()
+    {
+        WindowFixture f;
+        CMainDlg& w = *f.window;
+        // Five minutes of frames, each starting a short tick.
+        SwfBuilder b;
+        b.Tag(kTagDefineSound, DefineSound(1, 3, 3, true, false, 4, std::string(8, '\x10')));
+        for (int frame = 0; frame < 3600; ++frame)
+            b.Tag(kTagStartSound, StartSound(1)).Tag(kTagShowFrame, "");
+        const std::string movie = b.End().WriteTo(f.temp / "cartoon.swf");
+        const std::string silent = MakeMovie(f.temp / "silent.swf", 1);
+        w.AddSwfFiles({movie, silent}, nullptr);
+        w.SwfList()->SelectRow(0, true);
+
+        // The type follows the name chosen; the proposal is beside the movie.
+        f.dialogs.saveAnswers.push_back(f.temp / "track.flac");
+        w.OnCommand(cmd::SaveSoundtrack);
+        QCOMPARE(f.dialogs.starts.back(), f.temp / "cartoon_soundtrack.wav");
+        QCOMPARE(ReadFileBytes(f.temp / "track.flac").substr(0, 4), std::string("fLaC"));
+        QVERIFY(w.isEnabled());
+        QVERIFY(f.messages.messages.empty());
+
+        // Cancel as soon as the progress shows: no file, and no word of failure.
+        QMetaObject::Connection cancelling =
+            connect(f.window.get(), &CMainDlg::progressStarted, this, [](CProgressDlg* progress) {
+                QTimer::singleShot(0, progress->CancelButton(), [progress] { progress->CancelButton()->click(); });
+            });
+        f.dialogs.saveAnswers.push_back(f.temp / "cancelled.wav");
+        w.OnCommand(cmd::SaveSoundtrack);
+        disconnect(cancelling);
+        QVERIFY(!fs::exists(f.temp / "cancelled.wav"));
+        QVERIFY(f.messages.messages.empty());
+        for (const auto& entry : fs::directory_iterator(f.temp.Path()))
+            QVERIFY2(entry.path().extension() != ".part", entry.path().c_str());
+
+        // A movie whose sounds no timeline starts says so.
+        w.SwfList()->SelectRow(1, true);
+        f.dialogs.saveAnswers.push_back(f.temp / "none.wav");
+        w.OnCommand(cmd::SaveSoundtrack);
+        QCOMPARE(f.messages.messages.size(), size_t(1));
+        QVERIFY(f.messages.messages[0].text.contains(QStringLiteral("no timeline sound")));
+        QVERIFY(!fs::exists(f.temp / "none.wav"));
     }
 };
 
