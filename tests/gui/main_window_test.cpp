@@ -367,7 +367,7 @@ private Q_SLOTS:
         QCOMPARE(MenuTexts(w.Menu(0)),
                  (QStringList{"&Play", "&Remove\tDel", "Remove Al&l", "-", "&Convert to MP3", "Co&nvert to WAV",
                               "C&onvert to FLAC", "&Keep as Stored", "Con&vert All to MP3", "Conver&t All to WAV",
-                              "Conv&ert All to FLAC", "Keep All as Store&d", "-", "&Add SWF Files...\tCtrl+O",
+                              "Conv&ert All to FLAC", "Keep All as Store&d", "Save Sound&track As...", "-", "&Add SWF Files...\tCtrl+O",
                               "Add &Folder...", "-", "Browse &SWF Folder..."}));
         QCOMPARE(MenuTexts(w.Menu(1)), (QStringList{"&Play", "&Delete\tShift+Del", "Save &As...\tCtrl+S",
                                                     "Browse &Folder...", "-", "&Merge MP3..."}));
@@ -377,7 +377,7 @@ private Q_SLOTS:
         for (int id : {cmd::PlaySwf, cmd::Remove, cmd::AddSwf, cmd::ConvertMp3, cmd::ConvertAllMp3})
             QVERIFY(!FindAction(w.Menu(0), id)->icon().isNull());
         for (int id : {cmd::RemoveAll, cmd::ConvertWav, cmd::ConvertAllWav, cmd::ConvertFlac, cmd::ConvertKeep,
-                       cmd::ConvertAllFlac, cmd::ConvertAllKeep, cmd::AddFolder, cmd::BrowseSwfFolder})
+                       cmd::ConvertAllFlac, cmd::ConvertAllKeep, cmd::SaveSoundtrack, cmd::AddFolder, cmd::BrowseSwfFolder})
             QVERIFY(FindAction(w.Menu(0), id)->icon().isNull());
         for (int id : {cmd::Play, cmd::Delete, cmd::SaveAs})
             QVERIFY(!FindAction(w.Menu(1), id)->icon().isNull());
@@ -395,7 +395,7 @@ private Q_SLOTS:
         QTRY_VERIFY(w.Menu(0)->isVisible());
         for (int id : {cmd::Remove, cmd::RemoveAll, cmd::ConvertMp3, cmd::ConvertWav, cmd::ConvertAllMp3,
                        cmd::ConvertAllWav, cmd::ConvertFlac, cmd::ConvertKeep, cmd::ConvertAllFlac,
-                       cmd::ConvertAllKeep, cmd::PlaySwf, cmd::BrowseSwfFolder})
+                       cmd::ConvertAllKeep, cmd::PlaySwf, cmd::BrowseSwfFolder, cmd::SaveSoundtrack})
             QVERIFY2(!FindAction(w.Menu(0), id)->isEnabled(), qPrintable(QString::number(id)));
         QVERIFY(FindAction(w.Menu(0), cmd::AddSwf)->isEnabled());
         QVERIFY(FindAction(w.Menu(0), cmd::AddFolder)->isEnabled());
@@ -423,7 +423,8 @@ private Q_SLOTS:
         auto swf = EnabledWhenOpened(w.Menu(0));
         for (int id : {cmd::RemoveAll, cmd::ConvertAllMp3, cmd::ConvertAllWav, cmd::AddSwf, cmd::AddFolder})
             QVERIFY(swf.at(id));
-        for (int id : {cmd::Remove, cmd::ConvertMp3, cmd::ConvertWav, cmd::PlaySwf, cmd::BrowseSwfFolder})
+        for (int id : {cmd::Remove, cmd::ConvertMp3, cmd::ConvertWav, cmd::PlaySwf, cmd::BrowseSwfFolder,
+                       cmd::SaveSoundtrack})
             QVERIFY(!swf.at(id));
 
         w.SwfList()->SelectRow(1, true);
