@@ -6,8 +6,11 @@
 #include <iterator>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 #include <zlib.h>
 
+#include "audio/mp3_frame.h"
 #include "support/media.h"
 #include "support/swf_builder.h"
 
@@ -143,6 +146,51 @@ void Amplifier(const std::string& out)
     b.End().WriteTo(out, true);
 }
 
+// A cartoon of ten minutes at 12 frames a second: an MP3 stream in blocks
+// along its frames, and 300 starts of 11 and 22 kHz PCM and ADPCM sounds
+// with envelopes and loops, one every 24 frames.
+void Cartoon(const std::string& mp3Path, const std::string& out)
+{
+    const std::string mp3 = Slurp(mp3Path);
+    std::vector<std::pair<size_t, size_t>> frames;  // where each MP3 frame is
+    for (size_t at = FindMp3StreamStart(reinterpret_cast<const uint8_t*>(mp3.data()), mp3.size()); at + 4 <= mp3.size();) {
+        const auto* p = reinterpret_cast<const uint8_t*>(mp3.data()) + at;
+        const size_t n = IsMp3FrameHeader(p) ? Mp3FrameBytes(p) : 0;
+        if (n == 0 || at + n > mp3.size())
+            break;
+        frames.emplace_back(at, n);
+        at += n;
+    }
+    constexpr size_t kMovieFrames = 7200;
+    const auto effect = [](size_t n, int rate, bool stereo) { return TestTone(n, stereo, rate, 9000.0); };
+    const auto bytes = [](const std::vector<int16_t>& v) { return std::string(reinterpret_cast<const char*>(v.data()), v.size() * 2); };
+    std::string eight;
+    for (const int16_t s : effect(22050, 11025, false))
+        eight += static_cast<char>((s >> 8) + 128);
+    SwfBuilder b;
+    b.Tag(kTagDefineSound, DefineSound(1, 0, 1, false, false, 22050, eight))
+        .Tag(kTagDefineSound, DefineSound(2, 3, 2, true, true, 22050, bytes(effect(22050, 22050, true))))
+        .Tag(kTagDefineSound, DefineSound(3, 1, 2, true, false, 66150, EncodeAdpcm(effect(66150, 22050, false), false, 4).bytes))
+        .Tag(kTagDefineSound, DefineSound(4, 1, 1, true, false, 11025, EncodeAdpcm(effect(11025, 11025, false), false, 3).bytes));
+    b.Tag(kTagSoundStreamHead, StreamHead(2, 3, true, true, 3675));
+    SoundInfoSpec info;
+    info.loops = 2;
+    info.envelope = {{0, 0, 32768}, {22050, 32768, 16384}, {66150, 8000, 32768}};
+    for (size_t f = 0; f < kMovieFrames; ++f) {
+        const size_t first = f * frames.size() / kMovieFrames;
+        const size_t last = (f + 1) * frames.size() / kMovieFrames;
+        if (last > first) {
+            const size_t from = frames[first].first;
+            const size_t to = frames[last - 1].first + frames[last - 1].second;
+            b.Tag(kTagSoundStreamBlock, Mp3StreamBlock(3675, mp3.substr(from, to - from)));
+        }
+        if (f % 24 == 0)
+            b.Tag(kTagStartSound, StartSound(static_cast<uint16_t>(1 + f / 24 % 4), info));
+        b.Tag(kTagShowFrame, "");
+    }
+    b.End().WriteTo(out);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -165,11 +213,13 @@ int main(int argc, char** argv)
             Bomb(argv[2]);
         else if (cmd == "amplifier" && argc == 3)
             Amplifier(argv[2]);
+        else if (cmd == "cartoon" && argc == 4)
+            Cartoon(argv[2], argv[3]);
         else {
             std::fprintf(stderr,
                          "usage: make_inputs flv2swf IN.flv OUT.swf mono|stereo | nelly2swf IN.flv OUT.swf | wav2swf IN.wav OUT.swf |\n"
                          "       mp32swf IN.mp3 OUT.swf | small N DIR | headers N DIR | bomb OUT.swf |\n"
-                         "       amplifier OUT.swf\n");
+                         "       amplifier OUT.swf | cartoon IN.mp3 OUT.swf\n");
             return 2;
         }
     } catch (const std::exception& e) {

@@ -16,6 +16,7 @@
 #include "app/listing.h"
 #include "app/report.h"
 #include "app/workers.h"
+#include "platform/folders.h"
 #include "platform/owned_files.h"
 #include "platform/process.h"
 #include "swf/output_place.h"
@@ -111,31 +112,13 @@ std::string FolderPart(const std::string& path)
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// A folder as every machine spells it: no "." parts, no doubled slashes.
-std::string LexicalFolder(const std::string& folder)
-{
-    std::string out = !folder.empty() && folder[0] == '/' ? "/" : "";
-    for (size_t at = 0; at < folder.size();) {
-        size_t end = folder.find('/', at);
-        if (end == std::string::npos)
-            end = folder.size();
-        const std::string_view part(folder.data() + at, end - at);
-        if (!part.empty() && part != ".") {
-            out += part;
-            out += '/';
-        }
-        at = end + 1;
-    }
-    return out;
-}
-
 // Which shard a movie falls in: by its folder as written and its order key,
 // so that movies that must run in order stay together, and the same on
 // every machine.
 unsigned ShardOf(const std::string& path, unsigned shards, bool exportNames)
 {
     uint64_t h = 14695981039346656037ull;  // FNV-1a
-    for (const char c : LexicalFolder(FolderPart(path)) + '\0' + OrderKey(path, exportNames)) {
+    for (const char c : platform::LexicalFolder(FolderPart(path)) + '\0' + OrderKey(path, exportNames)) {
         h ^= static_cast<unsigned char>(c);
         h *= 1099511628211ull;
     }

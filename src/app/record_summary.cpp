@@ -1,5 +1,6 @@
 #include "app/record_summary.h"
 
+#include <cstring>
 #include <nlohmann/json.hpp>
 
 #include "app/report.h"
@@ -27,13 +28,37 @@ struct Value {
     bool flag = false;
 };
 
-// Where a key's value lands: the record, a sound, or a sound's output.
+// A name as a record writes it: a string under its key, or its bytes in
+// base64 under the key and "_bytes".
+struct NameField {
+    bool haveText = false;
+    bool haveBytes = false;
+    std::string text;
+    std::string bytes;
+
+    // Takes the value when key is this name's; false when it isn't.
+    bool Take(const std::string& key, const char* name, const Value& v)
+    {
+        if (key == name) {
+            haveText = v.isString;
+            text = v.text;
+        } else if (key.size() == std::strlen(name) + 6 && key.starts_with(name) && key.ends_with("_bytes")) {
+            haveBytes = true;
+            bytes = v.isString ? v.text : "!";  // not base64: no name
+        } else {
+            return false;
+        }
+        return true;
+    }
+    bool Bytes(std::string& name) const { return NameBytes(text, haveText, bytes, haveBytes, name); }
+};
+
+// What an output's or the record's own fields say, until the object ends.
 struct Fields {
-    bool haveText = false, haveBytes = false;
-    std::string text, bytes;  // a name and its base64 form
-    bool haveRealText = false, haveRealBytes = false;
-    std::string realText, realBytes;
-    bool shaString = false, sizeCount = false;
+    NameField path;
+    NameField realPath;
+    bool shaString = false;
+    bool sizeCount = false;
 };
 
 class CSummarizer final : public nlohmann::json_sax<Json> {
@@ -88,10 +113,9 @@ public:
     {
         if (!m_s.parsed)
             return false;
-        if (!NameBytes(m_record.text, m_record.haveText, m_record.bytes, m_record.haveBytes, m_s.path))
+        if (!m_record.path.Bytes(m_s.path))
             m_s.path.clear();
-        if ((m_record.haveRealText || m_record.haveRealBytes) &&
-            !NameBytes(m_record.realText, m_record.haveRealText, m_record.realBytes, m_record.haveRealBytes, m_s.realPath))
+        if ((m_record.realPath.haveText || m_record.realPath.haveBytes) && !m_record.realPath.Bytes(m_s.realPath))
             m_s.realPath.clear();
         return true;
     }
@@ -153,8 +177,7 @@ private:
              (depth == 2 && m_s.soundtrack && In(0, "soundtrack") && In(1, "output"))) &&
             !m_s.sounds.empty()) {
             RecordSummary::Output& o = m_s.sounds.back().output;
-            o.typed = NameBytes(m_output.text, m_output.haveText, m_output.bytes, m_output.haveBytes, o.path) &&
-                      m_output.shaString && m_output.sizeCount;
+            o.typed = m_output.path.Bytes(o.path) && m_output.shaString && m_output.sizeCount;
         }
         return true;
     }
@@ -199,13 +222,9 @@ private:
     void OutputField(const std::string& k, const Value& v)
     {
         RecordSummary::Output& o = m_s.sounds.back().output;
-        if (k == "path") {
-            m_output.haveText = v.isString;
-            m_output.text = v.text;
-        } else if (k == "path_bytes") {
-            m_output.haveBytes = true;
-            m_output.bytes = v.isString ? v.text : "!";
-        } else if (k == "size") {
+        if (m_output.path.Take(k, "path", v))
+            return;
+        if (k == "size") {
             m_output.sizeCount = v.isCount;
             o.size = v.count;
         } else if (k == "sha256") {
@@ -216,19 +235,9 @@ private:
 
     void Record(const std::string& k, const Value& v)
     {
-        if (k == "path") {
-            m_record.haveText = v.isString;
-            m_record.text = v.text;
-        } else if (k == "path_bytes") {
-            m_record.haveBytes = true;
-            m_record.bytes = v.isString ? v.text : "!";
-        } else if (k == "real_path") {
-            m_record.haveRealText = v.isString;
-            m_record.realText = v.text;
-        } else if (k == "real_path_bytes") {
-            m_record.haveRealBytes = true;
-            m_record.realBytes = v.isString ? v.text : "!";
-        } else if (k == "outcome") {
+        if (m_record.path.Take(k, "path", v) || m_record.realPath.Take(k, "real_path", v))
+            return;
+        if (k == "outcome") {
             m_s.parsed = v.isString;
             m_s.outcome = v.text;
         } else if (k == "output_type") {

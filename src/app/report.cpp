@@ -290,13 +290,41 @@ bool FileDigest(const std::string& path, uint64_t& size, std::string& sha256)
         size, sha256);
 }
 
+namespace {
+
+// A record's start: the movie's path as given and resolved, and the type.
+// The size and hash of a movie that could not be read are its file's now.
+Json Start(const std::string& path, const std::string& realPath, OutputType type, bool digestsOfPath)
+{
+    Json r = Base(path, type, digestsOfPath);
+    if (!realPath.empty())
+        PutName(r, "real_path", realPath);
+    return r;
+}
+
+// What the movie read was: its size and SHA-256 as read, when taken, and its header.
+void PutMovie(Json& r, const CMovieBody& body, bool haveDigest, uint64_t size, const std::string& sha)
+{
+    if (haveDigest) {
+        r["size"] = size;
+        r["sha256"] = sha;
+    }
+    const SwfHeaderInfo info = body.HeaderInfo();
+    r["signature"] = SignatureName(body.Signature());
+    r["version"] = info.version;
+    r["declared_length"] = body.DeclaredLength();
+    r["body_length"] = body.BodyLength();
+    r["frame_rate"] = body.FrameRate88() / 256.0;
+    r["frame_count"] = info.frameCount;
+}
+
+}  // namespace
+
 std::string MovieRecord(const std::string& path, const std::string& realPath, const CSwfMovie& movie, bool loaded,
                         OutputType type, bool digests)
 {
     try {
-        Json r = Base(path, type, digests && !loaded);
-        if (!realPath.empty())
-            PutName(r, "real_path", realPath);
+        Json r = Start(path, realPath, type, digests && !loaded);
         const MovieVerdict verdict = JudgeMovie(movie, loaded);
         if (!loaded) {
             r["outcome"] = "failed";
@@ -306,17 +334,7 @@ std::string MovieRecord(const std::string& path, const std::string& realPath, co
         // The movie as the walk read it, not as its path names it now.
         uint64_t size = 0;
         std::string sha;
-        if (digests && movie.MovieDigest(size, sha)) {
-            r["size"] = size;
-            r["sha256"] = sha;
-        }
-        const SwfHeaderInfo info = movie.HeaderInfo();
-        r["signature"] = SignatureName(movie.Signature());
-        r["version"] = info.version;
-        r["declared_length"] = movie.DeclaredLength();
-        r["body_length"] = movie.BodyLength();
-        r["frame_rate"] = movie.FrameRate();
-        r["frame_count"] = info.frameCount;
+        PutMovie(r, movie.Body(), digests && movie.MovieDigest(size, sha), size, sha);
         const uint32_t found = movie.FoundCount();
         const uint32_t extracted = movie.ExtractedCount();
         r["outcome"] = OutcomeName(verdict.outcome);
@@ -386,9 +404,7 @@ std::string SoundtrackRecord(const std::string& path, const std::string& realPat
                              bool loaded, OutputType type, bool digests)
 {
     try {
-        Json r = Base(path, type, digests && !loaded);
-        if (!realPath.empty())
-            PutName(r, "real_path", realPath);
+        Json r = Start(path, realPath, type, digests && !loaded);
         if (!loaded) {
             r["outcome"] = "failed";
             r["reason"] = LoadFailureWords(track.LastLoadFailure());
@@ -396,18 +412,7 @@ std::string SoundtrackRecord(const std::string& path, const std::string& realPat
         }
         uint64_t size = 0;
         std::string sha;
-        if (digests && track.MovieDigest(size, sha)) {
-            r["size"] = size;
-            r["sha256"] = sha;
-        }
-        const CMovieBody& body = track.Body();
-        const SwfHeaderInfo info = body.HeaderInfo();
-        r["signature"] = SignatureName(body.Signature());
-        r["version"] = info.version;
-        r["declared_length"] = body.DeclaredLength();
-        r["body_length"] = body.BodyLength();
-        r["frame_rate"] = body.FrameRate88() / 256.0;
-        r["frame_count"] = info.frameCount;
+        PutMovie(r, track.Body(), digests && track.MovieDigest(size, sha), size, sha);
         const SoundtrackSummary& t = track.Summary();
         const CSoundElement* file = track.Output();
         if (!t.lost.empty()) {
@@ -465,9 +470,7 @@ std::string SoundtrackRecord(const std::string& path, const std::string& realPat
 std::string FailedRecord(const std::string& path, OutputType type, const std::string& reason, const std::string& realPath)
 {
     try {
-        Json r = Base(path, type, true);
-        if (!realPath.empty())
-            PutName(r, "real_path", realPath);
+        Json r = Start(path, realPath, type, true);
         r["outcome"] = "failed";
         r["reason"] = reason;
         return Text(r);

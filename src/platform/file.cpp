@@ -144,20 +144,20 @@ bool File::OpenAt(int dirFd, const std::string& path, OpenMode mode, bool noFoll
     return true;
 }
 
-size_t File::Read(void* buffer, size_t size)
+namespace {
+
+// Reads up to size bytes with call (read or pread from where it is told),
+// retrying interruptions and short counts until the end of the file.
+template <typename Call>
+size_t ReadFully(unsigned char* out, size_t size, bool& failed, Call call)
 {
-    if (m_fd < 0) {
-        m_failed = true;
-        return 0;
-    }
-    auto* out = static_cast<unsigned char*>(buffer);
     size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::read(m_fd, out + done, size - done);
+        const ssize_t n = call(out + done, size - done, done);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            m_failed = true;
+            failed = true;
             break;
         }
         if (n == 0)
@@ -167,27 +167,27 @@ size_t File::Read(void* buffer, size_t size)
     return done;
 }
 
+}  // namespace
+
+size_t File::Read(void* buffer, size_t size)
+{
+    if (m_fd < 0) {
+        m_failed = true;
+        return 0;
+    }
+    return ReadFully(static_cast<unsigned char*>(buffer), size, m_failed,
+                     [this](unsigned char* at, size_t n, size_t) { return ::read(m_fd, at, n); });
+}
+
 size_t File::ReadAt(uint64_t offset, void* buffer, size_t size)
 {
     if (m_fd < 0) {
         m_failed = true;
         return 0;
     }
-    auto* out = static_cast<unsigned char*>(buffer);
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(m_fd, out + done, size - done, static_cast<off_t>(offset + done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            m_failed = true;
-            break;
-        }
-        if (n == 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    return done;
+    return ReadFully(static_cast<unsigned char*>(buffer), size, m_failed, [&](unsigned char* at, size_t n, size_t done) {
+        return ::pread(m_fd, at, n, static_cast<off_t>(offset + done));
+    });
 }
 
 namespace {

@@ -125,21 +125,24 @@ std::string ResolvedFolder(const std::string& path)
             std::free(cwd);
         }
     }
-    whole += "/" + folder;
-    // Lexically: no "." parts, no doubled slashes.
-    std::string clean = "/";
-    for (size_t at = 0; at < whole.size();) {
-        size_t end = whole.find('/', at);
+    return LexicalFolder(whole + "/" + folder);
+}
+
+std::string LexicalFolder(const std::string& folder)
+{
+    std::string out = !folder.empty() && folder[0] == '/' ? "/" : "";
+    for (size_t at = 0; at < folder.size();) {
+        size_t end = folder.find('/', at);
         if (end == std::string::npos)
-            end = whole.size();
-        const std::string_view part(whole.data() + at, end - at);
+            end = folder.size();
+        const std::string_view part(folder.data() + at, end - at);
         if (!part.empty() && part != ".") {
-            clean += part;
-            clean += '/';
+            out += part;
+            out += '/';
         }
         at = end + 1;
     }
-    return clean;
+    return out;
 }
 
 }  // namespace platform

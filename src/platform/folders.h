@@ -13,6 +13,9 @@ bool CreateFolder(const std::string& path);
 // then $HOME/Documents), created if missing unless create is false. Empty
 // when there is no home.
 std::string DocumentsFolder(bool create = true);
+// A folder as every machine spells it: no "." parts, no doubled slashes,
+// ending in '/' ("" for the current folder, written so).
+std::string LexicalFolder(const std::string& folder);
 // The folder at path (a movie's folder part, "" for the current one) as
 // every spelling of it resolves: absolute, links, "." and ".." resolved,
 // ending in '/'. A folder that can't be resolved (gone, unreadable) is made

@@ -130,6 +130,8 @@ public:
     size_t BufferSize() const;
     uint64_t FirstTag() const;
     const std::string& OutputBase() const;
+    // The movie as read.
+    const CMovieBody& Body() const { return *m_body; }
 
 private:
     friend class CSoundFinder;
