@@ -334,7 +334,8 @@ std::string MovieRecord(const std::string& path, const std::string& realPath, co
         // The movie as the walk read it, not as its path names it now.
         uint64_t size = 0;
         std::string sha;
-        PutMovie(r, movie.Body(), digests && movie.MovieDigest(size, sha), size, sha);
+        const bool haveDigest = digests && movie.MovieDigest(size, sha);
+        PutMovie(r, movie.Body(), haveDigest, size, sha);
         const uint32_t found = movie.FoundCount();
         const uint32_t extracted = movie.ExtractedCount();
         r["outcome"] = OutcomeName(verdict.outcome);
@@ -412,7 +413,8 @@ std::string SoundtrackRecord(const std::string& path, const std::string& realPat
         }
         uint64_t size = 0;
         std::string sha;
-        PutMovie(r, track.Body(), digests && track.MovieDigest(size, sha), size, sha);
+        const bool haveDigest = digests && track.MovieDigest(size, sha);
+        PutMovie(r, track.Body(), haveDigest, size, sha);
         const SoundtrackSummary& t = track.Summary();
         const CSoundElement* file = track.Output();
         if (!t.lost.empty()) {

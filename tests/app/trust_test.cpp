@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "app/program.h"
+#include "app/report.h"
 #include "app/workers.h"
 #include "platform/file.h"
 #include "platform/pending_file.h"
@@ -69,6 +70,11 @@ TEST(Trust, RunsWhoseRecordWasLostConvergeOnOneSetOfFiles)
     const auto outputs = Outputs(dir);
     ASSERT_EQ(outputs.size(), 4u);
     const std::string record = ReadFileBytes(dir / "r.jsonl");
+    // The movie's size and hash are those of the bytes read.
+    uint64_t size = 0;
+    std::string sha;
+    ASSERT_TRUE(FileDigest(dir / "m.swf", size, sha));
+    EXPECT_NE(record.find("\"size\":" + std::to_string(size) + ",\"sha256\":\"" + sha + "\""), std::string::npos) << record;
     for (int run = 0; run < 3; ++run) {
         WriteFileBytes(dir / "r.jsonl", record.substr(0, record.size() - 40));
         const Result r = RunProgram(dir, "m.swf --report=r.jsonl --resume /m");
