@@ -173,8 +173,10 @@ public:
                 m_skip = seek > 0 ? static_cast<uint64_t>(seek) : 0;
             }
             m_mp3 = std::make_unique<CMp3Decoder>();
+            m_next = run.blocks.size();  // its blocks are the decoder's
             if (!m_mp3->Open(std::move(pieces))) {
                 m_mp3.reset();
+                m_rate = 0;
                 return;
             }
             m_rate = static_cast<uint32_t>(m_mp3->SampleRate());
@@ -290,29 +292,32 @@ uint64_t ConvertedLength(uint64_t n, uint32_t rate)
     return rate ? (n * kOutRate + rate - 1) / rate : 0;
 }
 
-// An envelope's level of a channel at an instance's own sample t.
+// An envelope's level of a channel at an instance's own sample t. The
+// points are the start's own, kept by the timelines for the whole mix.
 class CEnvelope {
 public:
-    explicit CEnvelope(std::vector<EnvelopePoint> points) : m_points(std::move(points)) {}
-    bool Empty() const { return m_points.empty(); }
+    CEnvelope() = default;
+    explicit CEnvelope(const std::vector<EnvelopePoint>* points) : m_points(points) {}
+    bool Empty() const { return !m_points || m_points->empty(); }
     // Samples are asked for in order: t never goes back.
     int64_t Level(uint64_t t, int ch)
     {
-        while (m_next < m_points.size() && m_points[m_next].position <= t)
+        const std::vector<EnvelopePoint>& points = *m_points;
+        while (m_next < points.size() && points[m_next].position <= t)
             ++m_next;
         const auto level = [ch](const EnvelopePoint& e) { return std::min<int64_t>(ch ? e.right : e.left, 32768); };
         if (m_next == 0)
-            return level(m_points.front());
-        if (m_next == m_points.size())
-            return level(m_points.back());
-        const EnvelopePoint& a = m_points[m_next - 1];
-        const EnvelopePoint& b = m_points[m_next];
+            return level(points.front());
+        if (m_next == points.size())
+            return level(points.back());
+        const EnvelopePoint& a = points[m_next - 1];
+        const EnvelopePoint& b = points[m_next];
         return level(a) + (level(b) - level(a)) * static_cast<int64_t>(t - a.position) /
                               static_cast<int64_t>(b.position - a.position);
     }
 
 private:
-    std::vector<EnvelopePoint> m_points;
+    const std::vector<EnvelopePoint>* m_points = nullptr;
     size_t m_next = 0;
 };
 
@@ -324,7 +329,7 @@ struct EventVoice {
     const Pcm* pcm = nullptr;
     uint64_t in = 0;
     uint64_t loopLength = 1;
-    CEnvelope envelope{{}};
+    CEnvelope envelope;
     bool stoppedEarly = false;
 };
 
@@ -522,7 +527,7 @@ struct CSoundtrack::Mix {
         v.loopLength = out - in + 1;
         const uint64_t loops = s.info.hasLoops && s.info.loops > 0 ? s.info.loops : 1;
         v.end = at + v.loopLength * loops;
-        v.envelope = CEnvelope(s.info.envelope);
+        v.envelope = CEnvelope(&s.info.envelope);
         events.push_back(std::move(v));
         sounding.emplace(events.back().end, events.size() - 1);
         mine.push_back(events.size() - 1);
@@ -636,21 +641,27 @@ struct CSoundtrack::Mix {
                 activeEvents.push_back(nextEvent);
             for (; nextStream < streams.size() && streams[nextStream]->start < mixed + n; ++nextStream)
                 activeStreams.push_back(streams[nextStream].get());
-            std::fill_n(accLeft.begin(), n, 0);
-            std::fill_n(accRight.begin(), n, 0);
-            for (const size_t i : activeEvents)
-                RenderEvent(events[i], mixed, n, accLeft.data(), accRight.data());
-            for (StreamVoice* v : activeStreams)
-                RenderStream(*v, mixed, n, accLeft.data(), accRight.data());
-            // Clamped once, each sample that had to be counted.
-            for (size_t k = 0; k < n; ++k) {
-                const auto clamp = [this](int32_t v) {
-                    const int32_t c = std::clamp<int32_t>(v, -32768, 32767);
-                    summary.clipped += c != v ? 1 : 0;
-                    return static_cast<int16_t>(c);
-                };
-                outLeft[k] = clamp(accLeft[k]);
-                outRight[k] = clamp(accRight[k]);
+            if (activeEvents.empty() && activeStreams.empty()) {
+                // Silence, as long stretches of a slow movie are.
+                std::fill_n(outLeft.begin(), n, int16_t{0});
+                std::fill_n(outRight.begin(), n, int16_t{0});
+            } else {
+                std::fill_n(accLeft.begin(), n, 0);
+                std::fill_n(accRight.begin(), n, 0);
+                for (const size_t i : activeEvents)
+                    RenderEvent(events[i], mixed, n, accLeft.data(), accRight.data());
+                for (StreamVoice* v : activeStreams)
+                    RenderStream(*v, mixed, n, accLeft.data(), accRight.data());
+                // Clamped once, each sample that had to be counted.
+                for (size_t k = 0; k < n; ++k) {
+                    const auto clamp = [this](int32_t v) {
+                        const int32_t c = std::clamp<int32_t>(v, -32768, 32767);
+                        summary.clipped += c != v ? 1 : 0;
+                        return static_cast<int16_t>(c);
+                    };
+                    outLeft[k] = clamp(accLeft[k]);
+                    outRight[k] = clamp(accRight[k]);
+                }
             }
             mixed += n;
             std::erase_if(activeEvents, [&](size_t i) { return events[i].end <= mixed; });
@@ -872,10 +883,18 @@ bool CSoundtrack::Make(const std::string& moviePath, uint32_t tailSeconds, platf
             writer.Discard();
         return true;
     }
-    if (m_cancelled || failed || (out && !writer.Close(*out))) {
+    // The streams were read from the file while they played.
+    const bool changed = !m_body->Unchanged();
+    if (m_cancelled || failed || changed || (out && !writer.Close(*out))) {
         if (out)
             writer.Discard();
-        return !failed && !m_cancelled;
+        if (changed)
+            m_failure = LoadFailure::Changed;
+        if (changed || m_cancelled)
+            return false;
+        m_summary.samples = length;
+        m_summary.lost = "its file could not be written (disk full or not writable)";
+        return true;
     }
     m_summary.samples = length;
     m_output = CSoundElement{};

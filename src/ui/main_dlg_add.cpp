@@ -87,9 +87,16 @@ std::string MovieBehindLink(const std::string& link)
 std::string CMainDlg::FileKey(const std::string& path)
 {
     struct stat info {};
-    if (::stat(path.c_str(), &info) == 0)
-        return "f" + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
-    return "p" + path;
+    // Built piece by piece: GCC 12 at -O3 takes a prefix joined to a number
+    // for an overlapping copy.
+    std::string key(1, 'p');
+    if (::stat(path.c_str(), &info) != 0)
+        return key + path;
+    key[0] = 'f';
+    key += std::to_string(info.st_dev);
+    key += ':';
+    key += std::to_string(info.st_ino);
+    return key;
 }
 
 bool CMainDlg::SearchFolder(std::vector<std::string>& candidates, const std::string& folder, FolderSearch* control)
