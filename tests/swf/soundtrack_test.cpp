@@ -383,6 +383,16 @@ TEST(Soundtrack, MoviesWithNothingToHearOrMadeToHang)
     EXPECT_NE(track.Summary().none.find("frame rate is 0"), std::string::npos);
     EXPECT_EQ(dir.List(), (std::vector<std::string>{"silent.swf", "still.swf"}));
 
+    // A frame every 256 seconds: a few bytes that would play for hours are
+    // cut where a WAV file ends, and count as lost there.
+    SwfBuilder slow;
+    slow.Rate(1, 0).Tag(kTagDefineSound, Pcm16(1, {1}));
+    for (int f = 0; f < 200; ++f)
+        slow.Tag(kTagStartSound, StartSound(1)).Tag(kTagShowFrame, "");
+    ASSERT_TRUE(track.Plan(slow.End().WriteTo(dir / "slow.swf"), 10));
+    EXPECT_TRUE(track.Summary().cut);
+    EXPECT_EQ(track.Summary().samples, (uint64_t{0xFFFFFFFF} - 36) / 4);
+
     // A sprite that places itself, and a chain of sprites deeper than any
     // tool makes: those branches end, the rest plays.
     SwfBuilder self;
