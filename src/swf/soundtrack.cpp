@@ -2,9 +2,14 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
+#include <deque>
 #include <map>
 #include <queue>
+#include <mutex>
 #include <set>
+#include <system_error>
+#include <thread>
 
 #include "audio/conversions.h"
 #include "audio/mp3_decoder.h"
@@ -61,6 +66,7 @@ struct Pcm {
 struct CodedBudget {
     uint64_t in = 0;
     uint64_t out = 0;
+    int threads = 0;  // MP3 streams decoded ahead on threads of their own now
     // How many of count samples fit.
     size_t Take(size_t count)
     {
@@ -181,6 +187,7 @@ public:
             }
             m_rate = static_cast<uint32_t>(m_mp3->SampleRate());
             m_channels = m_mp3->Channels();
+            StartAhead();
         } else if (h.format >= 4) {
             CodedLayout coded{};
             m_coded = std::make_unique<CSoundDecoder>();
@@ -194,6 +201,10 @@ public:
             m_channels = coded.channels;
         }
     }
+
+    ~CStreamSource() { StopAhead(); }
+    CStreamSource(const CStreamSource&) = delete;
+    CStreamSource& operator=(const CStreamSource&) = delete;
 
     uint32_t Rate() const { return m_rate; }
     int Channels() const { return m_channels; }
@@ -234,16 +245,16 @@ public:
     }
 
 private:
-    bool MoreMp3(std::vector<int16_t>& out)
+    // The next frame of the MP3 stream, less what is to be skipped at its
+    // start; false at its end.
+    bool DecodeMp3(std::vector<int16_t>& out)
     {
         std::array<int16_t, kMp3MaxFrameSamples> l{};
         std::array<int16_t, kMp3MaxFrameSamples> r{};
         size_t n = 0;
         bool end = false;
-        if (!NextMp3Frame(*m_mp3, l.data(), r.data(), n, end) || (end && n == 0)) {
-            m_mp3.reset();
+        if (!NextMp3Frame(*m_mp3, l.data(), r.data(), n, end) || (end && n == 0))
             return false;
-        }
         for (size_t i = 0; i < n; ++i) {
             if (m_skip > 0) {
                 --m_skip;
@@ -253,6 +264,85 @@ private:
             if (m_channels == 2)
                 out.push_back(r[i]);
         }
+        return true;
+    }
+
+    // A long MP3 stream is decoded a few frames ahead on a thread of its
+    // own while the mix goes on: the decoder takes most of a soundtrack's
+    // time. Frames come out in order, so the mix is the same either way.
+    struct Ahead {
+        std::thread thread;
+        std::mutex lock;
+        std::condition_variable changed;
+        std::deque<std::vector<int16_t>> frames;
+        bool ended = false;
+        bool stop = false;
+    };
+    static constexpr size_t kFramesAhead = 64;
+    static constexpr int kMostThreads = 2;
+
+    void StartAhead()
+    {
+        if (m_budget.threads >= kMostThreads)
+            return;
+        m_ahead = std::make_unique<Ahead>();
+        try {
+            m_ahead->thread = std::thread([this] {
+                for (;;) {
+                    std::vector<int16_t> frame;
+                    const bool more = DecodeMp3(frame);
+                    std::unique_lock<std::mutex> hold(m_ahead->lock);
+                    m_ahead->changed.wait(hold, [this] { return m_ahead->stop || m_ahead->frames.size() < kFramesAhead; });
+                    if (m_ahead->stop)
+                        return;
+                    if (!more) {
+                        m_ahead->ended = true;
+                        m_ahead->changed.notify_all();
+                        return;
+                    }
+                    m_ahead->frames.push_back(std::move(frame));
+                    m_ahead->changed.notify_all();
+                }
+            });
+            ++m_budget.threads;
+        } catch (const std::system_error&) {
+            m_ahead.reset();  // no thread to be had: decoded as it is needed
+        }
+    }
+
+    void StopAhead()
+    {
+        if (!m_ahead)
+            return;
+        {
+            std::lock_guard<std::mutex> hold(m_ahead->lock);
+            m_ahead->stop = true;
+        }
+        m_ahead->changed.notify_all();
+        m_ahead->thread.join();
+        m_ahead.reset();
+        --m_budget.threads;
+    }
+
+    bool MoreMp3(std::vector<int16_t>& out)
+    {
+        if (!m_ahead) {
+            if (DecodeMp3(out))
+                return true;
+            m_mp3.reset();
+            return false;
+        }
+        std::unique_lock<std::mutex> hold(m_ahead->lock);
+        m_ahead->changed.wait(hold, [this] { return m_ahead->ended || !m_ahead->frames.empty(); });
+        if (m_ahead->frames.empty()) {
+            hold.unlock();
+            StopAhead();
+            m_mp3.reset();
+            return false;
+        }
+        out.insert(out.end(), m_ahead->frames.front().begin(), m_ahead->frames.front().end());
+        m_ahead->frames.pop_front();
+        m_ahead->changed.notify_all();
         return true;
     }
 
@@ -271,54 +361,104 @@ private:
     uint64_t m_skip = 0;
     std::unique_ptr<CMp3Decoder> m_mp3;
     std::unique_ptr<CSoundDecoder> m_coded;
+    std::unique_ptr<Ahead> m_ahead;
 };
-
-// Sample j of a sound brought to 44,100 Hz, as the linear rule gives it.
-int32_t Converted(const int16_t* s, uint64_t n, int channels, uint32_t rate, uint64_t j, int ch)
-{
-    const uint64_t p = j * rate;
-    const uint64_t i = p / kOutRate;
-    const int64_t f = static_cast<int64_t>(p % kOutRate);
-    const auto at = [&](uint64_t k) -> int32_t {
-        return s[std::min(k, n - 1) * static_cast<uint64_t>(channels) + (channels == 2 ? static_cast<uint64_t>(ch) : 0)];
-    };
-    const int32_t a = at(i);
-    const int32_t b = at(i + 1);
-    return a + static_cast<int32_t>((static_cast<int64_t>(b - a) * f) / static_cast<int64_t>(kOutRate));
-}
 
 uint64_t ConvertedLength(uint64_t n, uint32_t rate)
 {
     return rate ? (n * kOutRate + rate - 1) / rate : 0;
 }
 
-// An envelope's level of a channel at an instance's own sample t. The
-// points are the start's own, kept by the timelines for the whole mix.
+// An envelope's levels at an instance's own sample t, which moves on one
+// sample at a time: between two points the level is the first's plus the
+// difference times the way along, divided toward zero, kept as a quotient
+// and a remainder that grow by a fixed step, so no sample costs a division.
+// The points are the start's own, kept by the timelines for the whole mix.
 class CEnvelope {
 public:
     CEnvelope() = default;
     explicit CEnvelope(const std::vector<EnvelopePoint>* points) : m_points(points) {}
     bool Empty() const { return !m_points || m_points->empty(); }
-    // Samples are asked for in order: t never goes back.
-    int64_t Level(uint64_t t, int ch)
+
+    // Puts the envelope at the instance's sample t.
+    void Seek(uint64_t t)
     {
-        const std::vector<EnvelopePoint>& points = *m_points;
-        while (m_next < points.size() && points[m_next].position <= t)
-            ++m_next;
-        const auto level = [ch](const EnvelopePoint& e) { return std::min<int64_t>(ch ? e.right : e.left, 32768); };
-        if (m_next == 0)
-            return level(points.front());
-        if (m_next == points.size())
-            return level(points.back());
-        const EnvelopePoint& a = points[m_next - 1];
-        const EnvelopePoint& b = points[m_next];
-        return level(a) + (level(b) - level(a)) * static_cast<int64_t>(t - a.position) /
-                              static_cast<int64_t>(b.position - a.position);
+        m_t = t;
+        m_next = 0;
+        Settle();
     }
+    // Samples from the one it is at that keep to one rule: up to the next
+    // point, or all when there is none.
+    uint64_t Steady() const
+    {
+        return m_next < m_points->size() ? (*m_points)[m_next].position - m_t : UINT64_MAX;
+    }
+    // The levels at the sample it is at, and then on to the next, which
+    // must stay within Steady().
+    void Levels(int64_t& left, int64_t& right)
+    {
+        left = m_channel[0].base + m_channel[0].sign * m_channel[0].q;
+        right = m_channel[1].base + m_channel[1].sign * m_channel[1].q;
+        ++m_t;
+        if (m_span > 0) {
+            for (Channel& c : m_channel) {
+                c.q += c.qStep;
+                c.r += c.rStep;
+                if (c.r >= m_span) {
+                    c.r -= m_span;
+                    ++c.q;
+                }
+            }
+        }
+    }
+    // Once Steady() samples are past: the next rule.
+    void Next() { Settle(); }
 
 private:
+    struct Channel {
+        int64_t base = 0;
+        int64_t sign = 1;
+        int64_t q = 0, r = 0;          // the way along times the difference, over the span
+        int64_t qStep = 0, rStep = 0;  // what one sample adds to them
+    };
+
+    static int64_t LevelOf(const EnvelopePoint& e, int ch) { return std::min<int64_t>(ch ? e.right : e.left, 32768); }
+
+    // Finds the points around the sample it is at and sets each channel up.
+    void Settle()
+    {
+        const std::vector<EnvelopePoint>& points = *m_points;
+        while (m_next < points.size() && points[m_next].position <= m_t)
+            ++m_next;
+        m_span = 0;
+        for (int ch = 0; ch < 2; ++ch) {
+            Channel& c = m_channel[ch];
+            c = Channel{};
+            if (m_next == 0 || m_next == points.size()) {
+                // Held: the first point's level before it, the last's after.
+                c.base = LevelOf(m_next == 0 ? points.front() : points.back(), ch);
+                continue;
+            }
+            const EnvelopePoint& a = points[m_next - 1];
+            const EnvelopePoint& b = points[m_next];
+            m_span = static_cast<int64_t>(b.position - a.position);
+            const int64_t difference = LevelOf(b, ch) - LevelOf(a, ch);
+            const int64_t step = difference < 0 ? -difference : difference;
+            const int64_t along = static_cast<int64_t>(m_t - a.position);
+            c.base = LevelOf(a, ch);
+            c.sign = difference < 0 ? -1 : 1;
+            c.q = step * along / m_span;
+            c.r = step * along % m_span;
+            c.qStep = step / m_span;
+            c.rStep = step % m_span;
+        }
+    }
+
     const std::vector<EnvelopePoint>* m_points = nullptr;
     size_t m_next = 0;
+    uint64_t m_t = 0;
+    int64_t m_span = 0;  // samples between the two points the level runs between; 0 when held
+    Channel m_channel[2];
 };
 
 // A started sound as heard: its loops of in to out, and its envelope.
@@ -730,24 +870,93 @@ struct CSoundtrack::Mix {
     void RenderStream(StreamVoice& v, uint64_t first, size_t n, int32_t* left, int32_t* right);
 };
 
+namespace {
+
+// Sample f/44100 of the way from a to b, as the linear rule has it.
+inline int32_t Lerp(int32_t a, int32_t b, uint64_t f)
+{
+    return a + static_cast<int32_t>(static_cast<int64_t>(b - a) * static_cast<int64_t>(f) /
+                                    static_cast<int64_t>(kOutRate));
+}
+
+// Adds count samples of a sound from its converted sample j on, which stay
+// within one loop, to left and right; i and f say where j falls in the
+// sound's own samples, and move on with it. One loop per kind of sound, so
+// that nothing is decided per sample.
+template <bool Stereo, bool Enveloped>
+void AddSamples(const int16_t* s, uint64_t last, uint64_t rate, uint64_t& i, uint64_t& f, size_t count, CEnvelope& envelope,
+                int32_t* left, int32_t* right)
+{
+    while (count > 0) {
+        // A stretch over which the envelope keeps to one rule.
+        size_t n = count;
+        if constexpr (Enveloped)
+            n = static_cast<size_t>(std::min<uint64_t>(count, envelope.Steady()));
+        for (size_t k = 0; k < n; ++k) {
+            const uint64_t i1 = i < last ? i + 1 : last;
+            int64_t sl;
+            int64_t sr;
+            if constexpr (Stereo) {
+                sl = Lerp(s[2 * i], s[2 * i1], f);
+                sr = Lerp(s[2 * i + 1], s[2 * i1 + 1], f);
+            } else {
+                sl = sr = Lerp(s[i], s[i1], f);
+            }
+            if constexpr (Enveloped) {
+                int64_t levelLeft;
+                int64_t levelRight;
+                envelope.Levels(levelLeft, levelRight);
+                // floor(s * level / 32768): an arithmetic shift rounds down.
+                sl = (sl * levelLeft) >> 15;
+                sr = (sr * levelRight) >> 15;
+            }
+            left[k] += static_cast<int32_t>(sl);
+            right[k] += static_cast<int32_t>(sr);
+            f += rate;
+            i += f / kOutRate;
+            f %= kOutRate;
+        }
+        left += n;
+        right += n;
+        count -= n;
+        if constexpr (Enveloped) {
+            if (count > 0)
+                envelope.Next();
+        }
+    }
+}
+
+}  // namespace
+
 void CSoundtrack::Mix::RenderEvent(EventVoice& v, uint64_t first, size_t n, int32_t* left, int32_t* right)
 {
     const uint64_t from = std::max(first, v.start);
     const uint64_t to = std::min(first + n, v.end);
+    if (from >= to)
+        return;
     const Pcm& p = *v.pcm;
-    const uint64_t frames = p.Frames();
-    for (uint64_t at = from; at < to; ++at) {
-        const uint64_t t = at - v.start;
-        const uint64_t j = v.in + t % v.loopLength;
-        int64_t l = Converted(p.samples.data(), frames, p.channels, p.rate, j, 0);
-        int64_t r = p.channels == 2 ? Converted(p.samples.data(), frames, p.channels, p.rate, j, 1) : l;
-        if (!v.envelope.Empty()) {
-            // floor(s * level / 32768): an arithmetic shift rounds down.
-            l = (l * v.envelope.Level(t, 0)) >> 15;
-            r = (r * v.envelope.Level(t, 1)) >> 15;
-        }
-        left[at - first] += static_cast<int32_t>(l);
-        right[at - first] += static_cast<int32_t>(r);
+    const bool stereo = p.channels == 2;
+    const bool enveloped = !v.envelope.Empty();
+    const uint64_t t = from - v.start;
+    if (enveloped)
+        v.envelope.Seek(t);
+    const auto add = stereo ? (enveloped ? AddSamples<true, true> : AddSamples<true, false>)
+                            : (enveloped ? AddSamples<false, true> : AddSamples<false, false>);
+    // Run by run, each to the end of its loop (j counts samples of the sound
+    // brought to 44,100 Hz).
+    uint64_t within = t % v.loopLength;
+    int32_t* l = left + (from - first);
+    int32_t* r = right + (from - first);
+    for (uint64_t remaining = to - from; remaining > 0;) {
+        const uint64_t j = v.in + within;
+        uint64_t i = j * p.rate / kOutRate;
+        uint64_t f = j * p.rate % kOutRate;
+        const size_t run = static_cast<size_t>(std::min(remaining, v.loopLength - within));
+        add(p.samples.data(), p.Frames() - 1, p.rate, i, f, run, v.envelope, l, r);
+        l += run;
+        r += run;
+        remaining -= run;
+        within = 0;
     }
 }
 
@@ -758,42 +967,69 @@ void CSoundtrack::Mix::RenderStream(StreamVoice& v, uint64_t first, size_t n, in
         if (v.source->Rate() == 0)
             v.done = true;
     }
+    const uint64_t from = std::max(first, v.start + v.next);
     const uint64_t to = std::min(first + n, v.cut);
-    const uint32_t rate = v.source->Rate();
-    const int channels = v.source->Channels();
-    for (uint64_t at = std::max(first, v.start + v.next); at < to && !v.done; ++at) {
-        const uint64_t j = at - v.start;
-        const uint64_t i = j * rate / kOutRate;
-        // Source frames up to i + 1, or to the stream's end.
-        while (!v.exhausted && v.base + v.buffer.size() / static_cast<size_t>(channels) <= i + 1)
-            v.exhausted = !v.source->More(v.buffer);
-        const uint64_t held = v.buffer.size() / static_cast<size_t>(channels);
-        if (i >= v.base + held) {
+    if (v.done || from >= to) {
+        v.done = v.done || v.start + v.next >= v.cut;
+        return;
+    }
+    const uint64_t rate = v.source->Rate();
+    const size_t channels = static_cast<size_t>(v.source->Channels());
+    // The source frames the block needs, one more for the last to lean on.
+    const uint64_t lastJ = to - 1 - v.start;
+    const uint64_t need = lastJ * rate / kOutRate + 2;
+    while (!v.exhausted && v.base + v.buffer.size() / channels < need)
+        v.exhausted = !v.source->More(v.buffer);
+    const uint64_t held = v.buffer.size() / channels;
+    if (held == 0) {
+        v.done = v.exhausted;
+        return;
+    }
+    const int16_t* s = v.buffer.data();
+    const uint64_t end = v.base + held;  // frames decoded so far
+    uint64_t j = from - v.start;
+    uint64_t i = j * rate / kOutRate;
+    uint64_t f = j * rate % kOutRate;
+    const size_t right1 = channels == 2 ? 1 : 0;
+    if (rate == kOutRate) {
+        // At 44,100 Hz a sample is the stream's own, whole.
+        const uint64_t count = std::min(to - from, end > i ? end - i : 0);
+        const int16_t* a = s + (i - v.base) * channels;
+        for (uint64_t k = 0; k < count; ++k, a += channels) {
+            left[from - first + k] += a[0];
+            right[from - first + k] += a[right1];
+        }
+        i += count;
+        j += count;
+        v.done = count < to - from;
+        v.next = j;
+    }
+    for (uint64_t at = from + (rate == kOutRate ? to - from : 0); at < to; ++at) {
+        if (i >= end) {
+            // Past the last sample: the stream has ended.
             v.done = true;
             break;
         }
-        const int16_t* s = v.buffer.data();
-        const uint64_t p = j * rate;
-        const int64_t f = static_cast<int64_t>(p % kOutRate);
-        const auto sample = [&](uint64_t k, int ch) -> int32_t {
-            k = std::min(k, v.base + held - 1) - v.base;
-            return s[k * static_cast<uint64_t>(channels) + (channels == 2 ? static_cast<uint64_t>(ch) : 0)];
+        // A source that ended gives its last sample once more, as s[n] = s[n-1].
+        const uint64_t i1 = i + 1 < end ? i + 1 : i;
+        const int16_t* a = s + (i - v.base) * channels;
+        const int16_t* b = s + (i1 - v.base) * channels;
+        const auto lerp = [f](int32_t x, int32_t y) {
+            return x + static_cast<int32_t>(static_cast<int64_t>(y - x) * static_cast<int64_t>(f) / static_cast<int64_t>(kOutRate));
         };
-        for (int ch = 0; ch < 2; ++ch) {
-            // A source that ended gives its last sample once more, as s[n] = s[n-1].
-            const uint64_t next = v.exhausted && i + 1 >= v.base + held ? i : i + 1;
-            const int32_t a = sample(i, ch);
-            const int32_t b = sample(next, ch);
-            const int32_t value = a + static_cast<int32_t>((static_cast<int64_t>(b - a) * f) / static_cast<int64_t>(kOutRate));
-            (ch ? right : left)[at - first] += value;
-        }
-        v.next = j + 1;
-        // Frames behind are let go now and then.
-        if (i > v.base + 8192) {
-            const uint64_t drop = i - v.base;
-            v.buffer.erase(v.buffer.begin(), v.buffer.begin() + static_cast<std::ptrdiff_t>(drop * static_cast<uint64_t>(channels)));
-            v.base = i;
-        }
+        left[at - first] += f ? lerp(a[0], b[0]) : a[0];
+        right[at - first] += f ? lerp(a[right1], b[right1]) : a[right1];
+        ++j;
+        f += rate;
+        i += f / kOutRate;
+        f %= kOutRate;
+    }
+    v.next = j;
+    // Frames behind are let go now and then.
+    const uint64_t keep = std::min(i, end - 1);
+    if (keep > v.base + 8192) {
+        v.buffer.erase(v.buffer.begin(), v.buffer.begin() + static_cast<std::ptrdiff_t>((keep - v.base) * channels));
+        v.base = keep;
     }
     if (v.start + v.next >= v.cut)
         v.done = true;
