@@ -173,7 +173,7 @@ void Cartoon(const std::string& mp3Path, const std::string& out)
         .Tag(kTagDefineSound, DefineSound(3, 1, 2, true, false, 66150, EncodeAdpcm(effect(66150, 22050, false), false, 4).bytes))
         .Tag(kTagDefineSound, DefineSound(4, 1, 1, true, false, 11025, EncodeAdpcm(effect(11025, 11025, false), false, 3).bytes));
     b.Tag(kTagSoundStreamHead, StreamHead(2, 3, true, true, 3675));
-    SoundInfoSpec info;
+    SoundInfoFields info;
     info.loops = 2;
     info.envelope = {{0, 0, 32768}, {22050, 32768, 16384}, {66150, 8000, 32768}};
     for (size_t f = 0; f < kMovieFrames; ++f) {

@@ -248,7 +248,7 @@ std::string BinaryData(uint16_t id, const std::string& data)
     return U16(id) + U32(0) + data;
 }
 
-std::string SoundInfoBytes(const SoundInfoSpec& info)
+std::string SoundInfoBytes(const SoundInfoFields& info)
 {
     const bool envelope = info.hasEnvelope || !info.envelope.empty();
     const uint8_t flags = static_cast<uint8_t>((info.syncStop ? 0x20 : 0) | (info.syncNoMultiple ? 0x10 : 0) |
@@ -269,7 +269,7 @@ std::string SoundInfoBytes(const SoundInfoSpec& info)
     return out;
 }
 
-std::string StartSound(uint16_t soundId, const SoundInfoSpec& info)
+std::string StartSound(uint16_t soundId, const SoundInfoFields& info)
 {
     return U16(soundId) + SoundInfoBytes(info);
 }

@@ -97,7 +97,7 @@ std::string Mp3StreamBlock(uint16_t sampleCount, const std::string& frames);
 // A SOUNDINFO: sync flags, in and out points and loops where given (a value
 // below 0 leaves the field out), and the envelope's points (position, left,
 // right).
-struct SoundInfoSpec {
+struct SoundInfoFields {
     bool syncStop = false;
     bool syncNoMultiple = false;
     int64_t in = -1;
@@ -106,9 +106,9 @@ struct SoundInfoSpec {
     std::vector<std::array<uint32_t, 3>> envelope = {};
     bool hasEnvelope = false;
 };
-std::string SoundInfoBytes(const SoundInfoSpec& info = {});
+std::string SoundInfoBytes(const SoundInfoFields& info = {});
 // A StartSound body, and a PlaceObject2 or RemoveObject2 body.
-std::string StartSound(uint16_t soundId, const SoundInfoSpec& info = {});
+std::string StartSound(uint16_t soundId, const SoundInfoFields& info = {});
 std::string PlaceObject2(uint16_t depth, uint16_t character);
 std::string RemoveObject2(uint16_t depth);
 // A DoAction of ActionStop alone.

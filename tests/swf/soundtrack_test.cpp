@@ -59,7 +59,7 @@ Heard Render(const SwfBuilder& movie, uint32_t tail = 10)
 }
 
 // One frame starting the sound, at 12 frames a second.
-SwfBuilder OneStart(const std::string& sound, const SoundInfoSpec& info = {})
+SwfBuilder OneStart(const std::string& sound, const SoundInfoFields& info = {})
 {
     SwfBuilder b;
     b.Tag(kTagDefineSound, sound).Tag(kTagStartSound, StartSound(1, info)).Tag(kTagShowFrame, "").End();
@@ -132,7 +132,7 @@ TEST(Soundtrack, InAndOutPointsLoopsAndEnvelopes)
     const struct {
         const char* what;
         std::string sound;
-        SoundInfoSpec info;
+        SoundInfoFields info;
         std::vector<int16_t> left, right;
     } cases[] = {
         {"in to out", five, {.in = 1, .out = 3}, {20, 30, 40, 0}, {20, 30, 40, 0}},
@@ -163,7 +163,7 @@ TEST(Soundtrack, SyncStopAndSyncNoMultiple)
 {
     // At 120 frames a second frame 1 starts at sample 367.
     const std::string along = Pcm16(1, std::vector<int16_t>(2000, 1000));
-    const auto twoFrames = [&](const SoundInfoSpec& second) {
+    const auto twoFrames = [&](const SoundInfoFields& second) {
         SwfBuilder b;
         b.Rate(0, 120).Tag(kTagDefineSound, along).Tag(kTagStartSound, StartSound(1)).Tag(kTagShowFrame, "");
         b.Tag(kTagStartSound, StartSound(1, second)).Tag(kTagShowFrame, "").End();
