@@ -66,6 +66,37 @@ void WriteSeeds(const std::string& dir)
         .Tag(kTagStartSound, "\x01\x00\x00", true)
         .Tag(9, "\xFF\xFF\xFF")
         .End();
+    // Timelines for the soundtrack's mix: starts with every SOUNDINFO field,
+    // a looping sprite placed and removed, a stream, a stop action.
+    SoundInfoFields shaped;
+    shaped.in = 10;
+    shaped.out = 500;
+    shaped.loops = 3;
+    shaped.hasEnvelope = true;
+    shaped.envelope = {{0, 0, 32768}, {300, 32768, 0}, {900, 40000, 20000}};
+    SoundInfoFields stop;
+    stop.syncStop = true;
+    SoundInfoFields single;
+    single.syncNoMultiple = true;
+    SwfBuilder looping;
+    looping.Tag(kTagStartSound, StartSound(2, single)).Tag(kTagShowFrame, "").Tag(kTagShowFrame, "").End();
+    add("timeline").Rate(0, 24)
+        .Tag(kTagDefineSound, DefineSound(1, 3, 1, true, false, 600, Pcm16(tone)))
+        .Tag(kTagDefineSound, DefineSound(2, 1, 2, false, false, 600, EncodeAdpcm(tone, false, 3).bytes))
+        .Sprite(3, looping, 2)
+        .Tag(kTagStartSound, StartSound(1, shaped))
+        .Tag(kTagPlaceObject2, PlaceObject2(1, 3))
+        .Tag(kTagSoundStreamHead, StreamHead(3, 1, true, false, 150))
+        .Tag(kTagSoundStreamBlock, Pcm16(std::vector<int16_t>(tone.begin(), tone.begin() + 150)))
+        .Tag(kTagShowFrame, "")
+        .Tag(kTagStartSound, StartSound(2))
+        .Tag(kTagShowFrame, "")
+        .Tag(kTagRemoveObject2, RemoveObject2(1))
+        .Tag(kTagStartSound, StartSound(1, stop))
+        .Tag(kTagDoAction, StopAction())
+        .Tag(kTagShowFrame, "")
+        .Tag(kTagShowFrame, "")
+        .End();
     // Coded formats: the decoders' parsers see whatever a movie holds.
     std::string noise(640, '\0');
     for (size_t i = 0; i < noise.size(); ++i)
