@@ -85,6 +85,14 @@ bool InflateFile(platform::File& file, uint8_t* out, size_t room, bool headerOnl
         out, room);
 }
 
+// The bytes a movie header takes after the first eight: the rectangle's
+// bits (five for their width, then four values) and the rate and count.
+uint32_t HeaderBytes(uint8_t first)
+{
+    const uint32_t nbits = first >> 3;
+    return (5 + 4 * nbits + 7) / 8 + 4;
+}
+
 }  // namespace
 
 bool InflateBody(const uint8_t* data, size_t size, uint8_t* out, size_t room)
@@ -167,7 +175,8 @@ bool CMovieBody::Load(const std::string& path, bool headerOnly)
 
 bool CMovieBody::LoadPlain(const uint8_t* header, bool headerOnly)
 {
-    uint64_t want = headerOnly ? kHeaderOnlyBody : m_bodyLength - 8ull;
+    // A header read asks for twenty bytes, or fewer when the movie is smaller.
+    uint64_t want = headerOnly ? std::min<uint64_t>(kHeaderOnlyBody, m_bodyLength - 8ull) : m_bodyLength - 8ull;
     if (!headerOnly) {
         // Size the buffer by what the file holds, not by what it declares.
         const uint64_t size = m_stamp.size;
@@ -196,7 +205,8 @@ bool CMovieBody::LoadPlain(const uint8_t* header, bool headerOnly)
     const size_t got = m_file.Read(m_buffer.get() + 8, static_cast<size_t>(want));
     if (m_file.Failed())
         m_failure = LoadFailure::NotReadable;
-    if (m_file.Failed() || (headerOnly && got != kHeaderOnlyBody))
+    // A movie cut short may still hold its whole header, as a full read finds.
+    if (m_file.Failed() || (headerOnly && got != want && (got == 0 || got < HeaderBytes(m_buffer[8]))))
         return false;
     m_bodyLength = static_cast<uint32_t>(got + 8);
     m_buffer[got + 8] = 0;
@@ -207,7 +217,7 @@ bool CMovieBody::LoadPlain(const uint8_t* header, bool headerOnly)
 
 bool CMovieBody::LoadCompressed(bool headerOnly, bool lzma)
 {
-    const uint64_t room = headerOnly ? kHeaderOnlyBody : m_bodyLength - 8ull;
+    const uint64_t room = headerOnly ? std::min<uint64_t>(kHeaderOnlyBody, m_bodyLength - 8ull) : m_bodyLength - 8ull;
     // Twenty header bytes can't be a bomb: no need to ask for the size.
     const uint64_t before = 8 + (lzma ? kLzmaHeaderSize : 0);  // bytes ahead of the stream
     const uint64_t fileSize = headerOnly ? before : m_stamp.size;

@@ -53,25 +53,6 @@ std::vector<fs::directory_entry> ListFolder(const std::string& folder)
     return entries;
 }
 
-// The header read takes the most bytes a movie header can hold, which a
-// tiny movie does not have: such a movie is read whole, as a conversion
-// reads it. Only files this small: the header read is there so that adding
-// a large movie reads little of it.
-bool ReadTinyMovieHeader(const std::string& path, SwfHeaderInfo& info)
-{
-    constexpr std::uintmax_t kTinyMovie = 1024;
-    std::error_code ec;
-    const std::uintmax_t size = fs::file_size(path, ec);
-    if (ec || size > kTinyMovie)
-        return false;
-    // A movie whose header itself is cut short has no values to show.
-    CSwfMovie movie;
-    if (!movie.List(path) || movie.FirstTag() > movie.BodyLength())
-        return false;
-    info = movie.HeaderInfo();
-    return true;
-}
-
 // The movie a link leads to, or "" when it leads to anything else.
 std::string MovieBehindLink(const std::string& link)
 {
@@ -156,7 +137,7 @@ bool CMainDlg::AddSwfFile(const std::string& path)
     if (m_entryKeys.count(key))
         return true;
     SwfHeaderInfo info;
-    if (!CSwfMovie::GetHeaderInfo(path, &info) && !ReadTinyMovieHeader(path, info))
+    if (!CSwfMovie::GetHeaderInfo(path, &info))
         return false;
     auto entry = std::make_unique<CSwfEntry>();
     entry->path = path;

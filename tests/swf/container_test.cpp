@@ -65,6 +65,36 @@ TEST(Container, HeaderOnlyStaysInsideItsTwentyBytes)
     EXPECT_EQ(full.HeaderInfo().frameCount, 0x1234);
 }
 
+TEST(Container, HeaderOfMoviesSmallerThanAHeaderRead)
+{
+    TempDir dir;
+    SwfBuilder b;
+    b.Stage(0, 0, 0, 0, 0).Rate(0, 24).Frames(7).Tag(9, "abc").Tag(kTagShowFrame, "").End();
+    const std::string plain = b.Build();
+    ASSERT_LT(plain.size(), 28u);
+    struct Case {
+        const char* what;
+        std::string bytes;
+        bool readable;
+    };
+    const Case cases[] = {
+        {"plain", plain, true},
+        {"zlib", b.Build(true), true},
+        {"lzma", b.BuildZws(false), true},
+        {"cut after its header", plain.substr(0, 15), true},
+        {"cut inside its header", SwfBuilder().Stage(20, 1, 2, 3, 4).End().Build().substr(0, 16), false},
+    };
+    for (const Case& c : cases) {
+        WriteFileBytes(dir / "m.swf", c.bytes);
+        SwfHeaderInfo info;
+        ASSERT_EQ(CSwfMovie::GetHeaderInfo(dir / "m.swf", &info), c.readable) << c.what;
+        if (c.readable) {
+            EXPECT_EQ(info.frameRate, 24) << c.what;
+            EXPECT_EQ(info.frameCount, 7) << c.what;
+        }
+    }
+}
+
 TEST(Container, SignatureAndLengthChecks)
 {
     TempDir dir;
@@ -87,8 +117,8 @@ TEST(Container, SignatureAndLengthChecks)
     EXPECT_FALSE(CSwfMovie::GetHeaderInfo(dir / "missing.swf", &info));
     EXPECT_FALSE(CSwfMovie::GetHeaderInfo(dir / "x.swf", nullptr));
     EXPECT_FALSE(CSwfMovie::GetHeaderInfo(dir.Path(), &info));
-    // Header-only needs all 20 body bytes of a plain movie.
-    WriteFileBytes(dir / "short.swf", good.substr(0, 8 + 19));
+    // Header-only needs the whole header of a plain movie.
+    WriteFileBytes(dir / "short.swf", good.substr(0, 8 + 11));
     EXPECT_FALSE(CSwfMovie::GetHeaderInfo(dir / "short.swf", &info));
 }
 

@@ -381,7 +381,11 @@ TEST(Soundtrack, MoviesWithNothingToHearOrMadeToHang)
     EXPECT_FALSE(track.Output());
     EXPECT_TRUE(track.Render(OneStart(Pcm16(1, {1})).Rate(0, 0).WriteTo(dir / "still.swf"), OutputType::Wav, 10));
     EXPECT_NE(track.Summary().none.find("frame rate is 0"), std::string::npos);
-    EXPECT_EQ(dir.List(), (std::vector<std::string>{"silent.swf", "still.swf"}));
+    // Smaller than a header read takes, and still a movie.
+    EXPECT_TRUE(track.Render(SwfBuilder().Stage(0, 0, 0, 0, 0).Tag(9, "abc").Tag(kTagShowFrame, "").End().WriteTo(dir / "tiny.swf"),
+                             OutputType::Wav, 10));
+    EXPECT_EQ(track.Summary().none, "no timeline sound");
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"silent.swf", "still.swf", "tiny.swf"}));
 
     // A frame every 256 seconds: a few bytes that would play for hours are
     // cut where a WAV file ends, and count as lost there.
