@@ -92,7 +92,7 @@ std::string ResultLine(const std::string& path, const RecordCounts& counts, bool
     char text[96];
     if (counts.parsed && !counts.failed && counts.soundtrack) {
         if (!counts.none.empty())
-            return Printable(FileNamePart(path)) + ": " + counts.none + "\n";
+            return Printable(FileNamePart(path)) + ": " + counts.none + (counts.partial ? ", cut short" : "") + "\n";
         if (!counts.lost.empty())
             return Printable(FileNamePart(path)) + ": Soundtrack lost: " + counts.lost + "\n";
         std::snprintf(text, sizeof text, ": Soundtrack%s, %.3f s\n", counts.extracted < counts.found ? " cut short" : "",

@@ -7,6 +7,7 @@
 
 #include "app/report.h"
 #include "swf/movie_body.h"
+#include "swf/outcome_words.h"
 #include "swf/soundtrack.h"
 #include "swf/swf_movie.h"
 
@@ -57,7 +58,8 @@ MovieListing ListMovie(const std::string& path, const std::string& realPath, con
     listing.record = r.dump();
 
     listing.text = printable(path) + "\n";
-    if (!loaded || r.value("outcome", "") == "failed") {
+    // A movie cut short says so: its exit status would not tell why.
+    if (!loaded || r.value("outcome", "") == "failed" || movie.CutShort()) {
         listing.text += "  " + r.value("reason", std::string()) + "\n";
         if (!loaded)
             return listing;
@@ -128,6 +130,8 @@ MovieListing ListSoundtrack(const std::string& path, const std::string& realPath
         if (t.cut)
             listing.text += "  cut at 4 GiB, the most a WAV file can describe\n";
     }
+    if (t.movieCutShort)
+        listing.text += "  " + CutShortWords(track.Body()) + ": nothing past there is heard\n";
     for (const SoundtrackSummary::Button& b : t.buttonSounds)
         listing.text += Line("  not heard: button %u plays sound %u (%s)\n", b.button, b.sound,
                              b.slot == 0 ? "idle from over" : b.slot == 1 ? "over from idle" : b.slot == 2 ? "down from over" : "over from down");

@@ -423,6 +423,10 @@ std::string SoundtrackRecord(const std::string& path, const std::string& realPat
         } else if (t.cut) {
             r["outcome"] = "partial";
             r["reason"] = "the soundtrack was cut at 4 GiB, the most a WAV file can describe";
+        } else if (t.movieCutShort) {
+            // What frames lie past the cut, and what they would start, can't be known.
+            r["outcome"] = "partial";
+            r["reason"] = CutShortWords(track.Body());
         } else {
             r["outcome"] = "converted";
             r["reason"] = "";
@@ -507,7 +511,7 @@ RecordCounts CountsOf(const RecordSummary& r)
         c.none = r.none;
         c.lost = r.lost;
         c.found = r.NamesOutputs() || !r.lost.empty() || r.cut ? 1 : 0;
-        c.extracted = r.NamesOutputs() && !r.cut ? 1 : 0;
+        c.extracted = r.NamesOutputs() && !r.cut && !c.partial ? 1 : 0;
     }
     return c;
 }

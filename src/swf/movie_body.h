@@ -44,6 +44,8 @@ public:
     // (both counting the 8-byte file header).
     uint32_t DeclaredLength() const { return m_declaredLength; }
     uint32_t BodyLength() const { return m_bodyLength; }
+    // A plain movie whose file ends before the length its header declares.
+    bool HoldsLessThanDeclared() const { return m_signature == 'F' && m_bodyLength < m_declaredLength; }
     size_t BufferSize() const { return m_bufferSize; }
     uint64_t FirstTag() const { return m_firstTag; }
     // The body, readable to BodyLength() and two zero bytes past it.

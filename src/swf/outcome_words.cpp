@@ -1,5 +1,6 @@
 #include "swf/outcome_words.h"
 
+#include "swf/movie_body.h"
 #include "swf/swf_movie.h"
 
 std::string LoadFailureWords(LoadFailure failure)
@@ -39,6 +40,11 @@ std::string SoundLossWords(const CSoundFinding& f)
     return {};
 }
 
+std::string CutShortWords(const CMovieBody& body)
+{
+    return "cut short: " + std::to_string(body.BodyLength()) + " of " + std::to_string(body.DeclaredLength()) + " bytes";
+}
+
 MovieVerdict JudgeMovie(const CSwfMovie& movie, bool loaded)
 {
     if (!loaded)
@@ -47,8 +53,7 @@ MovieVerdict JudgeMovie(const CSwfMovie& movie, bool loaded)
         return {MovieOutcome::Failed, "none of its sounds could be written"};
     // The sounds after a cut are lost too, though none can be counted.
     if (movie.CutShort())
-        return {MovieOutcome::Partial, "cut short: " + std::to_string(movie.BodyLength()) + " of " +
-                                           std::to_string(movie.DeclaredLength()) + " bytes"};
+        return {MovieOutcome::Partial, CutShortWords(movie.Body())};
     const uint32_t found = movie.FoundCount();
     const uint32_t extracted = movie.ExtractedCount();
     if (extracted < found)

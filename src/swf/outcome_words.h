@@ -6,6 +6,7 @@
 
 #include "swf/swf_types.h"
 
+class CMovieBody;
 class CSwfMovie;
 
 // Why a movie could not be loaded.
@@ -20,6 +21,9 @@ struct MovieVerdict {
     MovieOutcome outcome = MovieOutcome::Failed;
     std::string reason;  // "" for a movie converted whole
 };
+
+// Why a movie whose walk ran out of bytes is partial: how much of it there is.
+std::string CutShortWords(const CMovieBody& body);
 
 // How a conversion of the movie ended; loaded is what Run (or List) returned.
 MovieVerdict JudgeMovie(const CSwfMovie& movie, bool loaded);

@@ -1062,6 +1062,7 @@ bool CSoundtrack::Make(const std::string& moviePath, uint32_t tailSeconds, platf
     m_failure = LoadFailure::None;
     CMovieTimelines movie;
     ReadMovieTags(*m_body, movie);
+    m_summary.movieCutShort = m_body->HoldsLessThanDeclared() && !movie.mainReachedEnd;
     if (m_wantDigest && !m_body->Digest(m_digestSize, m_digest))
         m_digest.clear();
     if (!m_body->Unchanged()) {

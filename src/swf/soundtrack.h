@@ -66,6 +66,7 @@ struct SoundtrackSummary {
     uint32_t stopped = 0;          // instances a SyncStop ended
     uint64_t clipped = 0;          // channel samples clamped
     bool cut = false;              // cut at the most a soundtrack may hold: lost past there
+    bool movieCutShort = false;    // the file ends before the main timeline does: nothing past it is heard
     std::string lost;              // why the file made could not be kept; "" when it was
     bool scripts = false;          // scripts a player would run may change what is heard
     struct Button {

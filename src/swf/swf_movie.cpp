@@ -51,7 +51,7 @@ double CSwfMovie::FrameRate() const
 
 bool CSwfMovie::DeclaresMoreThanItHolds() const
 {
-    return m_body->Signature() == 'F' && m_body->BodyLength() < m_body->DeclaredLength();
+    return m_body->HoldsLessThanDeclared();
 }
 
 bool CSwfMovie::CutShort() const

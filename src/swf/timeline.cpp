@@ -22,10 +22,13 @@ void CMovieTimelines::OnTimelineBegin(const TagPlace& place, uint16_t)
     m_walking.push_back(w);
 }
 
-void CMovieTimelines::OnTimelineEnd(const TagPlace&, bool)
+void CMovieTimelines::OnTimelineEnd(const TagPlace&, bool reachedEnd)
 {
-    if (!m_walking.empty())
-        m_walking.pop_back();
+    if (m_walking.empty())
+        return;
+    if (m_walking.back().timeline == &main)
+        mainReachedEnd = reachedEnd;
+    m_walking.pop_back();
 }
 
 void CMovieTimelines::Add(const TagPlace& place, TimelineEvent event)

@@ -57,6 +57,7 @@ public:
     std::map<uint16_t, std::string> classNames;   // SymbolClass names by character id
     std::map<std::string, uint16_t> classes;      // SymbolClass: class name to character id
     bool scripts = false;  // actions beyond a lone stop, clip actions, init actions, ABC
+    bool mainReachedEnd = false;  // the main timeline's End tag was read, not the file's end
 
     // A character's export name, else its class name, as the report names sounds.
     std::string NameOf(uint16_t id) const;

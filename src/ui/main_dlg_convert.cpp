@@ -262,12 +262,24 @@ void CMainDlg::OnSaveSoundtrack()
     EndLongOperation(progress);
     if (track.Cancelled())
         return;
-    if (!ok && !track.Summary().none.empty()) {
+    const SoundtrackSummary& heard = track.Summary();
+    if (!ok && heard.movieCutShort && !heard.none.empty()) {
+        ShowMessage(this, QStringLiteral("No sound is heard before the movie's file is cut short."), MsgIcon::Exclamation);
+    } else if (!ok && heard.none == "no timeline sound") {
         ShowMessage(this,
                     QStringLiteral("This movie has no timeline sound: its sounds are started by scripts or buttons, "
                                    "which a soundtrack can't play."),
                     MsgIcon::Information);
+    } else if (!ok && !heard.none.empty()) {
+        ShowMessage(this, QStringLiteral("This movie has no soundtrack: ") + QString::fromStdString(heard.none) + '.',
+                    MsgIcon::Information);
     } else if (!ok) {
         ShowMessage(this, QStringLiteral("Failed to save the soundtrack."), MsgIcon::Exclamation);
+    } else if (heard.cut || heard.movieCutShort) {
+        // Saved, but not all of it: say what is missing.
+        ShowMessage(this,
+                    heard.cut ? QStringLiteral("The soundtrack was saved, cut at 4 GiB, the most a WAV file can describe.")
+                              : QStringLiteral("The soundtrack was saved, but the movie's file is cut short: nothing past the cut is heard."),
+                    MsgIcon::Exclamation);
     }
 }

@@ -76,3 +76,33 @@ TEST(SoundtrackCli, AFileBesideEachMovieARecordAndAPlanThatAgree)
     EXPECT_EQ(r.out, "Conversion results:\n\ncartoon.swf: Soundtrack, 0.167 s\n");
     EXPECT_EQ(RunProgram(dir, "--soundtrack cartoon.swf --soundtrack-tail=x").status, 2);
 }
+
+TEST(SoundtrackCli, AMovieCutShortIsPartialWhereverItIsTold)
+{
+    // The second frame's start and the End tag are cut off; then the sound too.
+    TempDir dir;
+    TimelineMovie(dir / "whole.swf");
+    const std::string whole = ReadFileBytes(dir / "whole.swf");
+    WriteFileBytes(dir / "cut.swf", whole.substr(0, whole.size() - 8));
+    WriteFileBytes(dir / "early.swf", whole.substr(0, 200));
+    const std::string cutWords = "cut short: " + std::to_string(whole.size() - 8) + " of " + std::to_string(whole.size()) + " bytes";
+
+    Result r = RunProgram(dir, "--soundtrack /wav cut.swf early.swf --report=r.jsonl /m");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Conversion results:\n\ncut.swf: Soundtrack cut short, 0.100 s\nearly.swf: no timeline sound, cut short\n");
+    const auto records = Records(ReadFileBytes(dir / "r.jsonl"));
+    const auto record = nlohmann::json::parse(records.at("cut.swf"));
+    EXPECT_EQ(record["outcome"], "partial");
+    EXPECT_EQ(record["reason"], cutWords);
+    EXPECT_EQ(record["soundtrack"]["instances"], 1);
+    EXPECT_EQ(nlohmann::json::parse(records.at("early.swf"))["outcome"], "partial");
+
+    r = RunProgram(dir, "--list --soundtrack cut.swf");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find(cutWords + ": nothing past there is heard"), std::string::npos) << r.out;
+    r = RunProgram(dir, "--list early.swf");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("  cut short: 200 of"), std::string::npos) << r.out;
+    r = RunProgram(dir, "--soundtrack /wav whole.swf /m");
+    EXPECT_EQ(r.out, "Conversion results:\n\nwhole.swf: Soundtrack, 0.183 s\n");
+}

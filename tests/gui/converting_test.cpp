@@ -377,6 +377,16 @@ private Q_SLOTS:
         QCOMPARE(f.messages.messages.size(), size_t(1));
         QVERIFY(f.messages.messages[0].text.contains(QStringLiteral("no timeline sound")));
         QVERIFY(!fs::exists(f.temp / "none.wav"));
+
+        // A movie cut short in its frames: saved, and said to be incomplete.
+        WriteFileBytes(f.temp / "cut.swf", ReadFileBytes(movie).substr(0, 1000));
+        w.AddSwfFiles({f.temp / "cut.swf"}, nullptr);
+        w.SwfList()->SelectRow(2, true);
+        f.dialogs.saveAnswers.push_back(f.temp / "cut.wav");
+        w.OnCommand(cmd::SaveSoundtrack);
+        QVERIFY(fs::exists(f.temp / "cut.wav"));
+        QCOMPARE(f.messages.messages.size(), size_t(2));
+        QVERIFY(f.messages.messages[1].text.contains(QStringLiteral("cut short")));
     }
 };
 
