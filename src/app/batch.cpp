@@ -95,8 +95,12 @@ std::string ResultLine(const std::string& path, const RecordCounts& counts, bool
             return Printable(FileNamePart(path)) + ": " + counts.none + (counts.partial ? ", cut short" : "") + "\n";
         if (!counts.lost.empty())
             return Printable(FileNamePart(path)) + ": Soundtrack lost: " + counts.lost + "\n";
-        std::snprintf(text, sizeof text, ": Soundtrack%s, %.3f s\n", counts.extracted < counts.found ? " cut short" : "",
-                      counts.seconds);
+        if (counts.unplayed > 0)
+            std::snprintf(text, sizeof text, ": Soundtrack, %.3f s, %u started sound(s) not played\n", counts.seconds,
+                          counts.unplayed);
+        else
+            std::snprintf(text, sizeof text, ": Soundtrack%s, %.3f s\n",
+                          counts.extracted < counts.found ? " cut short" : "", counts.seconds);
     } else if (counts.parsed && !counts.failed)
         std::snprintf(text, sizeof text, ": %ld/%ld %s\n", counts.extracted, counts.found,
                       list ? "Extractable" : "Extracted");

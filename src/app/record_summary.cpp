@@ -211,6 +211,8 @@ private:
                 m_s.lost = v.isString ? v.text : std::string();
             else if (k == "cut")
                 m_s.cut = v.isBool && v.flag;
+            else if (k == "unplayed")
+                m_s.unplayed = v.isNumber && v.number > 0 && v.number < 1e9 ? static_cast<uint32_t>(v.number) : 0;
             else if (k == "duration")
                 m_s.seconds = v.isNumber ? v.number : 0;
         } else if (depth == 3 && In(0, "soundtrack") && In(1, "output") && !m_s.sounds.empty()) {

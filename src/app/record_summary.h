@@ -40,6 +40,7 @@ struct RecordSummary {
     std::string none;  // why it has none
     std::string lost;  // why its file was lost
     bool cut = false;
+    uint32_t unplayed = 0;  // started sounds it could not play
     double seconds = 0;
 
     // It names at least one output file: a conversion's record.

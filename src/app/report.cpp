@@ -423,6 +423,9 @@ std::string SoundtrackRecord(const std::string& path, const std::string& realPat
         } else if (t.cut) {
             r["outcome"] = "partial";
             r["reason"] = "the soundtrack was cut at 4 GiB, the most a WAV file can describe";
+        } else if (t.unplayed > 0) {
+            r["outcome"] = "partial";
+            r["reason"] = std::to_string(t.unplayed) + " of the sounds its timelines start could not be played";
         } else if (t.movieCutShort) {
             // What frames lie past the cut, and what they would start, can't be known.
             r["outcome"] = "partial";
@@ -445,6 +448,7 @@ std::string SoundtrackRecord(const std::string& path, const std::string& realPat
         st["not_multiple"] = t.notMultiple;
         st["stopped"] = t.stopped;
         st["clipped"] = t.clipped;
+        st["unplayed"] = t.unplayed;
         st["cut"] = t.cut;
         st["scripts"] = t.scripts;
         Json buttons = Json::array();
@@ -508,6 +512,7 @@ RecordCounts CountsOf(const RecordSummary& r)
         // One file, or none: lost, or nothing to hear.
         c.soundtrack = true;
         c.seconds = r.seconds;
+        c.unplayed = r.unplayed;
         c.none = r.none;
         c.lost = r.lost;
         c.found = r.NamesOutputs() || !r.lost.empty() || r.cut ? 1 : 0;

@@ -49,6 +49,7 @@ struct RecordCounts {
     // A soundtrack's record: its length, or why it has none.
     bool soundtrack = false;
     double seconds = 0;
+    uint32_t unplayed = 0;
     std::string none;
     std::string lost;
 };

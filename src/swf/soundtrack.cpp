@@ -89,6 +89,19 @@ void AppendWidened(std::vector<int16_t>& to, const uint8_t* bytes, size_t n, boo
     }
 }
 
+// Why a sound of a coded format a player would play is not heard here:
+// "" when the format is known to this build, or is no format at all.
+std::string MissingDecoder(uint8_t format, int rateIndex, bool stereo)
+{
+    CodedLayout coded{};
+    if (format < 4 || !CodedLayoutOf(format, rateIndex, stereo, coded))
+        return {};
+    CSoundDecoder decoder;
+    if (decoder.Open(coded.codec, coded.rate, coded.channels))
+        return {};
+    return std::string("this build has no ") + SoundFormatName(format) + " decoder";
+}
+
 // A DefineSound's samples, decoded as /wav decodes it; false when it holds none.
 bool DecodeEventSound(const DefinedSound& s, CodedBudget& budget, Pcm& out)
 {
@@ -530,6 +543,13 @@ struct CSoundtrack::Mix {
             summary.warnings.push_back(text);
     }
 
+    // A sound a player would play that this soundtrack can't: a loss.
+    void Lose(const std::string& text)
+    {
+        ++summary.unplayed;
+        Warn(text);
+    }
+
     void Cut(Instance& inst, uint64_t at)
     {
         if (inst.stream && inst.stream->cut > at)
@@ -600,11 +620,15 @@ struct CSoundtrack::Mix {
             Warn("a frame starts sound " + std::to_string(id) + ", which the movie does not define");
             pcm.reset();
         } else if (decodedBytes >= kMaxDecodedBytes) {
-            Warn("the sounds started take more than " + std::to_string(kMaxDecodedBytes >> 20) +
+            Lose("the sounds started take more than " + std::to_string(kMaxDecodedBytes >> 20) +
                  " MiB decoded: the others are not played");
             pcm.reset();
         } else if (!DecodeEventSound(sound->second, budget, *pcm)) {
-            Warn("sound " + std::to_string(id) + " decodes to no sound");
+            const DefinedSound& s = sound->second;
+            if (const std::string missing = MissingDecoder(s.format, s.rateIndex, s.stereo); !missing.empty())
+                Lose("sound " + std::to_string(id) + " is not played: " + missing);
+            else
+                Warn("sound " + std::to_string(id) + " decodes to no sound");
             pcm.reset();
         } else {
             decodedBytes += pcm->samples.size() * 2;
@@ -964,8 +988,12 @@ void CSoundtrack::Mix::RenderStream(StreamVoice& v, uint64_t first, size_t n, in
 {
     if (!v.source) {
         v.source = std::make_unique<CStreamSource>(*v.run, budget);
-        if (v.source->Rate() == 0)
+        if (v.source->Rate() == 0) {
+            const StreamHeadInfo& h = v.run->head;
+            if (const std::string missing = MissingDecoder(h.format, h.rateIndex, h.stereo); !missing.empty())
+                Lose("a stream is not played: " + missing);
             v.done = true;
+        }
     }
     const uint64_t from = std::max(first, v.start + v.next);
     const uint64_t to = std::min(first + n, v.cut);

@@ -65,6 +65,7 @@ struct SoundtrackSummary {
     uint32_t notMultiple = 0;      // SyncNoMultiple starts of a sound already sounding
     uint32_t stopped = 0;          // instances a SyncStop ended
     uint64_t clipped = 0;          // channel samples clamped
+    uint32_t unplayed = 0;         // sounds and streams started that this build can't play, or past a bound
     bool cut = false;              // cut at the most a soundtrack may hold: lost past there
     bool movieCutShort = false;    // the file ends before the main timeline does: nothing past it is heard
     std::string lost;              // why the file made could not be kept; "" when it was

@@ -106,3 +106,36 @@ TEST(SoundtrackCli, AMovieCutShortIsPartialWhereverItIsTold)
     r = RunProgram(dir, "--soundtrack /wav whole.swf /m");
     EXPECT_EQ(r.out, "Conversion results:\n\nwhole.swf: Soundtrack, 0.183 s\n");
 }
+
+TEST(SoundtrackCli, ASoundThisRunCannotDecodeIsALossNotASilence)
+{
+    // A Nellymoser start, with the codec library there and with a stand-in
+    // for it that won't load, as on a machine without it.
+    TempDir dir;
+    std::string coded;
+    for (int i = 0; i < 512; ++i)
+        coded += static_cast<char>(i * 37);
+    SwfBuilder()
+        .Tag(kTagDefineSound, DefineSound(1, 6, 1, true, false, 512, coded))
+        .Tag(kTagStartSound, StartSound(1))
+        .Tag(kTagShowFrame, "")
+        .End()
+        .WriteTo(dir / "nelly.swf");
+    std::filesystem::create_directory(dir / "nolib");
+    for (int major = 56; major <= 64; ++major)
+        WriteFileBytes(dir / ("nolib/libavcodec.so." + std::to_string(major)), "");
+
+    Result r = RunProgram(dir, "--soundtrack /wav nelly.swf --report=r.jsonl /m", "LD_LIBRARY_PATH=nolib");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("nelly.swf: Soundtrack, 0.083 s, 1 started sound(s) not played"), std::string::npos) << r.out;
+    const auto record = nlohmann::json::parse(Records(ReadFileBytes(dir / "r.jsonl")).at("nelly.swf"));
+    EXPECT_EQ(record["outcome"], "partial");
+    EXPECT_EQ(record["soundtrack"]["unplayed"], 1);
+    EXPECT_EQ(record["soundtrack"]["warnings"][0], "sound 1 is not played: this build has no Nellymoser decoder");
+    EXPECT_NE(CheckReportSchema(dir / "r.jsonl"), 1);
+    // Where extraction can decode it, so can the soundtrack.
+    if (RunProgram(dir, "--list /wav nelly.swf").status == 0) {
+        EXPECT_EQ(RunProgram(dir, "--soundtrack /wav nelly.swf /m").out,
+                  "Conversion results:\n\nnelly.swf: Soundtrack, 0.186 s\n");
+    }
+}
