@@ -275,11 +275,13 @@ void CMainDlg::OnSaveSoundtrack()
                     MsgIcon::Information);
     } else if (!ok) {
         ShowMessage(this, QStringLiteral("Failed to save the soundtrack."), MsgIcon::Exclamation);
-    } else if (heard.cut || heard.movieCutShort) {
+    } else if (heard.cut || heard.movieCutShort || heard.unplayed > 0) {
         // Saved, but not all of it: say what is missing.
-        ShowMessage(this,
-                    heard.cut ? QStringLiteral("The soundtrack was saved, cut at 4 GiB, the most a WAV file can describe.")
-                              : QStringLiteral("The soundtrack was saved, but the movie's file is cut short: nothing past the cut is heard."),
-                    MsgIcon::Exclamation);
+        const QString missing =
+            heard.cut ? QStringLiteral("cut at 4 GiB, the most a WAV file can describe.")
+            : heard.movieCutShort
+                ? QStringLiteral("but the movie's file is cut short: nothing past the cut is heard.")
+                : QStringLiteral("but %1 sound(s) its frames start could not be played.").arg(heard.unplayed);
+        ShowMessage(this, QStringLiteral("The soundtrack was saved, ") + missing, MsgIcon::Exclamation);
     }
 }
