@@ -139,6 +139,8 @@ MovieListing ListSoundtrack(const std::string& path, const std::string& realPath
         listing.text += Line("  not heard: sound %u no timeline starts", u.id) + (u.name.empty() ? "" : " (" + printable(u.name) + ")") + "\n";
     for (const uint16_t sprite : t.unplacedSprites)
         listing.text += Line("  not heard: sprite %u, which holds sound, is never placed\n", sprite);
+    for (const SoundtrackSummary::Embedded& e : t.embeddedMovies)
+        listing.text += Line("  not heard: embedded movie %u holds %u sound(s); only scripts load it\n", e.movie, e.sounds);
     if (t.scripts)
         listing.text += "  scripts present: the movie may sound different when played\n";
     for (const std::string& w : t.warnings)

@@ -467,6 +467,10 @@ std::string SoundtrackRecord(const std::string& path, const std::string& realPat
         }
         st["unstarted_sounds"] = std::move(unstarted);
         st["unplaced_sprites"] = t.unplacedSprites;
+        Json embedded = Json::array();
+        for (const SoundtrackSummary::Embedded& e : t.embeddedMovies)
+            embedded.push_back(Json{{"movie", e.movie}, {"sounds", e.sounds}});
+        st["embedded_movies"] = std::move(embedded);
         st["warnings"] = t.warnings;
         r["soundtrack"] = std::move(st);
         return Text(r);

@@ -1100,6 +1100,8 @@ bool CSoundtrack::Make(const std::string& moviePath, uint32_t tailSeconds, platf
 
     // What the soundtrack can only list.
     m_summary.scripts = movie.scripts;
+    for (const auto& [id, count] : movie.embeddedSounds)
+        m_summary.embeddedMovies.push_back(SoundtrackSummary::Embedded{id, count});
     for (const ButtonSound& b : movie.buttons)
         m_summary.buttonSounds.push_back(SoundtrackSummary::Button{b.button, b.slot, b.sound});
     std::set<uint16_t> started;

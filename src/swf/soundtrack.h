@@ -82,6 +82,11 @@ struct SoundtrackSummary {
     };
     std::vector<Unstarted> unstarted;       // sounds no timeline starts
     std::vector<uint16_t> unplacedSprites;  // sprites with sound that are never placed
+    struct Embedded {
+        uint16_t movie = 0;   // the DefineBinaryData that holds it
+        uint32_t sounds = 0;  // its sounds and stream heads, movies inside it included
+    };
+    std::vector<Embedded> embeddedMovies;  // movies embedded in it that hold sound
     std::vector<std::string> warnings;
 };
 

@@ -56,10 +56,14 @@ void CMovieTimelines::OnSoundDefined(const TagPlace& place, const DefinedSound& 
 {
     if (place.embedded->empty())
         sounds.try_emplace(sound.id, sound);
+    else
+        ++embeddedSounds[place.embedded->front()];
 }
 
 void CMovieTimelines::OnStreamHead(const TagPlace& place, const StreamHeadInfo& head)
 {
+    if (!place.embedded->empty())
+        ++embeddedSounds[place.embedded->front()];
     if (!At(place))
         return;
     Walking& w = m_walking.back();

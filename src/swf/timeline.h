@@ -56,6 +56,9 @@ public:
     std::map<uint16_t, std::string> exported;     // ExportAssets names by character id
     std::map<uint16_t, std::string> classNames;   // SymbolClass names by character id
     std::map<std::string, uint16_t> classes;      // SymbolClass: class name to character id
+    // Movies embedded in it (by the outermost one's DefineBinaryData id) and
+    // the sounds and stream heads they hold: only scripts load them.
+    std::map<uint16_t, uint32_t> embeddedSounds;
     bool scripts = false;  // actions beyond a lone stop, clip actions, init actions, ABC
     bool mainReachedEnd = false;  // the main timeline's End tag was read, not the file's end
 

@@ -357,6 +357,13 @@ TEST(Soundtrack, WhatItCanOnlyList)
     b.Tag(kTagSymbolClass, U16(1) + U16(1) + "Tick" + '\0');
     b.Tag(kTagDefineButtonSound, U16(9) + U16(0) + U16(3) + SoundInfoBytes() + U16(0) + U16(0));
     b.Sprite(7, unplaced, 1).Tag(kTagDoAbc, "abc");
+    // A movie inside holding a sound and a stream, with one more movie inside it.
+    SwfBuilder deepest;
+    deepest.Tag(kTagDefineSound, Pcm16(1, {4})).End();
+    SwfBuilder inner;
+    inner.Tag(kTagDefineSound, Pcm16(1, {5})).Tag(kTagStartSound, StartSound(1));
+    inner.Tag(kTagSoundStreamHead, StreamHead(3, 3, true, false, 1)).Tag(kTagDefineBinaryData, BinaryData(2, deepest.Build()));
+    b.Tag(kTagDefineBinaryData, BinaryData(8, inner.Tag(kTagShowFrame, "").End().Build(true)));
     b.Tag(kTagStartSound2, std::string("Tick") + '\0' + SoundInfoBytes()).Tag(kTagShowFrame, "").End();
     const Heard h = Render(b);
     EXPECT_EQ(Head(h.left, 2), (std::vector<int16_t>{1, 0})) << "started through its class";
@@ -367,6 +374,10 @@ TEST(Soundtrack, WhatItCanOnlyList)
     EXPECT_EQ(h.summary.unstarted[0].id, 3);
     EXPECT_EQ(h.summary.unstarted[0].name, "click");
     EXPECT_EQ(h.summary.unplacedSprites, std::vector<uint16_t>{7});
+    ASSERT_EQ(h.summary.embeddedMovies.size(), 1u);
+    EXPECT_EQ(h.summary.embeddedMovies[0].movie, 8);
+    EXPECT_EQ(h.summary.embeddedMovies[0].sounds, 3u);
+    EXPECT_EQ(h.summary.instances, 1u) << "what the movie inside starts is not heard";
 }
 
 TEST(Soundtrack, MoviesWithNothingToHearOrMadeToHang)
