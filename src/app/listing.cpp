@@ -132,18 +132,7 @@ MovieListing ListSoundtrack(const std::string& path, const std::string& realPath
     }
     if (t.movieCutShort)
         listing.text += "  " + CutShortWords(track.Body()) + ": nothing past there is heard\n";
-    for (const SoundtrackSummary::Button& b : t.buttonSounds)
-        listing.text += Line("  not heard: button %u plays sound %u (%s)\n", b.button, b.sound,
-                             b.slot == 0 ? "idle from over" : b.slot == 1 ? "over from idle" : b.slot == 2 ? "down from over" : "over from down");
-    for (const SoundtrackSummary::Unstarted& u : t.unstarted)
-        listing.text += Line("  not heard: sound %u no timeline starts", u.id) + (u.name.empty() ? "" : " (" + printable(u.name) + ")") + "\n";
-    for (const uint16_t sprite : t.unplacedSprites)
-        listing.text += Line("  not heard: sprite %u, which holds sound, is never placed\n", sprite);
-    for (const SoundtrackSummary::Embedded& e : t.embeddedMovies)
-        listing.text += Line("  not heard: embedded movie %u holds %u sound(s); only scripts load it\n", e.movie, e.sounds);
-    if (t.scripts)
-        listing.text += "  scripts present: the movie may sound different when played\n";
-    for (const std::string& w : t.warnings)
-        listing.text += "  warning: " + w + "\n";
+    for (const std::string& line : NotHeardLines(t, printable))
+        listing.text += "  " + line + "\n";
     return listing;
 }

@@ -1063,6 +1063,29 @@ void CSoundtrack::Mix::RenderStream(StreamVoice& v, uint64_t first, size_t n, in
         v.done = true;
 }
 
+std::vector<std::string> NotHeardLines(const SoundtrackSummary& t,
+                                       const std::function<std::string(std::string_view)>& printable)
+{
+    static constexpr const char* kSlots[] = {"idle from over", "over from idle", "down from over", "over from down"};
+    std::vector<std::string> lines;
+    for (const SoundtrackSummary::Button& b : t.buttonSounds)
+        lines.push_back("not heard: button " + std::to_string(b.button) + " plays sound " + std::to_string(b.sound) + " (" +
+                        kSlots[std::clamp(b.slot, 0, 3)] + ")");
+    for (const SoundtrackSummary::Unstarted& u : t.unstarted)
+        lines.push_back("not heard: sound " + std::to_string(u.id) + " no timeline starts" +
+                        (u.name.empty() ? "" : " (" + printable(u.name) + ")"));
+    for (const uint16_t sprite : t.unplacedSprites)
+        lines.push_back("not heard: sprite " + std::to_string(sprite) + ", which holds sound, is never placed");
+    for (const SoundtrackSummary::Embedded& e : t.embeddedMovies)
+        lines.push_back("not heard: embedded movie " + std::to_string(e.movie) + " holds " + std::to_string(e.sounds) +
+                        " sound(s); only scripts load it");
+    if (t.scripts)
+        lines.emplace_back("scripts present: the movie may sound different when played");
+    for (const std::string& w : t.warnings)
+        lines.push_back("warning: " + w);
+    return lines;
+}
+
 CSoundtrack::CSoundtrack() : m_body(std::make_unique<CMovieBody>()) {}
 
 CSoundtrack::~CSoundtrack() = default;

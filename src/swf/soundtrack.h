@@ -39,6 +39,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "swf/swf_types.h"
@@ -89,6 +90,12 @@ struct SoundtrackSummary {
     std::vector<Embedded> embeddedMovies;  // movies embedded in it that hold sound
     std::vector<std::string> warnings;
 };
+
+// What a soundtrack lists and does not mix, a line each, as the listing and
+// the window say it: button sounds, sounds no timeline starts (names through
+// printable), sprites never placed, embedded movies, scripts, warnings.
+std::vector<std::string> NotHeardLines(const SoundtrackSummary& summary,
+                                       const std::function<std::string(std::string_view)>& printable);
 
 class CSoundtrack {
 public:

@@ -62,6 +62,25 @@ void TakeSounds(CSwfEntry& entry, const CSwfMovie& movie)
     }
 }
 
+// What a saved soundtrack lists and could not mix, a line each.
+QStringList UnmixedItems(const SoundtrackSummary& heard)
+{
+    QStringList items;
+    for (const std::string& line :
+         NotHeardLines(heard, [](std::string_view name) { return EscapedName(std::string(name)).toStdString(); }))
+        items << QString::fromStdString(line);
+    const std::pair<uint64_t, const char*> counted[] = {
+        {heard.refused, "starts refused, past 1,024 sounds at once"},
+        {heard.notMultiple, "starts of a sound already sounding, which it may not start again"},
+        {heard.stopped, "sounds stopped early by a stop of their sound"},
+        {heard.clipped, "samples clipped where the mix passed 16 bits"}};
+    for (const auto& [count, what] : counted) {
+        if (count > 0)
+            items << QString::number(count) + ' ' + QString::fromUtf8(what);
+    }
+    return items;
+}
+
 }  // namespace
 
 CProgressDlg* CMainDlg::NewProgress()
@@ -275,13 +294,20 @@ void CMainDlg::OnSaveSoundtrack()
                     MsgIcon::Information);
     } else if (!ok) {
         ShowMessage(this, QStringLiteral("Failed to save the soundtrack."), MsgIcon::Exclamation);
-    } else if (heard.cut || heard.movieCutShort || heard.unplayed > 0) {
-        // Saved, but not all of it: say what is missing.
-        const QString missing =
-            heard.cut ? QStringLiteral("cut at 4 GiB, the most a WAV file can describe.")
-            : heard.movieCutShort
-                ? QStringLiteral("but the movie's file is cut short: nothing past the cut is heard.")
-                : QStringLiteral("but %1 sound(s) its frames start could not be played.").arg(heard.unplayed);
-        ShowMessage(this, QStringLiteral("The soundtrack was saved, ") + missing, MsgIcon::Exclamation);
+    } else {
+        // Saved: say what is missing, and what it lists but could not mix.
+        const bool lost = heard.cut || heard.movieCutShort || heard.unplayed > 0;
+        QString text = QStringLiteral("The soundtrack was saved");
+        text += heard.cut ? QStringLiteral(", cut at 4 GiB, the most a WAV file can describe.")
+                : heard.movieCutShort
+                    ? QStringLiteral(", but the movie's file is cut short: nothing past the cut is heard.")
+                : heard.unplayed > 0 ? QStringLiteral(", but %1 sound(s) its frames start could not be played.").arg(heard.unplayed)
+                                     : QStringLiteral(".");
+        const QStringList items = UnmixedItems(heard);
+        if (!items.empty())
+            ShowListMessage(this, text + QStringLiteral(" What it lists and does not hold:"), items,
+                            lost ? MsgIcon::Exclamation : MsgIcon::Information);
+        else if (lost)
+            ShowMessage(this, text, MsgIcon::Exclamation);
     }
 }

@@ -387,6 +387,26 @@ private Q_SLOTS:
         QVERIFY(fs::exists(f.temp / "cut.wav"));
         QCOMPARE(f.messages.messages.size(), size_t(2));
         QVERIFY(f.messages.messages[1].text.contains(QStringLiteral("cut short")));
+
+        // What it lists and can't mix is shown with it, names escaped.
+        SwfBuilder listed;
+        listed.Tag(kTagDefineSound, DefineSound(1, 3, 3, true, false, 4, std::string(8, '\x10')))
+            .Tag(kTagDefineSound, DefineSound(2, 3, 3, true, false, 4, std::string(8, '\x10')))
+            .Tag(kTagExportAssets, U16(1) + U16(2) + "tick\xE9" + '\0')
+            .Tag(kTagDoAbc, "abc")
+            .Tag(kTagStartSound, StartSound(1))
+            .Tag(kTagShowFrame, "")
+            .End();
+        w.AddSwfFiles({listed.WriteTo(f.temp / "listed.swf")}, nullptr);
+        w.SwfList()->SelectRow(3, true);
+        f.dialogs.saveAnswers.push_back(f.temp / "listed.wav");
+        w.OnCommand(cmd::SaveSoundtrack);
+        QVERIFY(fs::exists(f.temp / "listed.wav"));
+        QCOMPARE(f.messages.messages.size(), size_t(3));
+        const QString& shown = f.messages.messages[2].text;
+        QVERIFY2(shown.contains(QStringLiteral("not heard: sound 2 no timeline starts (tick\\xE9)")), qPrintable(shown));
+        QVERIFY(shown.contains(QStringLiteral("scripts present")));
+        QCOMPARE(f.messages.messages[2].icon, MsgIcon::Information);
     }
 };
 
