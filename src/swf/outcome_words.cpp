@@ -24,7 +24,7 @@ std::string SoundLossWords(const CSoundFinding& f)
     case SoundLoss::NoFolder: return "lost: no folder took new files";
     case SoundLoss::NotWritten: return "lost: its file could not be written (disk full or not writable)";
     case SoundLoss::UnknownFormat: return "lost: format " + std::to_string(f.format) + " is no known sound format";
-    case SoundLoss::NoDecoder: return std::string("lost: this build has no ") + SoundFormatName(f.format) + " decoder";
+    case SoundLoss::NoDecoder: return "lost: " + NoDecoderWords(f.format);
     case SoundLoss::NothingDecoded: return "lost: its data decodes to no sound";
     case SoundLoss::Cut: return "cut at 4 GiB, the most a WAV file can describe";
     case SoundLoss::TooMany:
@@ -38,6 +38,11 @@ std::string SoundLossWords(const CSoundFinding& f)
     case SoundLoss::None: break;
     }
     return {};
+}
+
+std::string NoDecoderWords(int format)
+{
+    return std::string("this build has no ") + SoundFormatName(format) + " decoder";
 }
 
 std::string CutShortWords(const CMovieBody& body)

@@ -22,6 +22,9 @@ struct MovieVerdict {
     std::string reason;  // "" for a movie converted whole
 };
 
+// Why a sound of a format a player would play can't be decoded here.
+std::string NoDecoderWords(int format);
+
 // Why a movie whose walk ran out of bytes is partial: how much of it there is.
 std::string CutShortWords(const CMovieBody& body);
 

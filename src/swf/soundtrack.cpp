@@ -21,6 +21,7 @@
 #include "swf/adpcm_decoder.h"
 #include "swf/bit_reader.h"
 #include "swf/movie_body.h"
+#include "swf/outcome_words.h"
 #include "swf/output_place.h"
 #include "swf/sound_formats.h"
 #include "swf/swf_movie.h"
@@ -89,21 +90,12 @@ void AppendWidened(std::vector<int16_t>& to, const uint8_t* bytes, size_t n, boo
     }
 }
 
-// Why a sound of a coded format a player would play is not heard here:
-// "" when the format is known to this build, or is no format at all.
-std::string MissingDecoder(uint8_t format, int rateIndex, bool stereo)
-{
-    CodedLayout coded{};
-    if (format < 4 || !CodedLayoutOf(format, rateIndex, stereo, coded))
-        return {};
-    CSoundDecoder decoder;
-    if (decoder.Open(coded.codec, coded.rate, coded.channels))
-        return {};
-    return std::string("this build has no ") + SoundFormatName(format) + " decoder";
-}
+// What decoding a DefineSound gave: samples, none, or none because this
+// build has no decoder for a format a player would play.
+enum class Decoding : uint8_t { Samples, Nothing, NoDecoder };
 
-// A DefineSound's samples, decoded as /wav decodes it; false when it holds none.
-bool DecodeEventSound(const DefinedSound& s, CodedBudget& budget, Pcm& out)
+// A DefineSound's samples, decoded as /wav decodes it.
+Decoding DecodeEventSound(const DefinedSound& s, CodedBudget& budget, Pcm& out)
 {
     out = Pcm{};
     out.channels = s.stereo ? 2 : 1;
@@ -131,7 +123,7 @@ bool DecodeEventSound(const DefinedSound& s, CodedBudget& budget, Pcm& out)
     case 2: {
         CMp3Decoder decoder;
         if (s.data.size == 0 || !decoder.Open({Mp3Piece{data, s.data.size}}))
-            return false;
+            return Decoding::Nothing;
         out.rate = static_cast<uint32_t>(decoder.SampleRate());
         out.channels = decoder.Channels();
         // The seek field counts the samples to skip where the sound starts.
@@ -153,8 +145,10 @@ bool DecodeEventSound(const DefinedSound& s, CodedBudget& budget, Pcm& out)
     default: {
         CodedLayout coded{};
         CSoundDecoder decoder;
-        if (!CodedLayoutOf(s.format, s.rateIndex, s.stereo, coded) || !decoder.Open(coded.codec, coded.rate, coded.channels))
-            return false;
+        if (!CodedLayoutOf(s.format, s.rateIndex, s.stereo, coded))
+            return Decoding::Nothing;
+        if (!decoder.Open(coded.codec, coded.rate, coded.channels))
+            return Decoding::NoDecoder;
         out.rate = coded.rate;
         out.channels = coded.channels;
         budget.in += s.data.size;
@@ -169,7 +163,7 @@ bool DecodeEventSound(const DefinedSound& s, CodedBudget& budget, Pcm& out)
     }
     }
     out.samples.resize(out.Frames() * static_cast<size_t>(out.channels));
-    return out.rate > 0 && out.Frames() > 0;
+    return out.rate > 0 && out.Frames() > 0 ? Decoding::Samples : Decoding::Nothing;
 }
 
 // The samples of a stream run, decoded as they are needed.
@@ -623,10 +617,9 @@ struct CSoundtrack::Mix {
             Lose("the sounds started take more than " + std::to_string(kMaxDecodedBytes >> 20) +
                  " MiB decoded: the others are not played");
             pcm.reset();
-        } else if (!DecodeEventSound(sound->second, budget, *pcm)) {
-            const DefinedSound& s = sound->second;
-            if (const std::string missing = MissingDecoder(s.format, s.rateIndex, s.stereo); !missing.empty())
-                Lose("sound " + std::to_string(id) + " is not played: " + missing);
+        } else if (const Decoding got = DecodeEventSound(sound->second, budget, *pcm); got != Decoding::Samples) {
+            if (got == Decoding::NoDecoder)
+                Lose("sound " + std::to_string(id) + " is not played: " + NoDecoderWords(sound->second.format));
             else
                 Warn("sound " + std::to_string(id) + " decodes to no sound");
             pcm.reset();
@@ -988,12 +981,8 @@ void CSoundtrack::Mix::RenderStream(StreamVoice& v, uint64_t first, size_t n, in
 {
     if (!v.source) {
         v.source = std::make_unique<CStreamSource>(*v.run, budget);
-        if (v.source->Rate() == 0) {
-            const StreamHeadInfo& h = v.run->head;
-            if (const std::string missing = MissingDecoder(h.format, h.rateIndex, h.stereo); !missing.empty())
-                Lose("a stream is not played: " + missing);
+        if (v.source->Rate() == 0)
             v.done = true;
-        }
     }
     const uint64_t from = std::max(first, v.start + v.next);
     const uint64_t to = std::min(first + n, v.cut);
@@ -1030,27 +1019,24 @@ void CSoundtrack::Mix::RenderStream(StreamVoice& v, uint64_t first, size_t n, in
         i += count;
         j += count;
         v.done = count < to - from;
-        v.next = j;
-    }
-    for (uint64_t at = from + (rate == kOutRate ? to - from : 0); at < to; ++at) {
-        if (i >= end) {
-            // Past the last sample: the stream has ended.
-            v.done = true;
-            break;
+    } else {
+        for (uint64_t at = from; at < to; ++at) {
+            if (i >= end) {
+                // Past the last sample: the stream has ended.
+                v.done = true;
+                break;
+            }
+            // A source that ended gives its last sample once more, as s[n] = s[n-1].
+            const uint64_t i1 = i + 1 < end ? i + 1 : i;
+            const int16_t* a = s + (i - v.base) * channels;
+            const int16_t* b = s + (i1 - v.base) * channels;
+            left[at - first] += f ? Lerp(a[0], b[0], f) : a[0];
+            right[at - first] += f ? Lerp(a[right1], b[right1], f) : a[right1];
+            ++j;
+            f += rate;
+            i += f / kOutRate;
+            f %= kOutRate;
         }
-        // A source that ended gives its last sample once more, as s[n] = s[n-1].
-        const uint64_t i1 = i + 1 < end ? i + 1 : i;
-        const int16_t* a = s + (i - v.base) * channels;
-        const int16_t* b = s + (i1 - v.base) * channels;
-        const auto lerp = [f](int32_t x, int32_t y) {
-            return x + static_cast<int32_t>(static_cast<int64_t>(y - x) * static_cast<int64_t>(f) / static_cast<int64_t>(kOutRate));
-        };
-        left[at - first] += f ? lerp(a[0], b[0]) : a[0];
-        right[at - first] += f ? lerp(a[right1], b[right1]) : a[right1];
-        ++j;
-        f += rate;
-        i += f / kOutRate;
-        f %= kOutRate;
     }
     v.next = j;
     // Frames behind are let go now and then.
@@ -1168,7 +1154,7 @@ bool CSoundtrack::Make(const std::string& moviePath, uint32_t tailSeconds, platf
             m_summary.unplacedSprites.push_back(id);
     }
     if (mix.heard == 0) {
-        m_summary.none = "no timeline sound";
+        m_summary.none = SoundtrackSummary::kNoTimelineSound;
         if (out)
             writer.Discard();
         return true;

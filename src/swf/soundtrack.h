@@ -54,8 +54,9 @@ class PendingFile;
 // What a soundtrack holds and what it could not play, for the report, the
 // listing and the window.
 struct SoundtrackSummary {
-    // Why there is none: "no timeline sound", or a frame rate of 0; empty
-    // when there is one.
+    // Why there is none: kNoTimelineSound, or a frame rate of 0; empty when
+    // there is one.
+    static constexpr const char* kNoTimelineSound = "no timeline sound";
     std::string none;
     uint64_t samples = 0;          // sample frames of the soundtrack
     uint64_t timelineSamples = 0;  // where the main timeline ends

@@ -284,7 +284,7 @@ void CMainDlg::OnSaveSoundtrack()
     const SoundtrackSummary& heard = track.Summary();
     if (!ok && heard.movieCutShort && !heard.none.empty()) {
         ShowMessage(this, QStringLiteral("No sound is heard before the movie's file is cut short."), MsgIcon::Exclamation);
-    } else if (!ok && heard.none == "no timeline sound") {
+    } else if (!ok && heard.none == SoundtrackSummary::kNoTimelineSound) {
         ShowMessage(this,
                     QStringLiteral("This movie has no timeline sound: its sounds are started by scripts or buttons, "
                                    "which a soundtrack can't play."),
