@@ -198,8 +198,9 @@ public:
         } else if (h.format >= 4) {
             CodedLayout coded{};
             m_coded = std::make_unique<CSoundDecoder>();
-            if (!CodedLayoutOf(h.format, h.rateIndex, h.stereo, coded) ||
-                !m_coded->Open(coded.codec, coded.rate, coded.channels)) {
+            const bool known = CodedLayoutOf(h.format, h.rateIndex, h.stereo, coded);
+            if (!known || !m_coded->Open(coded.codec, coded.rate, coded.channels)) {
+                m_noDecoder = known;
                 m_coded.reset();
                 m_next = run.blocks.size();
                 return;
@@ -215,6 +216,8 @@ public:
 
     uint32_t Rate() const { return m_rate; }
     int Channels() const { return m_channels; }
+    // Its format is one a player would play, and this build can't decode it.
+    bool NoDecoder() const { return m_noDecoder; }
 
     // Appends the next samples to out (interleaved); false at the end.
     bool More(std::vector<int16_t>& out)
@@ -369,6 +372,7 @@ private:
     std::unique_ptr<CMp3Decoder> m_mp3;
     std::unique_ptr<CSoundDecoder> m_coded;
     std::unique_ptr<Ahead> m_ahead;
+    bool m_noDecoder = false;
 };
 
 uint64_t ConvertedLength(uint64_t n, uint32_t rate)
@@ -981,7 +985,9 @@ void CSoundtrack::Mix::RenderStream(StreamVoice& v, uint64_t first, size_t n, in
 {
     if (!v.source) {
         v.source = std::make_unique<CStreamSource>(*v.run, budget);
-        if (v.source->Rate() == 0)
+        if (v.source->NoDecoder())
+            Lose("a stream is not played: " + NoDecoderWords(v.run->head.format));
+        if (v.source->Rate() == 0 || v.source->NoDecoder())
             v.done = true;
     }
     const uint64_t from = std::max(first, v.start + v.next);

@@ -133,6 +133,16 @@ TEST(SoundtrackCli, ASoundThisRunCannotDecodeIsALossNotASilence)
     EXPECT_EQ(record["soundtrack"]["unplayed"], 1);
     EXPECT_EQ(record["soundtrack"]["warnings"][0], "sound 1 is not played: this build has no Nellymoser decoder");
     EXPECT_NE(CheckReportSchema(dir / "r.jsonl"), 1);
+    // A stream of it, likewise.
+    SwfBuilder()
+        .Tag(kTagSoundStreamHead, StreamHead(6, 1, true, false, 256))
+        .Tag(kTagSoundStreamBlock, coded)
+        .Tag(kTagShowFrame, "")
+        .End()
+        .WriteTo(dir / "stream.swf");
+    r = RunProgram(dir, "--soundtrack /wav stream.swf /m", "LD_LIBRARY_PATH=nolib");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("stream.swf: Soundtrack, 0.083 s, 1 started sound(s) not played"), std::string::npos) << r.out;
     // Where extraction can decode it, so can the soundtrack.
     if (RunProgram(dir, "--list /wav nelly.swf").status == 0) {
         EXPECT_EQ(RunProgram(dir, "--soundtrack /wav nelly.swf /m").out,
