@@ -1,9 +1,11 @@
 #include "platform/folder_lock.h"
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "platform/file.h"
@@ -32,6 +34,51 @@ bool StillNamed(int folderFd, const std::string& name, int fd)
            held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
+std::atomic<unsigned> g_made{0};
+std::atomic<bool> g_unnamedWorks{true};  // false once a link from /proc failed
+
+// A new lock file without a name where the file system allows (so that not
+// even a kill leaves it), else under a name of this process's own, in made.
+int MakeLockFile(int folderFd, const std::string& lockName, std::string& made)
+{
+    made.clear();
+#ifdef O_TMPFILE
+    if (g_unnamedWorks.load()) {
+        if (const int fd = ::openat(folderFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0644); fd >= 0)
+            return fd;
+    }
+#endif
+    made = lockName + "." + std::to_string(::getpid()) + "-" + std::to_string(g_made.fetch_add(1)) + ".new";
+    return OpenLockFile(folderFd, made, O_RDWR | O_CREAT | O_EXCL);
+}
+
+// Gives the lock file made its name unless one is there (EEXIST). A file
+// made under a name of its own keeps that name too until the caller removes it.
+bool PutInPlace(int folderFd, int fd, const std::string& made, const std::string& lockName)
+{
+    if (made.empty()) {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        if (::linkat(AT_FDCWD, self.c_str(), folderFd, lockName.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            return true;
+        if (errno != EEXIST) {
+            // No /proc, or a file system that links no unnamed file: named
+            // files from now on.
+            g_unnamedWorks = false;
+            errno = EEXIST;  // so that the caller goes round again
+        }
+        return false;
+    }
+    // A link refuses a name that is there, on every file system with links;
+    // one without them (FAT) takes a rename that refuses it.
+    if (::linkat(folderFd, made.c_str(), folderFd, lockName.c_str(), 0) == 0)
+        return true;
+#if defined(SYS_renameat2) && defined(RENAME_NOREPLACE)
+    if (errno == EPERM || errno == ENOTSUP)
+        return ::syscall(SYS_renameat2, folderFd, made.c_str(), folderFd, lockName.c_str(), RENAME_NOREPLACE) == 0;
+#endif
+    return false;
+}
+
 }  // namespace
 
 FolderLock::~FolderLock()
@@ -44,10 +91,37 @@ bool FolderLock::Acquire(std::shared_ptr<const Folder> folder, const std::string
     Release();
     if (!folder || !folder->IsOpen() || lockName.empty() || lockName.find('/') != std::string::npos)
         return false;
+    const int folderFd = folder->Fd();
     for (;;) {
-        const int fd = OpenLockFile(folder->Fd(), lockName, O_RDWR | O_CREAT);
-        if (fd < 0)
+        // A new lock file is made under a name of its own, locked, and only
+        // then put under the lock's name, with this process's pending
+        // files, and no signal in between: a named lock file always has a
+        // holder that removes it, or had one that was killed outright.
+        {
+            EndingSignalsHeld held;
+            std::string made;
+            const int fd = MakeLockFile(folderFd, lockName, made);
+            if (fd < 0)
+                return false;
+            const bool placed = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && PutInPlace(folderFd, fd, made, lockName);
+            const bool taken = !placed && errno == EEXIST;
+            if (!made.empty())
+                ::unlinkat(folderFd, made.c_str(), 0);
+            if (placed) {
+                Take(std::move(folder), lockName, fd);
+                return true;
+            }
+            ::close(fd);
+            if (!taken)
+                return false;
+        }
+        // Someone else's until it is held: waited for with signals free.
+        const int fd = OpenLockFile(folderFd, lockName, O_RDWR);
+        if (fd < 0) {
+            if (errno == ENOENT)
+                continue;  // released since
             return false;
+        }
         struct stat st {};
         if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
             ::close(fd);
@@ -61,16 +135,22 @@ bool FolderLock::Acquire(std::shared_ptr<const Folder> folder, const std::string
             ::close(fd);
             return false;
         }
-        if (StillNamed(folder->Fd(), lockName, fd)) {
-            m_folder = std::move(folder);
-            m_name = lockName;
-            m_fd = fd;
-            m_slot = RemoveOnSignal(m_folder->Fd(), m_name);
-            TellFileEvent(FileEvent::LockTaken, m_folder->Fd(), m_name);
+        EndingSignalsHeld held;
+        if (StillNamed(folderFd, lockName, fd)) {
+            Take(std::move(folder), lockName, fd);
             return true;
         }
         ::close(fd);
     }
+}
+
+void FolderLock::Take(std::shared_ptr<const Folder> folder, const std::string& lockName, int fd)
+{
+    m_folder = std::move(folder);
+    m_name = lockName;
+    m_fd = fd;
+    m_slot = RemoveOnSignal(m_folder->Fd(), m_name);
+    TellFileEvent(FileEvent::LockTaken, m_folder->Fd(), m_name);
 }
 
 bool FolderLock::IsHeld(const Folder& folder, const std::string& lockName)
@@ -99,7 +179,10 @@ void FolderLock::Release()
 {
     if (m_fd < 0)
         return;
-    // Removed while held: whoever waits on it next sees it is gone.
+    // Removed while held: whoever waits on it next sees it is gone. No
+    // signal comes between the removal and the slot's end, which would
+    // leave the file, or remove another holder's new one.
+    EndingSignalsHeld held;
     KeepOnSignal(m_slot);
     m_slot = -1;
     if (StillNamed(m_folder->Fd(), m_name, m_fd))

@@ -33,6 +33,8 @@ public:
     bool IsHeld() const { return m_fd >= 0; }
 
 private:
+    void Take(std::shared_ptr<const Folder> folder, const std::string& lockName, int fd);
+
     std::shared_ptr<const Folder> m_folder;
     std::string m_name;
     int m_fd = -1;

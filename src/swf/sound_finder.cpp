@@ -252,6 +252,9 @@ bool CSoundFinder::WriteMp3Sound(const DefinedSound& s, CSoundFinding& finding)
     std::thread counting;
     if (size >= kCountedAside) {
         try {
+            // Started with the ending signals held, which it keeps: they go
+            // to the thread that tracks the files a signal must remove.
+            const platform::EndingSignalsHeld held;
             counting = std::thread([&frames, data, size] { frames.Add(data, size); });
         } catch (const std::system_error&) {
             // No thread to be had: counted here, after the copy.

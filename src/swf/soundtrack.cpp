@@ -297,6 +297,7 @@ private:
             return;
         m_ahead = std::make_unique<Ahead>();
         try {
+            const platform::EndingSignalsHeld held;  // kept by the thread, as the count's
             m_ahead->thread = std::thread([this] {
                 for (;;) {
                     std::vector<int16_t> frame;

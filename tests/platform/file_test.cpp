@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "platform/file.h"
+#include "platform/folder_lock.h"
 #include "platform/folders.h"
 #include "platform/mapped_file.h"
 #include "platform/pending_file.h"
@@ -176,6 +177,40 @@ TEST(PendingFile, AppearsUnderItsNameOnlyWhenComplete)
     EXPECT_EQ(told, (std::vector<std::string>{"+.a.wav.1.part", "-.a.wav.1.part", "+.b.wav.part", "-.b.wav.part",
                                               "+.b.wav.part", "-.b.wav.part", "+.d.wav.part", "+.e.wav.part",
                                               "-.e.wav.part", "+.e.wav.part", "-.e.wav.part", "-.d.wav.part"}));
+}
+
+// Two processes take and let go of one lock as fast as they can and are
+// ended together by a signal at any moment: whatever step each was in, the
+// lock file goes with its holder, and a waiter never removes a holder's.
+TEST(FolderLock, ASignalAtAnyMomentLeavesNoLockFile)
+{
+    TempDir dir;
+    for (int round = 0; round < 150; ++round) {
+        pid_t children[2];
+        for (pid_t& child : children) {
+            child = ::fork();
+            if (child == 0) {
+                platform::RemovePendingFilesOnSignals();
+                auto folder = std::make_shared<platform::Folder>();
+                if (!folder->Open(dir.Path()))
+                    ::_exit(3);
+                for (;;) {
+                    platform::FolderLock lock;
+                    if (!lock.Acquire(folder, ".orvellin-m.lock"))
+                        ::_exit(4);
+                }
+            }
+        }
+        ::usleep(static_cast<useconds_t>(200 + round * 37 % 3000));
+        for (const pid_t child : children)
+            ::kill(child, SIGTERM);
+        for (const pid_t child : children) {
+            int status = 0;
+            ::waitpid(child, &status, 0);
+            ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "round " << round;
+        }
+        ASSERT_EQ(dir.List(), std::vector<std::string>{}) << "round " << round;
+    }
 }
 
 TEST(QuietStandardError, DropsWhatIsWrittenWhileItLives)
