@@ -26,11 +26,13 @@ constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
 volatile sig_atomic_t g_noted = 0;
 int g_notePipe[2] = {-1, -1};
 
+// Ends the process here, whatever mask the code it cut into had: a runtime
+// that defers signals (as sanitizers do) may run this while they are held,
+// when a plain raise would only end the process later, past files made since.
 void RemoveAndEnd(int signal)
 {
     RemovePendingFiles();
-    std::signal(signal, SIG_DFL);
-    ::raise(signal);
+    EndBySignal(signal);
 }
 
 void Note(int signal)
