@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -52,31 +53,34 @@ int MakeLockFile(int folderFd, const std::string& lockName, std::string& made)
     return OpenLockFile(folderFd, made, O_RDWR | O_CREAT | O_EXCL);
 }
 
-// Gives the lock file made its name unless one is there (EEXIST). A file
-// made under a name of its own keeps that name too until the caller removes it.
-bool PutInPlace(int folderFd, int fd, const std::string& made, const std::string& lockName)
+enum class Placement : uint8_t { Placed, NameTaken, TryNamed, Failed };
+
+// Gives the lock file made the lock's name unless one is there. A file made
+// under a name of its own keeps that name too until the caller removes it.
+Placement PutInPlace(int folderFd, int fd, const std::string& made, const std::string& lockName)
 {
     if (made.empty()) {
         const std::string self = "/proc/self/fd/" + std::to_string(fd);
         if (::linkat(AT_FDCWD, self.c_str(), folderFd, lockName.c_str(), AT_SYMLINK_FOLLOW) == 0)
-            return true;
-        if (errno != EEXIST) {
-            // No /proc, or a file system that links no unnamed file: named
-            // files from now on.
-            g_unnamedWorks = false;
-            errno = EEXIST;  // so that the caller goes round again
-        }
-        return false;
+            return Placement::Placed;
+        if (errno == EEXIST)
+            return Placement::NameTaken;
+        // No /proc, or a file system that links no unnamed file: named
+        // files from now on.
+        g_unnamedWorks = false;
+        return Placement::TryNamed;
     }
     // A link refuses a name that is there, on every file system with links;
     // one without them (FAT) takes a rename that refuses it.
     if (::linkat(folderFd, made.c_str(), folderFd, lockName.c_str(), 0) == 0)
-        return true;
+        return Placement::Placed;
 #if defined(SYS_renameat2) && defined(RENAME_NOREPLACE)
-    if (errno == EPERM || errno == ENOTSUP)
-        return ::syscall(SYS_renameat2, folderFd, made.c_str(), folderFd, lockName.c_str(), RENAME_NOREPLACE) == 0;
+    if (errno == EPERM || errno == ENOTSUP) {
+        if (::syscall(SYS_renameat2, folderFd, made.c_str(), folderFd, lockName.c_str(), RENAME_NOREPLACE) == 0)
+            return Placement::Placed;
+    }
 #endif
-    return false;
+    return errno == EEXIST ? Placement::NameTaken : Placement::Failed;
 }
 
 }  // namespace
@@ -103,17 +107,19 @@ bool FolderLock::Acquire(std::shared_ptr<const Folder> folder, const std::string
             const int fd = MakeLockFile(folderFd, lockName, made);
             if (fd < 0)
                 return false;
-            const bool placed = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && PutInPlace(folderFd, fd, made, lockName);
-            const bool taken = !placed && errno == EEXIST;
+            const Placement placed = ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? PutInPlace(folderFd, fd, made, lockName)
+                                                                         : Placement::Failed;
             if (!made.empty())
                 ::unlinkat(folderFd, made.c_str(), 0);
-            if (placed) {
+            if (placed == Placement::Placed) {
                 Take(std::move(folder), lockName, fd);
                 return true;
             }
             ::close(fd);
-            if (!taken)
+            if (placed == Placement::Failed)
                 return false;
+            if (placed == Placement::TryNamed)
+                continue;
         }
         // Someone else's until it is held: waited for with signals free.
         const int fd = OpenLockFile(folderFd, lockName, O_RDWR);

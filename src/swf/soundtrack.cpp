@@ -988,8 +988,7 @@ void CSoundtrack::Mix::RenderStream(StreamVoice& v, uint64_t first, size_t n, in
         v.source = std::make_unique<CStreamSource>(*v.run, budget);
         if (v.source->NoDecoder())
             Lose("a stream is not played: " + NoDecoderWords(v.run->head.format));
-        if (v.source->Rate() == 0 || v.source->NoDecoder())
-            v.done = true;
+        v.done = v.source->Rate() == 0 || v.source->NoDecoder();
     }
     const uint64_t from = std::max(first, v.start + v.next);
     const uint64_t to = std::min(first + n, v.cut);
